@@ -1,0 +1,117 @@
+#include "resources/StringTable.h"
+
+#include <QHash>
+
+namespace tapeway {
+
+namespace {
+
+struct Entry
+{
+    int id;
+    const char* text; // UTF-8
+};
+
+// Each pair is used as LocalText(Chinese id, English id).
+constexpr Entry kTable[] = {
+    {101, "Information of TAPEWAY(&A)..."},
+    {102, "本地文件路径："},
+    {103, "File path:"},
+    {104, "波特率"},
+    {105, "Baud rate"},
+    {106, "通信设置"},
+    {107, "Set communication"},
+    {108, "数据位"},
+    {109, "Data bit"},
+    {110, "校  验"},
+    {111, "Check"},
+    {112, "端口号"},
+    {113, "Port number"},
+    {114, "停止位"},
+    {115, "Stop bit"},
+    {116, "通信类型"},
+    {117, "Type"},
+    {118, "发     送"},
+    {119, "Send"},
+    {120, "接     收"},
+    {121, "Receive"},
+    {122, "开始"},
+    {123, "Start"},
+    {124, "取消"},
+    {125, "Cancel"},
+    {126, "关于 TAPEWAY"},
+    {127, "Information of TAPEWAY"},
+    {130, "确定"},
+    {131, "OK"},
+    {132, "关闭"},
+    {133, "Exit"},
+    {134, "接收数据成功!"},
+    {135, "All data has been received!"},
+    {136, "接收数据失败!"},
+    {137, "Received data error!"},
+    {138, "文件已存在，是否覆盖该文件?"},
+    {139, "The file has already existed. Whether replace the file?"},
+    {140, "无法完整读出文件内容!"},
+    {141, "Can't read whole data from the file!"},
+    {142, "文件没有内容!"},
+    {143, "File contains no data!"},
+    {144, "无法打开文件!"},
+    {145, "Cannot open file."},
+    {146, "文件不存在，请输入正确文件名!"},
+    {147, "The file is not exists,please input another!"},
+    {148, "请输入保存接受信息的文件名!"},
+    {149, "Please input the file name for save the data from cnc!"},
+    {150, "请输入要传送的文件名!"},
+    {151, "Please input the file name!"},
+    {152, "发送数据成功!"},
+    {153, "The data has been sended!"},
+    {154, "发送数据失败!"},
+    {155, "Error sending the package!"},
+    {156, "通信中断!"},
+    {157, "communicate break down!"},
+    {158, "Receiving progress: %d%%"},
+    {159, "接收进度：%d%%"},
+    {160, "发送进度：%d%%"},
+    {161, "Sending progress: %d%%"},
+    {162, "Invalid port number!"},
+    {163, "无法打开端口！"},
+    {164, "Can't write data to the file!"},
+    {165, "无法保存信息！"},
+    {166, "单文件"},
+    {167, "Single file"},
+    {168, "Multi file"},
+    {169, "多文件"},
+    {170, "完成"},
+    {171, "Complete"},
+    {172, "继续接收"},
+    {173, "Continue"},
+    {174, "Failed"},
+    {175, "失败"},
+    {176, "Default"},
+    {177, "默认"},
+};
+
+const QHash<int, QString>& Table()
+{
+    static const QHash<int, QString> table = [] {
+        QHash<int, QString> t;
+        for (const Entry& e : kTable)
+            t.insert(e.id, QString::fromUtf8(e.text));
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+QString LoadString(int id)
+{
+    return Table().value(id);
+}
+
+QString LocalText(int language, int chineseId, int englishId)
+{
+    return LoadString(language == kChinese ? chineseId : englishId);
+}
+
+} // namespace tapeway

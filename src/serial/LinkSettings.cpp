@@ -1,0 +1,93 @@
+#include "serial/LinkSettings.h"
+
+#include "serial/SerialPort.h"
+
+namespace tapeway {
+
+QString ParityLetter(const QString& parityText)
+{
+    if (parityText == QLatin1String("EVENT"))
+        return QStringLiteral("E");
+    if (parityText == QLatin1String("ODD"))
+        return QStringLiteral("O");
+    return QStringLiteral("N");
+}
+
+QString SettingsText(int baud, const LinkSettings& link)
+{
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(baud)
+        .arg(ParityLetter(link.parity), link.dataBits, link.stopBits);
+}
+
+int PortNumberOf(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && !(text[i] >= u'0' && text[i] <= u'9'))
+        ++i;
+    if (i == text.size())
+        return -1;
+    qint64 n = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        n = n * 10 + (text[i].unicode() - u'0');
+        if (n > 0x7fffffff)
+            return 0x7fffffff;
+    }
+    return int(n);
+}
+
+int LeadingInt(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    qint64 n = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        n = qMin<qint64>(n * 10 + (text[i].unicode() - u'0'), qint64(0x7fffffff) + 1);
+    n = negative ? -n : n;
+    return int(qBound<qint64>(-0x7fffffff - 1, n, 0x7fffffff));
+}
+
+bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error)
+{
+    bool result = true;
+    if (port.GetPortOpen())
+        port.SetPortOpen(false);
+    if (!port.GetPortOpen()) {
+        port.SetCommPort(link.portName);
+        port.SetInBufferSize(8192);
+        port.SetOutBufferSize(512);
+        port.SetHandshaking(0);
+        if (!port.SetPortOpen(true)) {
+            result = false;
+            if (error)
+                *error = port.LastError();
+        }
+    }
+    // The line always starts at 9600 baud; the header agrees on the data speed.
+    port.SetSettings(SettingsText(9600, link));
+    port.SetInputMode(1);
+    port.SetRThreshold(1);
+    port.SetSThreshold(0);
+    port.SetInputLen(0);
+    port.SetInBufferCount(0);
+    port.SetOutBufferCount(0);
+    return result;
+}
+
+bool ApplyBaudRate(SerialPort& port, int baud, const LinkSettings& link)
+{
+    return port.SetSettings(SettingsText(baud, link));
+}
+
+void SendControlByte(SerialPort& port, char byte)
+{
+    port.SetOutput(QByteArray(1, byte));
+}
+
+} // namespace tapeway

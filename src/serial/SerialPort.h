@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QSerialPort;
+class QTimer;
+
+namespace tapeway {
+
+// The serial line as the transfer code sees it: the properties of a serial
+// communications control, each operation one property read or write, over
+// QSerialPort. Bytes that arrive raise OnComm on the thread that owns the
+// object; GetCommEvent() then reads kCommEventReceive.
+//
+// DTR and RTS stay low and no flow control is applied. A pseudo-terminal
+// refuses the modem-line requests; that is tolerated silently.
+//
+// When the line breaks (an adapter unplugged, the far end hung up) the port
+// is closed at the first error and LineBroken is raised once, so that a
+// failing device does not raise errors again and again.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kCommEventReceive = 2;
+
+    explicit SerialPort(QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    // Port name as chosen in the port box: COMn (on POSIX the n-th serial
+    // port, /dev/ttyS(n-1)), a bare device name such as ttyUSB0, or a path.
+    // Taken at the next open.
+    void SetCommPort(const QString& name);
+    QString GetCommPort() const { return m_commPort; }
+
+    // "baud,parity letter,data bits,stop bits", e.g. "9600,N,8,1" or
+    // "19200,E,7,1.5". Applied at once on an open line, else at the open.
+    // False when the text is malformed or the open port refuses it.
+    bool SetSettings(const QString& settings);
+    QString GetSettings() const { return m_settings; }
+    int CurrentBaud() const { return m_baud; }
+
+    // Opening: false when the port cannot be opened; LastError() says why.
+    bool SetPortOpen(bool open);
+    bool GetPortOpen() const;
+    QString LastError() const { return m_lastError; }
+
+    void SetInBufferSize(int size) { m_inBufferSize = size; }
+    void SetOutBufferSize(int size) { m_outBufferSize = size; }
+    void SetHandshaking(int mode) { m_handshaking = mode; }
+    void SetInputMode(int mode) { m_inputMode = mode; }
+    void SetRThreshold(int threshold) { m_rThreshold = threshold; }
+    void SetSThreshold(int threshold) { m_sThreshold = threshold; }
+    void SetInputLen(int length) { m_inputLen = length; }
+    int GetInBufferSize() const { return m_inBufferSize; }
+    int GetOutBufferSize() const { return m_outBufferSize; }
+    int GetHandshaking() const { return m_handshaking; }
+    int GetInputMode() const { return m_inputMode; }
+    int GetRThreshold() const { return m_rThreshold; }
+    int GetSThreshold() const { return m_sThreshold; }
+    int GetInputLen() const { return m_inputLen; }
+
+    // 0 discards every byte waiting to be read (SetInBufferCount) or not yet
+    // transmitted (SetOutBufferCount). No other value is written.
+    void SetInBufferCount(int count);
+    void SetOutBufferCount(int count);
+    int GetInBufferCount() const;
+
+    // Takes every waiting byte.
+    QByteArray GetInput();
+    // Queues the bytes for transmission and returns at once.
+    void SetOutput(const QByteArray& bytes);
+
+    int GetCommEvent() const { return m_commEvent; }
+
+    // Calls done once every byte written so far has left the line: the
+    // output queues are empty and at least their wire time (10 bits a byte
+    // at the speed they were written with) plus a small margin has passed,
+    // since USB adapters and pseudo-terminals report "drained" early. Never
+    // blocks; done runs from the event loop. A later Drain, a close or
+    // SetOutBufferCount(0) does not cancel it: callers guard their own state.
+    void Drain(std::function<void()> done);
+
+    // Wire time of a byte count at a speed, in milliseconds, rounded up.
+    static qint64 WireTimeMs(qint64 bytes, int baud);
+
+signals:
+    void OnComm();
+    void LineBroken(const QString& reason);
+
+private:
+    void OnReadyRead();
+    void OnError(int error);
+    void PollDrain();
+    bool ApplySettings();
+    qint64 KernelOutputQueue() const;
+
+    QSerialPort* m_port;
+    QTimer* m_drainTimer;
+    QString m_commPort;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    int m_baud = 9600;
+    QString m_lastError;
+    int m_inBufferSize = 1024;
+    int m_outBufferSize = 1024;
+    int m_handshaking = 0;
+    int m_inputMode = 0;
+    int m_rThreshold = 1;
+    int m_sThreshold = 1;
+    int m_inputLen = 0;
+    int m_commEvent = 0;
+    bool m_broken = false;
+
+    // When the last byte written so far will have left the line, in ms of m_clock.
+    QElapsedTimer m_clock;
+    qint64 m_wireFreeAtMs = 0;
+    std::vector<std::function<void()>> m_drainWaiters;
+};
+
+} // namespace tapeway
