@@ -2,6 +2,8 @@
 
 #include "serial/SerialPort.h"
 
+#include <algorithm>
+
 namespace tapeway {
 
 QString ParityLetter(const QString& parityText)
@@ -50,7 +52,7 @@ int LeadingInt(const QString& text)
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
         n = qMin<qint64>(n * 10 + (text[i].unicode() - u'0'), qint64(0x7fffffff) + 1);
     n = negative ? -n : n;
-    return int(qBound<qint64>(-0x7fffffff - 1, n, 0x7fffffff));
+    return int(std::clamp<qint64>(n, qint64(-0x7fffffff) - 1, qint64(0x7fffffff)));
 }
 
 bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error)

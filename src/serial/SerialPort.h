@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-
 #include <functional>
+#include <vector>
 
 class QSerialPort;
 class QTimer;
@@ -99,6 +99,8 @@ private:
     void PollDrain();
     bool ApplySettings();
     qint64 KernelOutputQueue() const;
+    qint64 NowUs() const;
+    void BreakLine(const QString& reason);
 
     QSerialPort* m_port;
     QTimer* m_drainTimer;
@@ -115,10 +117,14 @@ private:
     int m_inputLen = 0;
     int m_commEvent = 0;
     bool m_broken = false;
+    // Set while requests whose failure is harmless run (modem lines on a
+    // pseudo-terminal, a refused frame format): their errors are no break.
+    bool m_quietErrors = false;
 
-    // When the last byte written so far will have left the line, in ms of m_clock.
+    // When the last byte written so far will have left the line, in microseconds of
+    // m_clock (so that single control bytes do not round up).
     QElapsedTimer m_clock;
-    qint64 m_wireFreeAtMs = 0;
+    qint64 m_wireFreeAtUs = 0;
     std::vector<std::function<void()>> m_drainWaiters;
 };
 
