@@ -1,0 +1,8 @@
+#include "app/CTransferApp.h"
+
+int main(int argc, char** argv)
+{
+    CTransferApp app(argc, argv);
+    app.InitInstance();
+    return 0;
+}

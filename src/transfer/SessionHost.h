@@ -1,0 +1,63 @@
+#pragma once
+
+#include "serial/LinkSettings.h"
+
+#include <QString>
+
+namespace tapeway {
+
+// What a transfer session needs from whoever drives it: the operator's
+// choices, the operator dialogue, the controls, the progress display and the
+// list of files to send. The dialog implements it; so does the command line.
+class SessionHost
+{
+public:
+    virtual ~SessionHost() = default;
+
+    // The operator's choices, read when a transfer starts.
+    virtual bool IsReceiveMode() const = 0;
+    virtual bool IsContinuousChecked() const = 0;
+    virtual QString BaudText() const = 0;
+    virtual LinkSettings Link() const = 0;
+    virtual QString ReceiveTargetText() const = 0;
+    virtual void SetReceiveTargetText(const QString& path) = 0;
+    virtual void RememberPath(const QString& path) = 0;
+
+    // The text of a string pair in the current language.
+    virtual QString LocalText(int chineseId, int englishId) const = 0;
+    // A plain message (OK only). detail carries the system's own words where
+    // there are some (why a port could not be opened); a dialog may omit it.
+    virtual void ShowMessage(int chineseId, int englishId, const QString& detail = {}) = 0;
+    // "The file has already existed. Whether replace the file?" Yes → true.
+    virtual bool AskOverwrite(const QString& path) = 0;
+
+    // Controls locked while a session runs (false) and unlocked after (true).
+    virtual void EnableControls(bool enable) = 0;
+    virtual void SetProgressRange(int lower, int upper) = 0;
+    virtual void SetProgressPos(int pos) = 0;
+    // The speed a controller announced, shown in place of the baud box.
+    virtual void ShowAnnouncedBaud(int baud) = 0;
+
+    // The file list of a send batch. NextCheckedFile hands out the path of the
+    // next ticked row at or after rowCursor and moves the cursor past it; it
+    // returns an empty path and sets the cursor to -1 when none is left.
+    virtual QString NextCheckedFile(int& rowCursor) = 0;
+    virtual void ClearStateColumn() = 0;
+    virtual void SetRowState(int row, const QString& text) = 0;
+    virtual void EnsureRowVisible(int row) = 0;
+    virtual void RepaintList() = 0;
+
+    // Outcomes, for callers that keep score. A receive ends with the string
+    // pair of its outcome (134/135 saved, 165/164 not saved, 136/137 data
+    // error, 156/157 link broken, 144/145 and 148/149 not started).
+    virtual void ReceiveEnded(const QString& target, int chineseId, int englishId)
+    {
+        Q_UNUSED(target);
+        Q_UNUSED(chineseId);
+        Q_UNUSED(englishId);
+    }
+    // A send batch found no further ticked row.
+    virtual void BatchEnded() {}
+};
+
+} // namespace tapeway

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "transfer/ReceiveProtocol.h"
+#include "transfer/SendProtocol.h"
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+namespace tapeway {
+
+class SerialPort;
+class SessionHost;
+
+// "37%": the share of count in total, rounded half up.
+QString PercentText(qint64 count, qint64 total);
+
+// One file moved over the serial line in one direction, and the chain of them
+// that makes a batch: Start, the protocol driven from OnComm and the timers,
+// and the three ways out (complete, failed, cancelled).
+//
+// Receive: the target is created at Start (or, when it exists and the
+// operator agrees, a staging file in the temporary directory), the file is
+// collected in memory, verified, and only then put under its name in one
+// atomic replace. A failed or cancelled receive leaves nothing behind that
+// was not there before.
+class TransferSession : public QObject
+{
+    Q_OBJECT
+public:
+    struct Timings
+    {
+        int headerRequestMs = 1000; // DC2 while waiting for the header
+        int readyRequestMs = 100;   // DC3 after the header until data comes
+        int watchdogMs = 10000;     // silence after the header that breaks the link
+        int repaintMs = 500;        // file list repaint during a send
+    };
+
+    TransferSession(SerialPort& port, SessionHost& host, QObject* parent = nullptr);
+    ~TransferSession() override;
+
+    void SetTimings(const Timings& timings) { m_timings = timings; }
+
+    // Start: the receive preparation, or the next ticked file of a send batch.
+    void StartTransfer();
+    // Cancel: ends any session, removes what it created.
+    void CancelTransfer();
+    // Exit and the close box: the file part of Cancel.
+    void CloseDownTransfer();
+    // Event handler of the serial line: the owner routes SerialPort::OnComm here.
+    void OnComm();
+
+    bool IsActive() const { return m_active; }
+    int RowCursor() const { return m_rowCursor; }
+    void SetRowCursor(int cursor) { m_rowCursor = cursor; }
+    int ContinuousCounter() const { return m_continuousCounter; }
+    QString StagingFileName() const { return m_stagingName; }
+    QString TargetName() const { return m_targetName; }
+    int Baud() const { return m_baud; }
+
+private:
+    void StartReceive();
+    void StartNextSend();
+    void OnReceiveChunk(const QByteArray& chunk);
+    void OnSendChunk(const QByteArray& chunk);
+    void AcceptHeader();
+    void FinishReceive();
+    void CompleteSend();
+    void EndTransfer(int chineseId, int englishId, bool show);
+    void EnableControls(bool enable);
+    void BreakLink();
+    void StopTimers();
+    void CloseFile(bool removeCreated);
+    void SendByte(char byte);
+    bool SaveReceived(const QByteArray& data);
+    int CurrentRow() const { return m_rowCursor - 1; }
+
+    SerialPort& m_port;
+    SessionHost& m_host;
+    Timings m_timings;
+
+    bool m_active = false;
+    bool m_receiving = false;
+    int m_baud = 0;
+    std::optional<ReceiveProtocol> m_receive;
+    std::optional<SendProtocol> m_send;
+    bool m_switchingSpeed = false;  // DC4 is leaving the line before the speed changes
+    bool m_finishingSend = false;   // the last packet is leaving the line
+    quint64 m_generation = 0;       // guards callbacks of a drain against a later session
+
+    std::unique_ptr<QFile> m_file; // the created target or the staging file
+    bool m_createdNew = false;
+    QString m_targetName;
+    QString m_stagingName;
+    int m_rowCursor = 0;
+    int m_continuousCounter = 0;
+    QString m_continuousBase;
+
+    QTimer m_headerTimer;  // DC2 every second until the header starts
+    QTimer m_readyTimer;   // DC3 every 100 ms until packet 1 starts
+    QTimer m_watchdog;     // silence on an agreed link
+    QTimer m_repaintTimer; // list repaint during the data phase of a send
+};
+
+} // namespace tapeway
