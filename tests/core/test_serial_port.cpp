@@ -1,6 +1,9 @@
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
+#include "serial/VirtualNullModem.h"
+#include "support/WaitFor.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace tapeway;
@@ -91,4 +94,154 @@ TEST(SerialPortTest, PortNumberZeroDoesNotOpen)
     EXPECT_FALSE(port.LastError().isEmpty());
     port.SetCommPort(QString());
     EXPECT_FALSE(port.SetPortOpen(true));
+}
+
+namespace {
+
+LinkSettings LinkOn(const QString& portName)
+{
+    LinkSettings link;
+    link.portName = portName;
+    return link;
+}
+
+} // namespace
+
+TEST(SerialPortLineTest, OpenPortOnAnOpenLineReopensOnTheNewPort)
+{
+    VirtualNullModem first, second;
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    SerialPort port, far;
+    ASSERT_TRUE(OpenPort(far, LinkOn(second.PortB())));
+    ASSERT_TRUE(OpenPort(port, LinkOn(first.PortA())));
+    EXPECT_EQ(port.GetCommPort(), first.PortA());
+
+    QString error;
+    EXPECT_TRUE(OpenPort(port, LinkOn(second.PortA()), &error)) << error.toStdString();
+    EXPECT_TRUE(port.GetPortOpen());
+    EXPECT_EQ(port.GetCommPort(), second.PortA());
+    SendControlByte(port, 0x12);
+    EXPECT_TRUE(WaitFor([&] { return far.GetInBufferCount() > 0; }));
+    EXPECT_EQ(far.GetInput(), QByteArray("\x12"));
+    EXPECT_EQ(first.BytesForwarded(VirtualNullModem::AToB), 0);
+}
+
+TEST(SerialPortLineTest, OnCommReportsReceiveWhileBytesWait)
+{
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start());
+    SerialPort a, b;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    ASSERT_TRUE(OpenPort(b, LinkOn(modem.PortB())));
+    int events = 0;
+    QByteArray received;
+    QObject::connect(&b, &SerialPort::OnComm, [&] {
+        ++events;
+        EXPECT_EQ(b.GetCommEvent(), SerialPort::kCommEventReceive);
+        EXPECT_GT(b.GetInBufferCount(), 0);
+        received += b.GetInput();
+    });
+    for (char c : QByteArray("\x11\x12\x13\x14"))
+        SendControlByte(a, c);
+    EXPECT_TRUE(WaitFor([&] { return received.size() >= 4; }));
+    EXPECT_EQ(received, QByteArray("\x11\x12\x13\x14"));
+    EXPECT_GE(events, 1);
+    EXPECT_EQ(b.GetCommEvent(), 0); // only during the event
+}
+
+TEST(SerialPortLineTest, InBufferCountZeroDiscardsWaitingBytes)
+{
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start());
+    SerialPort a, b;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    ASSERT_TRUE(OpenPort(b, LinkOn(modem.PortB())));
+    a.SetOutput(QByteArray("stale"));
+    EXPECT_TRUE(WaitFor([&] { return b.GetInBufferCount() >= 5; }));
+    b.SetInBufferCount(0);
+    EXPECT_EQ(b.GetInBufferCount(), 0);
+    a.SetOutput(QByteArray("new"));
+    EXPECT_TRUE(WaitFor([&] { return b.GetInBufferCount() >= 3; }));
+    EXPECT_EQ(b.GetInput(), QByteArray("new"));
+}
+
+TEST(SerialPortLineTest, SettingsApplyOnAnOpenLine)
+{
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start());
+    SerialPort a;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 9600);
+    ASSERT_TRUE(a.SetSettings(QStringLiteral("19200,N,8,1")));
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 19200);
+    // POSIX terminals take one and a half stop bits as one; the text is kept.
+    EXPECT_TRUE(a.SetSettings(QStringLiteral("38400,N,8,1.5")));
+    EXPECT_EQ(a.GetSettings(), QStringLiteral("38400,N,8,1.5"));
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
+    // A pseudo-terminal carries 8 bits without parity only: refused, and the
+    // speed already written is put back.
+    EXPECT_FALSE(a.SetSettings(QStringLiteral("57600,E,7,1")));
+    EXPECT_EQ(a.GetSettings(), QStringLiteral("38400,N,8,1.5"));
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
+    // Malformed text changes nothing on the line.
+    EXPECT_FALSE(a.SetSettings(QStringLiteral("57600,N,8")));
+    EXPECT_EQ(a.CurrentBaud(), 38400);
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
+    EXPECT_TRUE(a.GetPortOpen());
+}
+
+TEST(SerialPortLineTest, DrainWaitsForTheWireTime)
+{
+    VirtualNullModem modem;
+    modem.SetPaced(true);
+    ASSERT_TRUE(modem.Start());
+    SerialPort a, b;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    ASSERT_TRUE(OpenPort(b, LinkOn(modem.PortB())));
+    QElapsedTimer clock;
+    clock.start();
+    a.SetOutput(QByteArray(200, 'x')); // 208.3 ms at 9600 baud
+    qint64 doneAt = -1;
+    int calls = 0;
+    a.Drain([&] {
+        doneAt = clock.elapsed();
+        ++calls;
+    });
+    EXPECT_EQ(calls, 0); // never from inside Drain
+    EXPECT_TRUE(WaitFor([&] { return calls > 0; }));
+    EXPECT_GE(doneAt, 208);
+    RunEventLoopFor(20);
+    EXPECT_EQ(calls, 1);
+    // The far end has the bytes (the modem delivers them at the wire pace).
+    EXPECT_TRUE(WaitFor([&] { return b.GetInBufferCount() >= 200; }));
+
+    // With nothing written since, a drain ends soon and still asynchronously.
+    bool again = false;
+    a.Drain([&] { again = true; });
+    EXPECT_FALSE(again);
+    EXPECT_TRUE(WaitFor([&] { return again; }));
+}
+
+TEST(SerialPortLineTest, DrainOnAClosedLineRunsFromTheEventLoop)
+{
+    SerialPort port;
+    bool done = false;
+    port.Drain([&] { done = true; });
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(WaitFor([&] { return done; }));
+}
+
+TEST(SerialPortLineTest, CloseRunsPendingDrains)
+{
+    VirtualNullModem modem;
+    modem.SetPaced(true);
+    ASSERT_TRUE(modem.Start());
+    SerialPort a;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    a.SetOutput(QByteArray(960, 'x')); // a full second at 9600 baud
+    bool done = false;
+    a.Drain([&] { done = true; });
+    a.SetPortOpen(false);
+    EXPECT_TRUE(WaitFor([&] { return done; }, 500));
 }
