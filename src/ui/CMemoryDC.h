@@ -7,6 +7,11 @@
 // An off-screen drawing surface over a painter's target. Callers draw on it in
 // the target's coordinates; when it is destroyed the picture is copied to the
 // target at the rectangle. When the target is a printer it draws straight on it.
+//
+// The surface starts transparent, so whatever a caller leaves undrawn shows the
+// target as it was. The target painter must stay active (and must not be drawn
+// on) until this object is gone. The surface takes over the target's font, pen,
+// brush and layout direction.
 class CMemoryDC : public QPainter
 {
 public:
