@@ -7,7 +7,6 @@
 #include "settings/PathHistory.h"
 #include "transfer/TransferSession.h"
 #include "ui/CAboutBox.h"
-#include "ui/CHoverButton.h"
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
 #include "ui/FileListView.h"
@@ -17,7 +16,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -34,22 +32,6 @@ namespace {
 constexpr int kDialogWidthDu = 308;
 constexpr int kDialogHeightDu = 246;
 constexpr int kPathCaretLimit = 52;
-
-// The dialog's font: SimSun where the system has it, else a CJK face.
-QFont DialogFont()
-{
-    const QStringList families = QFontDatabase::families();
-    for (const char* name : {"宋体", "SimSun", "NSimSun", "WenQuanYi Micro Hei",
-                             "Noto Sans CJK SC", "Noto Sans SC", "Source Han Sans SC",
-                             "WenQuanYi Zen Hei", "Droid Sans Fallback"}) {
-        const QString family = QString::fromUtf8(name);
-        if (families.contains(family))
-            return QFont(family, 11);
-    }
-    QFont font;
-    font.setPointSize(11);
-    return font;
-}
 
 struct Caption
 {
@@ -101,7 +83,7 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
 {
     m_icon = QIcon(QStringLiteral(":/icons/tapeway.svg"));
     InstallSerialControl();
-    m_dialogFont = DialogFont();
+    m_dialogFont = DialogFont({QStringLiteral("宋体")}, 11);
     setFont(m_dialogFont);
     setWindowTitle(QString());
     setWindowIcon(m_icon);
@@ -184,7 +166,8 @@ void CTransferDlg::CreateControls()
     Place(separator, -1, 0, 0, 308, 1);
 
     Place(NewCombo(this), kPathBox, 30, 13, 220, 115);
-    auto* browse = new CHoverButton(this);
+    auto* browse = new QPushButton(this);
+    browse->setIcon(QIcon(QStringLiteral(":/icons/browse.svg")));
     Place(browse, kBrowse, 253, 10, 24, 18);
     Place(new FileListView(this), kFileList, 30, 31, 247, 67);
 
@@ -252,8 +235,6 @@ void CTransferDlg::BindMessages()
 void CTransferDlg::OnInitDialog()
 {
     Item<QWidget>(kCancel)->setEnabled(false);
-    if (auto* browse = Item<CHoverButton>(kBrowse))
-        browse->SetIconImages(144, 0);
 
     LoadPathHistory();
     auto* path = Item<QComboBox>(kPathBox);

@@ -1,0 +1,273 @@
+#include "app/CTransferDlg.h"
+#include "settings/SettingsStore.h"
+#include "support/ScriptedPrompts.h"
+#include "transfer/TransferSession.h"
+#include "ui/CPercentBar.h"
+#include "ui/FileListView.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every dialog of these tests keeps its settings in a fresh directory.
+class TransferDialog : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    }
+
+    tapeway::SettingsStore Store() const { return tapeway::SettingsStore(); }
+
+    QString ComboText(CTransferDlg& dlg, int id) const
+    {
+        return dlg.Item<QComboBox>(id)->currentText();
+    }
+    QString ButtonText(CTransferDlg& dlg, int id) const
+    {
+        return dlg.Item<QAbstractButton>(id)->text();
+    }
+
+    QTemporaryDir m_config;
+    ScriptedPrompts m_prompts;
+};
+
+TEST_F(TransferDialog, StartsInSendModeInChineseWithDefaultSettings)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "9600");
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kDataBitsBox), "8");
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kParityBox), "NONE");
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kStopBitsBox), "1");
+    for (int id : {CTransferDlg::kDataBitsBox, CTransferDlg::kParityBox, CTransferDlg::kStopBitsBox})
+        EXPECT_FALSE(dlg.GetDlgItem(id)->isEnabled()) << id;
+    EXPECT_TRUE(dlg.Item<QRadioButton>(CTransferDlg::kSendRadio)->isChecked());
+    EXPECT_FALSE(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio)->isChecked());
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kContinuous)->isVisible());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kAnnouncedBaud)->isVisible());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kCancel)->isEnabled());
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kStart)->isEnabled());
+    EXPECT_TRUE(dlg.Item<QPushButton>(CTransferDlg::kStart)->isDefault());
+    // The caption table, not the template's texts: "退出" on Exit.
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kExit), "退出");
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kSendRadio), "发   送");
+    EXPECT_EQ(dlg.Item<QLabel>(CTransferDlg::kParityLabel)->text(), "校  验");
+    EXPECT_EQ(dlg.Item<QGroupBox>(CTransferDlg::kLinkGroup)->title(), "通信设置");
+    EXPECT_EQ(dlg.FileList()->headerItem()->text(2), "文件路径");
+    EXPECT_EQ(dlg.FileList()->columnWidth(2), 320);
+    EXPECT_TRUE(dlg.CurrentMenu()->isVisible());
+    EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "关于");
+    EXPECT_EQ(dlg.windowTitle(), QString());
+    // Every control of the window is there, addressed by its id.
+    for (int id : {1, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1014, 1016, 1017,
+                   1018, 1019, 1020, 1021, 1022, 1027, 1028, 1032, 1035, 1036, 1037})
+        EXPECT_NE(dlg.GetDlgItem(id), nullptr) << id;
+}
+
+TEST_F(TransferDialog, SavedBaudChoiceOutsideTheListSelects9600)
+{
+    for (const auto& [saved, expected] : {std::pair{"1", "19200"}, std::pair{"2", "38400"},
+                                          std::pair{"3", "9600"}, std::pair{"-1", "9600"}}) {
+        Store().WriteSettingString("BAUD", "value", saved);
+        CTransferDlg dlg;
+        EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), expected) << saved;
+    }
+}
+
+TEST_F(TransferDialog, ChoosingPortAndBaudIsStoredAtOnceAndRestored)
+{
+    {
+        CTransferDlg dlg;
+        auto* baud = dlg.Item<QComboBox>(CTransferDlg::kBaudBox);
+        baud->setCurrentIndex(2);
+        emit baud->activated(2);
+        EXPECT_EQ(Store().ReadSettingValue("BAUD", -1), 2);
+        auto* port = dlg.Item<QComboBox>(CTransferDlg::kPortBox);
+        const int last = port->count() - 1;
+        ASSERT_GE(last, 0);
+        port->setCurrentIndex(last);
+        emit port->activated(last);
+        EXPECT_EQ(Store().ReadSettingString("COM", "value"), port->itemText(last));
+    }
+    CTransferDlg again;
+    EXPECT_EQ(ComboText(again, CTransferDlg::kBaudBox), "38400");
+    auto* port = again.Item<QComboBox>(CTransferDlg::kPortBox);
+    EXPECT_EQ(port->currentIndex(), port->count() - 1);
+}
+
+TEST_F(TransferDialog, ReceiveAndSendLayouts)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    auto* baud = dlg.Item<QComboBox>(CTransferDlg::kBaudBox);
+    baud->setCurrentIndex(1);
+    for (int i = 0; i < 2; ++i) {
+        QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+        EXPECT_TRUE(dlg.IsReceiveMode());
+        EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
+        EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
+        EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isEnabled());
+        EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kContinuous)->isVisible());
+        EXPECT_FALSE(baud->isEnabled());
+        EXPECT_EQ(baud->currentText(), "默认");
+        EXPECT_EQ(dlg.ProgressBar()->GetMode(), 1);
+    }
+    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kSendRadio), Qt::LeftButton);
+    EXPECT_FALSE(dlg.IsReceiveMode());
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
+    EXPECT_TRUE(baud->isEnabled());
+    EXPECT_EQ(baud->currentText(), "19200");
+    EXPECT_EQ(dlg.ProgressBar()->GetMode(), 0);
+}
+
+TEST_F(TransferDialog, LanguageSwitchesEveryCaptionAtOnce)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
+    EXPECT_EQ(dlg.Language(), 1);
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kExit), "Exit");
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kReceiveRadio), "Receive");
+    EXPECT_EQ(dlg.Item<QLabel>(CTransferDlg::kDataBitsLabel)->text(), "Data Bit");
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kContinuous), "Continue");
+    EXPECT_EQ(dlg.FileList()->headerItem()->text(0), "Selecting");
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "Default");
+    EXPECT_EQ(dlg.ProgressBar()->GetLanguage(), 1);
+    EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "Information");
+    EXPECT_TRUE(dlg.CurrentMenu()->isVisible());
+    // Choosing the current language again changes nothing; Chinese comes back.
+    dlg.MenuCommand(1, CTransferDlg::kCmdEnglish)->trigger();
+    EXPECT_EQ(dlg.Language(), 1);
+    dlg.MenuCommand(1, CTransferDlg::kCmdChinese)->trigger();
+    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kExit), "退出");
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "默认");
+    EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "关于");
+}
+
+TEST_F(TransferDialog, MessagesFollowTheLanguageUnderTheProgramName)
+{
+    CTransferDlg dlg;
+    dlg.ShowMessage(163, 162);
+    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
+    dlg.ShowMessage(163, 162);
+    EXPECT_TRUE(dlg.AskOverwrite("/x"));
+    ASSERT_EQ(m_prompts.messages.size(), 3);
+    EXPECT_EQ(m_prompts.messages[0].text, "无法打开端口！");
+    EXPECT_EQ(m_prompts.messages[1].text, "Invalid port number!");
+    EXPECT_EQ(m_prompts.messages[1].caption, PromptSeam::ProgramName());
+    EXPECT_FALSE(m_prompts.messages[1].yesNo);
+    EXPECT_EQ(m_prompts.messages[2].caption, QString());
+    EXPECT_TRUE(m_prompts.messages[2].yesNo);
+}
+
+TEST_F(TransferDialog, EnterPressesStart)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+    dlg.Item<QComboBox>(CTransferDlg::kPathBox)->setEditText("   ");
+    dlg.Item<QComboBox>(CTransferDlg::kPathBox)->setFocus();
+    QTest::keyClick(dlg.Item<QComboBox>(CTransferDlg::kPathBox), Qt::Key_Return);
+    // An empty name: Start asks for one.
+    EXPECT_EQ(m_prompts.Texts(), QStringList{"请输入保存接受信息的文件名!"});
+    EXPECT_TRUE(dlg.isVisible());
+}
+
+TEST_F(TransferDialog, LongPathShowsItsEnd)
+{
+    const QString longPath = "/home/operator/programs/lathe-number-two/" + QString(20, 'x') + ".nc";
+    ASSERT_GT(longPath.size(), 52);
+    tapeway::SettingsStore store;
+    store.WriteSettingString("PATH", "0", longPath);
+    CTransferDlg dlg;
+    auto* edit = dlg.Item<QComboBox>(CTransferDlg::kPathBox)->lineEdit();
+    EXPECT_EQ(edit->text(), longPath);
+    EXPECT_EQ(edit->cursorPosition(), longPath.size());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isEnabled());
+}
+
+TEST_F(TransferDialog, BrowseFillsTheControlOfTheMode)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    // Send mode: the chosen files replace every row, ticked, in order.
+    dlg.FileList()->AppendRow(0, "/old");
+    m_prompts.files = {"/a/one.nc", "/a/O1234"};
+    QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kBrowse), Qt::LeftButton);
+    ASSERT_EQ(dlg.FileList()->RowCount(), 2);
+    EXPECT_EQ(dlg.FileList()->GetRowPath(1), "/a/O1234");
+    EXPECT_TRUE(dlg.FileList()->IsRowChecked(0));
+    EXPECT_TRUE(m_prompts.fileRequests.last().multiple);
+    EXPECT_TRUE(m_prompts.fileRequests.last().filter.startsWith("CNC文件(*.*)|"));
+    // Cancel changes nothing.
+    m_prompts.files.clear();
+    dlg.Item<QAbstractButton>(CTransferDlg::kBrowse)->click();
+    EXPECT_EQ(dlg.FileList()->RowCount(), 2);
+
+    // Receive mode: one name into the path box, its end in view.
+    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
+    const QString chosen = "/srv/cnc/programs/for/the/second/lathe/in/hall/b/part-7.cnc";
+    ASSERT_GT(chosen.size(), 52);
+    m_prompts.files = {chosen};
+    dlg.Item<QAbstractButton>(CTransferDlg::kBrowse)->click();
+    EXPECT_FALSE(m_prompts.fileRequests.last().multiple);
+    EXPECT_EQ(m_prompts.fileRequests.last().defaultSuffix, "cnc");
+    EXPECT_TRUE(m_prompts.fileRequests.last().filter.startsWith("CNC File(*.*)|"));
+    auto* path = dlg.Item<QComboBox>(CTransferDlg::kPathBox);
+    EXPECT_EQ(path->currentText(), chosen);
+    EXPECT_EQ(path->lineEdit()->cursorPosition(), chosen.size());
+}
+
+TEST_F(TransferDialog, SendWithoutTickedRowsEndsAtOnce)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    dlg.FileList()->AppendRow(0, "/a");
+    dlg.FileList()->SetRowState(0, "old");
+    dlg.FileList()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
+    EXPECT_EQ(dlg.FileList()->GetRowState(0), QString()); // a new batch clears the old states
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kStart)->isEnabled());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kCancel)->isEnabled());
+    EXPECT_EQ(dlg.Session().RowCursor(), 0);
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(TransferDialog, ControlsLockedDuringATransfer)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    dlg.EnableControls(false);
+    for (int id : {1, 1001, 1006, 1007, 1008, 1014, 1035, 1036, 1002})
+        EXPECT_FALSE(dlg.GetDlgItem(id)->isEnabled()) << id;
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kCancel)->isEnabled());
+    for (int language : {0, 1})
+        for (int id : {CTransferDlg::kCmdChinese, CTransferDlg::kCmdEnglish})
+            EXPECT_FALSE(dlg.MenuCommand(language, id)->isEnabled());
+    EXPECT_TRUE(dlg.MenuCommand(0, CTransferDlg::kCmdAbout)->isEnabled());
+    dlg.EnableControls(true);
+    EXPECT_TRUE(dlg.GetDlgItem(1002)->isEnabled());
+    EXPECT_TRUE(dlg.MenuCommand(1, CTransferDlg::kCmdEnglish)->isEnabled());
+    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kCancel)->isEnabled());
+}
+
+} // namespace
