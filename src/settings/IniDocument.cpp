@@ -1,0 +1,168 @@
+#include "settings/IniDocument.h"
+
+namespace tapeway {
+
+namespace {
+
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
+
+// The name of the section a line opens, or nothing when it opens none.
+std::optional<QString> SectionName(const QByteArray& line)
+{
+    const QByteArray text = line.trimmed();
+    if (!text.startsWith('['))
+        return std::nullopt;
+    const qsizetype close = text.indexOf(']');
+    const QByteArray name = close < 0 ? text.mid(1) : text.mid(1, close - 1);
+    return QString::fromUtf8(name.trimmed());
+}
+
+struct KeyLine
+{
+    QByteArray key;
+    QByteArray value;
+};
+
+// The key and the raw value of a "key=value" line; nothing for blank lines,
+// comments, section lines and lines without '='.
+std::optional<KeyLine> SplitKeyLine(const QByteArray& line)
+{
+    const QByteArray text = line.trimmed();
+    if (text.isEmpty() || text.startsWith(';') || text.startsWith('['))
+        return std::nullopt;
+    const qsizetype equals = text.indexOf('=');
+    if (equals < 0)
+        return std::nullopt;
+    return KeyLine{text.left(equals).trimmed(), text.mid(equals + 1).trimmed()};
+}
+
+QString DecodeValue(QByteArray value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return QString::fromUtf8(value);
+}
+
+bool SameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+bool HasLineBreakOrNul(const QString& text)
+{
+    return text.contains(u'\n') || text.contains(u'\r') || text.contains(QChar(0));
+}
+
+} // namespace
+
+IniDocument IniDocument::FromBytes(const QByteArray& data)
+{
+    IniDocument document;
+    QByteArray text = data;
+    if (text.startsWith(kByteOrderMark)) {
+        document.m_byteOrderMark = true;
+        text.remove(0, kByteOrderMark.size());
+    }
+    if (text.contains("\r\n"))
+        document.m_lineEnd = "\r\n";
+    if (text.isEmpty())
+        return document;
+    document.m_lines = text.split('\n');
+    if (text.endsWith('\n'))
+        document.m_lines.removeLast();
+    for (QByteArray& line : document.m_lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return document;
+}
+
+QByteArray IniDocument::ToBytes() const
+{
+    QByteArray data;
+    if (m_byteOrderMark)
+        data += kByteOrderMark;
+    for (const QByteArray& line : m_lines) {
+        data += line;
+        data += m_lineEnd;
+    }
+    return data;
+}
+
+qsizetype IniDocument::FindSection(const QString& section) const
+{
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        const std::optional<QString> name = SectionName(m_lines[i]);
+        if (name && SameName(*name, section.trimmed()))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype IniDocument::FindKey(qsizetype sectionLine, const QString& key) const
+{
+    const QString wanted = key.trimmed();
+    for (qsizetype i = sectionLine + 1; i < m_lines.size(); ++i) {
+        if (SectionName(m_lines[i]))
+            break;
+        const std::optional<KeyLine> line = SplitKeyLine(m_lines[i]);
+        if (line && SameName(QString::fromUtf8(line->key), wanted))
+            return i;
+    }
+    return -1;
+}
+
+std::optional<QString> IniDocument::Value(const QString& section, const QString& key) const
+{
+    const qsizetype sectionLine = FindSection(section);
+    if (sectionLine < 0)
+        return std::nullopt;
+    const qsizetype keyLine = FindKey(sectionLine, key);
+    if (keyLine < 0)
+        return std::nullopt;
+    return DecodeValue(SplitKeyLine(m_lines[keyLine])->value);
+}
+
+bool IniDocument::IsStorable(const QString& section, const QString& key, const QString& value)
+{
+    if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value))
+        return false;
+    if (section.trimmed().isEmpty() || section.contains(u']'))
+        return false;
+    if (key.isEmpty() || key != key.trimmed() || key.contains(u'=') || key.startsWith(u'[') ||
+        key.startsWith(u';'))
+        return false;
+    return true;
+}
+
+bool IniDocument::SetValue(const QString& section, const QString& key, const QString& value)
+{
+    if (!IsStorable(section, key, value))
+        return false;
+
+    qsizetype sectionLine = FindSection(section);
+    if (sectionLine < 0) {
+        m_lines.append('[' + section.trimmed().toUtf8() + ']');
+        m_lines.append(key.toUtf8() + '=' + value.toUtf8());
+        return true;
+    }
+
+    const qsizetype keyLine = FindKey(sectionLine, key);
+    if (keyLine >= 0) {
+        // Keep the key as the file spells it; only the value changes.
+        m_lines[keyLine] = SplitKeyLine(m_lines[keyLine])->key + '=' + value.toUtf8();
+        return true;
+    }
+
+    // A new key goes after the last non-blank line of its section.
+    qsizetype last = sectionLine;
+    for (qsizetype i = sectionLine + 1; i < m_lines.size() && !SectionName(m_lines[i]); ++i) {
+        if (!m_lines[i].trimmed().isEmpty())
+            last = i;
+    }
+    m_lines.insert(last + 1, key.toUtf8() + '=' + value.toUtf8());
+    return true;
+}
+
+} // namespace tapeway
