@@ -1,0 +1,77 @@
+#include "serial/PortList.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+using namespace tapeway;
+
+namespace {
+
+QStringList Sorted(const QStringList& names)
+{
+    QStringList list;
+    for (const QString& name : names)
+        InsertPortSorted(list, name);
+    return list;
+}
+
+const QStringList kFallback{"COM1", "COM2", "COM3", "COM4"};
+
+} // namespace
+
+TEST(PortList, InsertKeepsAscendingPortNumbers)
+{
+    EXPECT_EQ(Sorted({"COM10", "COM2", "COM1"}), QStringList({"COM1", "COM2", "COM10"}));
+    EXPECT_EQ(Sorted({"COM3", "COM1", "COM20", "COM4"}),
+              QStringList({"COM1", "COM3", "COM4", "COM20"}));
+    EXPECT_EQ(Sorted({"ttyUSB1", "ttyS0", "ttyUSB0", "ttyS2"}),
+              QStringList({"ttyUSB0", "ttyS0", "ttyUSB1", "ttyS2"}));
+}
+
+TEST(PortList, SameNumberGoesBeforeTheEarlierName)
+{
+    EXPECT_EQ(Sorted({"COM3", "\\Device\\Serial3", "COM1"}),
+              QStringList({"COM1", "\\Device\\Serial3", "COM3"}));
+    EXPECT_EQ(Sorted({"COM2", "COM2"}), QStringList({"COM2", "COM2"}));
+}
+
+TEST(PortList, NamesWithoutDigitsGatherAtTheFront)
+{
+    EXPECT_EQ(Sorted({"COM1", "MODEM", "COM0", "LPT"}),
+              QStringList({"LPT", "MODEM", "COM0", "COM1"}));
+}
+
+TEST(PortList, NothingDiscoveredGivesComOneToFour)
+{
+    EXPECT_EQ(FillPortList({}, QString()).entries, kFallback);
+    EXPECT_EQ(FillPortList({}, QString()).selected, 0);
+    EXPECT_EQ(FillPortList({"", ""}, "COM2").entries, kFallback); // empty names are skipped
+}
+
+TEST(PortList, SavedPortInTheFallbackListMustMatchExactly)
+{
+    EXPECT_EQ(FillPortList({}, "COM3").selected, 2);
+    EXPECT_EQ(FillPortList({}, "COM4").selected, 3);
+    EXPECT_EQ(FillPortList({}, "com3").selected, 0);
+    EXPECT_EQ(FillPortList({}, "COM7").selected, 0);
+}
+
+TEST(PortList, SavedPortAmongDiscoveredIgnoresLetterCase)
+{
+    const PortList ports = FillPortList({"COM10", "COM3", "COM1"}, "com3");
+    EXPECT_EQ(ports.entries, QStringList({"COM1", "COM3", "COM10"}));
+    EXPECT_EQ(ports.selected, 1);
+
+    EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, "COM10").selected, 2);
+    EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, "COM5").selected, 0);
+    EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, QString()).selected, 0);
+    EXPECT_EQ(FillPortList({"ttyUSB0"}, "COM1").entries, QStringList({"ttyUSB0"}));
+}
+
+TEST(PortList, LastMatchingEntryWins)
+{
+    // "com3" is listed before "COM3"; both match the saved name.
+    const PortList ports = FillPortList({"COM3", "com3", "COM1"}, "Com3");
+    EXPECT_EQ(ports.entries, QStringList({"COM1", "com3", "COM3"}));
+    EXPECT_EQ(ports.selected, 2);
+}
