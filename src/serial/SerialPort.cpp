@@ -108,6 +108,12 @@ SerialPort::SerialPort(QObject* parent)
     m_drainTimer->setTimerType(Qt::PreciseTimer);
     connect(m_drainTimer, &QTimer::timeout, this, &SerialPort::PollDrain);
     connect(m_port, &QSerialPort::readyRead, this, &SerialPort::OnReadyRead);
+    // The wire time runs from the moment the bytes reach the device, which
+    // can be an event-loop turn after SetOutput.
+    connect(m_port, &QSerialPort::bytesWritten, this, [this](qint64 bytes) {
+        const qint64 wireUs = m_baud > 0 ? (bytes * 10 * 1000000 + m_baud - 1) / m_baud : 0;
+        m_wireFreeAtUs = std::max(NowUs(), m_wireFreeAtUs) + wireUs;
+    });
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { OnError(int(error)); });
 }

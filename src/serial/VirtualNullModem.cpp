@@ -11,6 +11,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -80,6 +82,7 @@ struct Lane
     {
         quint8 byte;
         qint64 arrivedNs;
+        int pickupBaud; // the sender's speed right after the byte was read
     };
     std::deque<Waiting> waiting; // read from the sender, not yet on the wire
     bool onWire = false;
@@ -217,6 +220,14 @@ void VirtualNullModem::CloseEnds()
 
 void VirtualNullModem::Run()
 {
+    if (m_paced) {
+        // Speed changes follow the last byte within milliseconds; the modem
+        // must pick a byte up before that. Where the system allows it, the
+        // thread runs ahead of ordinary work; it sleeps in ppoll otherwise.
+        sched_param param{};
+        param.sched_priority = 1;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    }
     Lane lanes[2];
     int speeds[2] = {0, 0};
 
@@ -235,10 +246,14 @@ void VirtualNullModem::Run()
                 const Lane::Waiting next = lane.waiting.front();
                 lane.waiting.pop_front();
                 const qint64 start = std::max(lane.lastEndNs, next.arrivedNs);
-                const int baud = speeds[d] > 0 ? speeds[d] : 9600;
+                // A byte that found the line free went out when it was
+                // written, at the speed seen when it was picked up; one that
+                // queued starts at the speed in force now.
+                const int speed = start == next.arrivedNs ? next.pickupBaud : speeds[d];
+                const int baud = speed > 0 ? speed : 9600;
                 lane.onWire = true;
                 lane.wireByte = next.byte;
-                lane.wireBaud = speeds[d];
+                lane.wireBaud = speed;
                 lane.wireEndNs = start + 10 * qint64(1000000000) / baud;
             }
             if (lane.wireEndNs > now)
@@ -325,6 +340,7 @@ void VirtualNullModem::Run()
                 lanes[d].sourceGone = true;
                 continue;
             }
+            const int pickupBaud = m_paced ? SpeedOf(Direction(d)) : 0;
             std::lock_guard<std::mutex> lock(m_mutex);
             for (ssize_t i = 0; i < n; ++i) {
                 quint8 byte = quint8(buffer[i]);
@@ -334,7 +350,7 @@ void VirtualNullModem::Run()
                     continue;
                 }
                 if (m_paced)
-                    lanes[d].waiting.push_back({byte, arrived});
+                    lanes[d].waiting.push_back({byte, arrived, pickupBaud});
                 else
                     lanes[d].out.push_back(char(byte));
             }
