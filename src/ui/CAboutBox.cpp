@@ -1,0 +1,93 @@
+#include "ui/CAboutBox.h"
+
+#include "resources/StringTable.h"
+#include "ui/DialogUnits.h"
+#include "ui/UiResources.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+
+namespace {
+
+constexpr int kChineseCaptionId = 126;
+constexpr int kEnglishCaptionId = 127;
+constexpr int kChineseOkId = 130;
+constexpr int kEnglishOkId = 131;
+constexpr int kFontPointSize = 9;
+
+QLabel* AddStatic(QWidget* parent, const QString& name, const QString& text, const QRect& du)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    // Shown as it stands: no mnemonics, no rich text.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(DialogUnitsToPixels(du, parent->font()));
+    return label;
+}
+
+} // namespace
+
+CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFont(DialogFont({QStringLiteral("宋体"), QStringLiteral("SimSun")}, kFontPointSize));
+    setFixedSize(DialogUnitsToPixels(QSize(235, 122), font()));
+    setWindowTitle(QStringLiteral("关于 TAPEWAY"));
+    const QIcon icon = ProgramIcon();
+    setWindowIcon(icon);
+
+    m_icon = new QLabel(this);
+    m_icon->setObjectName(QStringLiteral("icon"));
+    const QRect iconRect = DialogUnitsToPixels(QRect(11, 17, 20, 20), font());
+    const int side = std::min(iconRect.width(), iconRect.height());
+    m_icon->setGeometry(QRect(iconRect.topLeft(), QSize(side, side)));
+    m_icon->setPixmap(icon.pixmap(QSize(side, side)));
+
+    m_product = AddStatic(this, QStringLiteral("product"), ProductLine(), QRect(42, 19, 162, 8));
+    m_description = AddStatic(this, QString::number(kDescriptionId),
+                              QStringLiteral("Moves CNC part programs between this computer and a "
+                                             "CNC lathe controller over RS-232."),
+                              QRect(41, 37, 181, 23));
+    m_description->setWordWrap(true);
+    m_licence = AddStatic(this, QStringLiteral("licence"),
+                          QStringLiteral("Free to use and to pass on, with no warranty of any "
+                                         "kind."),
+                          QRect(41, 67, 149, 24));
+    m_licence->setWordWrap(true);
+
+    m_ok = new QPushButton(QStringLiteral("确定"), this);
+    m_ok->setObjectName(QString::number(kOkButtonId));
+    m_ok->setGeometry(DialogUnitsToPixels(QRect(178, 101, 50, 14), font()));
+    m_ok->setDefault(true);
+    m_ok->setAutoDefault(true);
+    m_ok->setFocus();
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    ApplyLanguage();
+}
+
+QString CAboutBox::ProductLine()
+{
+    return QStringLiteral("TAPEWAY 1.2 Build at 2012-03-30");
+}
+
+void CAboutBox::SetLanguage(int language)
+{
+    m_language = language;
+    ApplyLanguage();
+}
+
+void CAboutBox::ApplyLanguage()
+{
+    const bool chinese = m_language == tapeway::kChinese;
+    // A missing caption string leaves the caption as it is.
+    const QString caption = tapeway::LoadString(chinese ? kChineseCaptionId : kEnglishCaptionId);
+    if (!caption.isEmpty())
+        setWindowTitle(caption);
+    m_ok->setText(tapeway::LoadString(chinese ? kChineseOkId : kEnglishOkId));
+}

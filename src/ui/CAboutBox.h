@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// The About box: the program icon, the product and build line and an OK
+// button (1025), captioned in the language of the main dialog. Controls are
+// found by their id as object name ("1025", "1026"); the icon and the product
+// line are "icon" and "product".
+class CAboutBox : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kOkButtonId = 1025;
+    static constexpr int kDescriptionId = 1026;
+
+    explicit CAboutBox(QWidget* parent = nullptr);
+
+    // 0 Chinese, any other value English. The caption and the button follow at
+    // once, so the box may be shown (or run) right after this call.
+    void SetLanguage(int language);
+    int GetLanguage() const { return m_language; }
+
+    // The product and build line, the same in every language.
+    static QString ProductLine();
+
+private:
+    void ApplyLanguage();
+
+    int m_language = 0;
+    QLabel* m_icon = nullptr;
+    QLabel* m_product = nullptr;
+    QLabel* m_description = nullptr;
+    QLabel* m_licence = nullptr;
+    QPushButton* m_ok = nullptr;
+};
