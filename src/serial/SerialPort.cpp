@@ -261,10 +261,8 @@ void SerialPort::SetOutput(const QByteArray& bytes)
 {
     if (bytes.isEmpty() || !m_port->isOpen())
         return;
+    // The wire time is counted when the bytes reach the device (bytesWritten).
     m_port->write(bytes);
-    const qint64 wireUs =
-        m_baud > 0 ? (qint64(bytes.size()) * 10 * 1000000 + m_baud - 1) / m_baud : 0;
-    m_wireFreeAtUs = std::max(NowUs(), m_wireFreeAtUs) + wireUs;
 }
 
 void SerialPort::Drain(std::function<void()> done)
