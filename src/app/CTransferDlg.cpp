@@ -7,10 +7,13 @@
 #include "settings/PathHistory.h"
 #include "transfer/TransferSession.h"
 #include "ui/CAboutBox.h"
+#include "ui/CHoverButton.h"
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
 #include "ui/FileListView.h"
 #include "ui/PromptSeam.h"
+#include "ui/ResourcePaths.h"
+#include "ui/UiResources.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -81,7 +84,7 @@ QComboBox* NewCombo(QWidget* parent)
 
 CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
 {
-    m_icon = QIcon(QStringLiteral(":/icons/tapeway.svg"));
+    m_icon = ProgramIcon();
     InstallSerialControl();
     m_dialogFont = DialogFont({QStringLiteral("宋体")}, 11);
     setFont(m_dialogFont);
@@ -166,9 +169,7 @@ void CTransferDlg::CreateControls()
     Place(separator, -1, 0, 0, 308, 1);
 
     Place(NewCombo(this), kPathBox, 30, 13, 220, 115);
-    auto* browse = new QPushButton(this);
-    browse->setIcon(QIcon(QStringLiteral(":/icons/browse.svg")));
-    Place(browse, kBrowse, 253, 10, 24, 18);
+    Place(new CHoverButton(this), kBrowse, 253, 10, 24, 18);
     Place(new FileListView(this), kFileList, 30, 31, 247, 67);
 
     const int labelIds[] = {kPortLabel, kBaudLabel, kDataBitsLabel, kParityLabel, kStopBitsLabel};
@@ -205,8 +206,7 @@ void CTransferDlg::CreateControls()
     Place(new QPushButton(QStringLiteral("取消"), this), kCancel, 130, 226, 50, 14);
     Place(new QPushButton(QStringLiteral("关闭"), this), kExit, 209, 226, 50, 14);
     for (int id : {kCancel, kExit, kBrowse})
-        if (auto* button = qobject_cast<QPushButton*>(GetDlgItem(id)))
-            button->setAutoDefault(false);
+        Item<QPushButton>(id)->setAutoDefault(false);
 
     // Tab order follows the window's order of controls.
     setTabOrder(GetDlgItem(kPathBox), GetDlgItem(kBrowse));
@@ -235,6 +235,7 @@ void CTransferDlg::BindMessages()
 void CTransferDlg::OnInitDialog()
 {
     Item<QWidget>(kCancel)->setEnabled(false);
+    Item<CHoverButton>(kBrowse)->SetIconImages(kIconBrowse, 0);
 
     LoadPathHistory();
     auto* path = Item<QComboBox>(kPathBox);

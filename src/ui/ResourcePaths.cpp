@@ -1,5 +1,7 @@
 #include "ui/ResourcePaths.h"
 
+#include "ui/UiResources.h"
+
 #include <QtGlobal>
 #include <array>
 
@@ -19,20 +21,9 @@ constexpr std::array<ResourceEntry, 3> kResources{{
 
 } // namespace
 
-// The resources are compiled into the widget library, a static library, so they
-// are registered by hand before the first look-up.
-static void RegisterResources()
-{
-    Q_INIT_RESOURCE(tapeway);
-}
-
 QString ResourcePath(int id)
 {
-    static const bool registered = [] {
-        RegisterResources();
-        return true;
-    }();
-    Q_UNUSED(registered);
+    EnsureUiResources();
     for (const ResourceEntry& entry : kResources) {
         if (entry.id == id)
             return QString::fromLatin1(entry.path);

@@ -1,5 +1,7 @@
 #include "ui/UiResources.h"
 
+#include "ui/ResourcePaths.h"
+
 static void RegisterTapewayResources()
 {
     Q_INIT_RESOURCE(tapeway);
@@ -17,11 +19,11 @@ void EnsureUiResources()
 QIcon ProgramIcon()
 {
     EnsureUiResources();
-    return QIcon(QStringLiteral(":/icons/tapeway.svg"));
+    return QIcon(ResourcePath(kIconProgram));
 }
 
 QIcon BrowseIcon()
 {
     EnsureUiResources();
-    return QIcon(QStringLiteral(":/icons/browse.svg"));
+    return QIcon(ResourcePath(kIconBrowse));
 }

@@ -32,7 +32,8 @@ TEST(FileNaming, ContinuousNames)
         {"", 1, ""},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(ContinuousName(QString::fromUtf8(row.base), row.n), QString::fromUtf8(row.expected))
+        EXPECT_EQ(ContinuousName(QString::fromUtf8(row.base), row.n),
+                  QString::fromUtf8(row.expected))
             << row.base << " " << row.n;
 }
 
@@ -54,7 +55,8 @@ TEST(FileNaming, StagingNameRefusesWhenEveryCandidateIsTaken)
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
     for (int i = 0; i < 999; ++i)
-        QFile(QDir(temp.path()).filePath(QStringLiteral("x.bak%1").arg(i))).open(QIODevice::WriteOnly);
+        QFile(QDir(temp.path()).filePath(QStringLiteral("x.bak%1").arg(i)))
+            .open(QIODevice::WriteOnly);
     EXPECT_EQ(StagingName("/cnc/x.nc", temp.path()), QString());
     QFile::remove(QDir(temp.path()).filePath("x.bak500"));
     EXPECT_EQ(StagingName("/cnc/x.nc", temp.path()), QDir(temp.path()).filePath("x.bak500"));

@@ -40,8 +40,10 @@ Exchange Play(const QByteArray& file, int baud, int chunkSize)
     auto deliver = [&](const QByteArray& frame) {
         ReceiveProtocol::Step last;
         for (qsizetype i = 0; i < frame.size(); i += chunkSize) {
-            const ReceiveProtocol::Step step = receiver.Feed(QByteArrayView(frame).sliced(i, qMin<qsizetype>(chunkSize, frame.size() - i)));
-            if (step.headerAccepted || step.packetDone || step.failure != ReceiveProtocol::Failure::None)
+            const ReceiveProtocol::Step step = receiver.Feed(
+                QByteArrayView(frame).sliced(i, qMin<qsizetype>(chunkSize, frame.size() - i)));
+            if (step.headerAccepted || step.packetDone ||
+                step.failure != ReceiveProtocol::Failure::None)
                 last = step;
         }
         return last;
@@ -102,7 +104,8 @@ TEST(Frames, HeaderFor38400AndAFileOf1025Bytes)
 {
     EXPECT_EQ(FrameHeader(38400, 1025).Encode(),
               Hex("11 01 80 00 00 00 00 00 00 00 00 00 00 04 01 00 86"));
-    const auto decoded = FrameHeader::Decode(Hex("11 00 C0 00 00 00 00 00 00 00 00 00 00 00 05 00 C5"));
+    const auto decoded =
+        FrameHeader::Decode(Hex("11 00 C0 00 00 00 00 00 00 00 00 00 00 00 05 00 C5"));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->Baud(), 19200);
     EXPECT_EQ(decoded->Length(), 5u);
@@ -116,9 +119,9 @@ TEST(Frames, ExpectedPacketLengthsAndLastPacket)
         qint64 length;
         int expected;
     } rows[] = {
-        {1024, 1, 3, 8},       {1024, 1, 1024, 1029}, {1024, 1, 1025, 1025},
-        {1024, 2, 1025, 6},    {1024, 3, 1025, 0},    {1024, 0, 100, 10},
-        {1024, 1, 0, 10},      {0, 1, 100, 10},       {1024, 2, 2048, 1029},
+        {1024, 1, 3, 8},    {1024, 1, 1024, 1029}, {1024, 1, 1025, 1025},
+        {1024, 2, 1025, 6}, {1024, 3, 1025, 0},    {1024, 0, 100, 10},
+        {1024, 1, 0, 10},   {0, 1, 100, 10},       {1024, 2, 2048, 1029},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ExpectedPacketLength(row.block, row.k, row.length), row.expected)
@@ -137,7 +140,11 @@ TEST(Frames, PacketSizesOfWholeFiles)
         int size;
         QList<int> packets;
     } rows[] = {
-        {1, {6}}, {1024, {1029}}, {1025, {1025, 6}}, {2048, {1025, 1029}}, {3000, {1025, 1025, 957}},
+        {1, {6}},
+        {1024, {1029}},
+        {1025, {1025, 6}},
+        {2048, {1025, 1029}},
+        {3000, {1025, 1025, 957}},
     };
     for (const Row& row : rows) {
         const QByteArray file = Pattern(row.size);
@@ -175,8 +182,8 @@ TEST(Frames, DamagedFramesFail)
     EXPECT_EQ(badCheck.GetState(), ReceiveProtocol::State::Failed);
 
     // Headers no file can match: length 0, length above 2^31 - 1, speed 0.
-    for (const FrameHeader& h : {FrameHeader(9600, 0), FrameHeader(9600, 0x80000000u),
-                                 FrameHeader(0, 10)}) {
+    for (const FrameHeader& h :
+         {FrameHeader(9600, 0), FrameHeader(9600, 0x80000000u), FrameHeader(0, 10)}) {
         ReceiveProtocol receiver;
         EXPECT_EQ(receiver.Feed(h.Encode()).failure, ReceiveProtocol::Failure::BadHeader);
     }
@@ -209,9 +216,9 @@ TEST(Frames, SenderActsOnTheFirstControlByteAfterTheHeader)
 TEST(Frames, PercentTextRoundsHalfUp)
 {
     EXPECT_EQ(PercentText(37, 100), "37%");
-    EXPECT_EQ(PercentText(1, 8), "13%");    // 12.5 → 13
-    EXPECT_EQ(PercentText(1, 3), "33%");    // 33.3
-    EXPECT_EQ(PercentText(2, 3), "67%");    // 66.7
+    EXPECT_EQ(PercentText(1, 8), "13%"); // 12.5 → 13
+    EXPECT_EQ(PercentText(1, 3), "33%"); // 33.3
+    EXPECT_EQ(PercentText(2, 3), "67%"); // 66.7
     EXPECT_EQ(PercentText(1024, 1025), "100%");
-    EXPECT_EQ(PercentText(1, 200), "1%");   // 0.5 → 1
+    EXPECT_EQ(PercentText(1, 200), "1%"); // 0.5 → 1
 }
