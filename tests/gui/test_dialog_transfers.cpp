@@ -1,0 +1,171 @@
+#include "app/CTransferDlg.h"
+#include "serial/VirtualNullModem.h"
+#include "support/ScriptedPrompts.h"
+#include "support/WaitFor.h"
+#include "transfer/SimulatedController.h"
+#include "transfer/TransferSession.h"
+#include "ui/CPercentBar.h"
+#include "ui/FileListView.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace tapeway;
+
+namespace {
+
+// The dialog on one end of a paced null-modem, with settings and files in
+// temporary directories.
+class DialogTransfers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        m_modem.SetPaced(true);
+        ASSERT_TRUE(m_modem.Start()) << m_modem.LastError().toStdString();
+        m_dialog = std::make_unique<CTransferDlg>();
+        m_dialog->show();
+        m_dialog->Item<QComboBox>(CTransferDlg::kPortBox)->setEditText(m_modem.PortA());
+    }
+
+    void TearDown() override
+    {
+        m_dialog.reset();
+        m_modem.Stop();
+    }
+
+    QString Path(const QString& name) const { return QDir(m_files.path()).filePath(name); }
+
+    void ChooseReceive(const QString& target)
+    {
+        QTest::mouseClick(m_dialog->Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+        m_dialog->Item<QComboBox>(CTransferDlg::kPathBox)->setEditText(target);
+    }
+
+    void PressStart() { QTest::mouseClick(m_dialog->Item<QAbstractButton>(1), Qt::LeftButton); }
+
+    static void Write(const QString& path, const QByteArray& data)
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(data);
+    }
+    static QByteArray Read(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_config;
+    QTemporaryDir m_files;
+    VirtualNullModem m_modem;
+    ScriptedPrompts m_prompts;
+    std::unique_ptr<CTransferDlg> m_dialog;
+};
+
+TEST_F(DialogTransfers, EscEndsAtOnceWithoutCleanUp)
+{
+    ChooseReceive(Path("partial.nc"));
+    PressStart();
+    ASSERT_TRUE(m_dialog->Session().IsActive());
+    ASSERT_TRUE(QFileInfo::exists(Path("partial.nc")));
+    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(m_dialog->isVisible());
+    EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
+    EXPECT_TRUE(QFileInfo::exists(Path("partial.nc")));
+}
+
+TEST_F(DialogTransfers, CloseBoxAndExitRemoveWhatTheReceiveCreated)
+{
+    for (bool viaExit : {false, true}) {
+        const QString fresh = Path(viaExit ? "exit.nc" : "close.nc");
+        m_dialog = std::make_unique<CTransferDlg>();
+        m_dialog->show();
+        m_dialog->Item<QComboBox>(CTransferDlg::kPortBox)->setEditText(m_modem.PortA());
+        ChooseReceive(fresh);
+        PressStart();
+        ASSERT_TRUE(QFileInfo::exists(fresh));
+        if (viaExit)
+            QTest::mouseClick(m_dialog->Item<QAbstractButton>(CTransferDlg::kExit), Qt::LeftButton);
+        else
+            m_dialog->close();
+        EXPECT_FALSE(m_dialog->isVisible());
+        EXPECT_FALSE(QFileInfo::exists(fresh)) << viaExit;
+        if (viaExit)
+            EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
+    }
+}
+
+TEST_F(DialogTransfers, ClosingDuringAReplaceKeepsTheOldFileAndDropsTheStaging)
+{
+    const QString target = Path(QStringLiteral("keep%1.nc").arg(QCoreApplication::applicationPid()));
+    Write(target, "old");
+    ChooseReceive(target);
+    PressStart();
+    ASSERT_EQ(m_prompts.messages.size(), 1); // the overwrite question
+    EXPECT_TRUE(m_prompts.messages[0].yesNo);
+    const QString staging = m_dialog->Session().StagingFileName();
+    ASSERT_TRUE(QFileInfo::exists(staging));
+    m_dialog->close();
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(Read(target), "old");
+}
+
+TEST_F(DialogTransfers, ReceiveShowsTheAnnouncedSpeedThenDefaultAgain)
+{
+    SimulatedController controller(m_modem.PortB());
+    QByteArray data(3000, 'G');
+    ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{data}, 19200));
+    ChooseReceive(Path("in.nc"));
+    PressStart();
+    auto* announced = m_dialog->Item<QLabel>(CTransferDlg::kAnnouncedBaud);
+    auto* baud = m_dialog->Item<QComboBox>(CTransferDlg::kBaudBox);
+    ASSERT_TRUE(WaitFor([&] { return announced->isVisible(); }, 10000));
+    EXPECT_EQ(announced->text(), "19200");
+    EXPECT_FALSE(baud->isVisible());
+    EXPECT_EQ(m_dialog->ProgressBar()->GetCaption().left(5), "接收进度：");
+    EXPECT_FALSE(m_dialog->MenuCommand(0, CTransferDlg::kCmdEnglish)->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return !m_dialog->Session().IsActive(); }, 20000));
+    EXPECT_EQ(m_prompts.Texts(), QStringList{"接收数据成功!"});
+    EXPECT_EQ(Read(Path("in.nc")), data);
+    EXPECT_TRUE(baud->isVisible());
+    EXPECT_FALSE(announced->isVisible());
+    EXPECT_EQ(baud->currentText(), "默认");
+    EXPECT_FALSE(baud->isEnabled());
+    EXPECT_EQ(m_dialog->ProgressBar()->GetPos(), 0);
+    // The path went into the history: the next dialog offers it first.
+    CTransferDlg next;
+    EXPECT_EQ(next.Item<QComboBox>(CTransferDlg::kPathBox)->itemText(0), Path("in.nc"));
+}
+
+TEST_F(DialogTransfers, SendBatchShowsEachRowsOutcome)
+{
+    SimulatedController controller(m_modem.PortB());
+    QTemporaryDir in;
+    ASSERT_TRUE(controller.ReceiveFiles(in.path(), 1));
+    Write(Path("a.nc"), QByteArray(1500, 'A'));
+    Write(Path("empty.nc"), "");
+    auto* list = m_dialog->FileList();
+    list->AppendRow(0, Path("empty.nc"));
+    list->AppendRow(1, Path("a.nc"));
+    m_dialog->Item<QComboBox>(CTransferDlg::kBaudBox)->setCurrentIndex(2);
+    PressStart();
+    EXPECT_EQ(list->GetRowState(0), "文件没有内容!");
+    EXPECT_EQ(list->GetRowState(1), "开始");
+    EXPECT_FALSE(m_dialog->GetDlgItem(CTransferDlg::kFileList)->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return list->GetRowState(1) == "完成"; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return m_dialog->GetDlgItem(1)->isEnabled(); }, 5000));
+    EXPECT_EQ(Read(QDir(in.path()).filePath("O0001.nc")), QByteArray(1500, 'A'));
+    EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+} // namespace
