@@ -151,9 +151,8 @@ void CTransferDlg::CreateMenus()
 
 void CTransferDlg::CreateControls()
 {
-    const QSize client = DialogUnitsToPixels(QRect(0, 0, kDialogWidthDu, kDialogHeightDu),
-                                             m_dialogFont)
-                             .size();
+    const QSize client =
+        DialogUnitsToPixels(QRect(0, 0, kDialogWidthDu, kDialogHeightDu), m_dialogFont).size();
     const int menuHeight = m_menus[0]->sizeHint().height();
     setFixedSize(client.width(), client.height() + menuHeight);
     for (QMenuBar* bar : m_menus)
@@ -215,17 +214,24 @@ void CTransferDlg::CreateControls()
 void CTransferDlg::BindMessages()
 {
     // Control notifications and menu commands, one line each.
-    connect(Item<QAbstractButton>(kBrowse), &QAbstractButton::clicked, this, &CTransferDlg::OnBrowse);
+    connect(Item<QAbstractButton>(kBrowse), &QAbstractButton::clicked, this,
+            &CTransferDlg::OnBrowse);
     connect(Item<QAbstractButton>(kExit), &QAbstractButton::clicked, this, &CTransferDlg::OnExit);
-    connect(Item<QAbstractButton>(kCancel), &QAbstractButton::clicked, this, &CTransferDlg::CancelTransfer);
-    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::clicked, this, &CTransferDlg::OnReceiveMode);
-    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::clicked, this, &CTransferDlg::OnSendMode);
-    connect(Item<QAbstractButton>(kStart), &QAbstractButton::clicked, this, &CTransferDlg::StartTransfer);
+    connect(Item<QAbstractButton>(kCancel), &QAbstractButton::clicked, this,
+            &CTransferDlg::CancelTransfer);
+    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::clicked, this,
+            &CTransferDlg::OnReceiveMode);
+    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::clicked, this,
+            &CTransferDlg::OnSendMode);
+    connect(Item<QAbstractButton>(kStart), &QAbstractButton::clicked, this,
+            &CTransferDlg::StartTransfer);
     connect(Item<QComboBox>(kBaudBox), &QComboBox::activated, this, &CTransferDlg::OnBaudChanged);
     connect(Item<QComboBox>(kPortBox), &QComboBox::activated, this, &CTransferDlg::OnPortChanged);
     for (int language = 0; language < 2; ++language) {
-        connect(m_commands[language][kCmdChinese], &QAction::triggered, this, &CTransferDlg::OnLanguageChinese);
-        connect(m_commands[language][kCmdEnglish], &QAction::triggered, this, &CTransferDlg::OnLanguageEnglish);
+        connect(m_commands[language][kCmdChinese], &QAction::triggered, this,
+                &CTransferDlg::OnLanguageChinese);
+        connect(m_commands[language][kCmdEnglish], &QAction::triggered, this,
+                &CTransferDlg::OnLanguageEnglish);
         connect(m_commands[language][kCmdAbout], &QAction::triggered, this, &CTransferDlg::OnAbout);
     }
     // The serial line's one event.
@@ -263,8 +269,8 @@ void CTransferDlg::OnInitDialog()
     Item<QWidget>(kAnnouncedBaud)->hide();
 
     auto* dataBits = Item<QComboBox>(kDataBitsBox);
-    dataBits->addItems({QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"),
-                        QStringLiteral("8")});
+    dataBits->addItems(
+        {QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")});
     dataBits->setCurrentIndex(3);
     auto* parity = Item<QComboBox>(kParityBox);
     parity->addItems({QStringLiteral("NONE"), QStringLiteral("EVENT"), QStringLiteral("ODD")});
@@ -517,8 +523,9 @@ void CTransferDlg::OnBrowse()
 #else
     const QString pattern = QStringLiteral("*"); // "*.*" would hide O1234 and its kind
 #endif
-    request.filter = (m_language == 1 ? QStringLiteral("CNC File(*.*)|") : QStringLiteral("CNC文件(*.*)|")) +
-                     pattern + QStringLiteral("||");
+    request.filter =
+        (m_language == 1 ? QStringLiteral("CNC File(*.*)|") : QStringLiteral("CNC文件(*.*)|")) +
+        pattern + QStringLiteral("||");
     request.defaultSuffix = QStringLiteral("cnc");
     if (IsReceiveMode()) {
         request.multiple = false;
@@ -593,8 +600,8 @@ void CTransferDlg::SetReceiveTargetText(const QString& path)
 
 void CTransferDlg::EnableControls(bool enable)
 {
-    for (int id : {kContinuous, kStart, kBrowse, kFileList, kPathBox, kReceiveRadio, kSendRadio,
-                   kPortBox})
+    for (int id :
+         {kContinuous, kStart, kBrowse, kFileList, kPathBox, kReceiveRadio, kSendRadio, kPortBox})
         GetDlgItem(id)->setEnabled(enable);
     GetDlgItem(kCancel)->setEnabled(!enable);
     auto* baud = Item<QComboBox>(kBaudBox);

@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QHash>
 #include <QIcon>
-
 #include <memory>
 
 class QAction;
@@ -34,7 +33,8 @@ class CTransferDlg : public QDialog, public tapeway::SessionHost
     Q_OBJECT
 public:
     // Control ids.
-    enum : int {
+    enum : int
+    {
         kStart = 1,
         kPortBox = 1001,
         kBaudBox = 1002,
@@ -61,7 +61,12 @@ public:
         kSpareLabel = 1037,
     };
     // Menu commands.
-    enum : int { kCmdChinese = 32776, kCmdEnglish = 32777, kCmdAbout = 65535 };
+    enum : int
+    {
+        kCmdChinese = 32776,
+        kCmdEnglish = 32777,
+        kCmdAbout = 65535
+    };
 
     explicit CTransferDlg(QWidget* parent = nullptr);
     ~CTransferDlg() override;

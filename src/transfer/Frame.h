@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QtGlobal>
-
 #include <optional>
 
 namespace tapeway {
@@ -25,7 +24,10 @@ class FrameHeader
 {
 public:
     FrameHeader() = default;
-    FrameHeader(int baud, quint32 length, quint8 fill = 0) : m_baud(baud), m_length(length), m_fill(fill) {}
+    FrameHeader(int baud, quint32 length, quint8 fill = 0)
+        : m_baud(baud), m_length(length), m_fill(fill)
+    {
+    }
 
     int Baud() const { return m_baud; }
     quint32 Length() const { return m_length; }

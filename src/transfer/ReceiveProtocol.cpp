@@ -88,7 +88,8 @@ void ReceiveProtocol::FeedPacket(QByteArrayView chunk, Step& step)
     }
     const bool last = IsLastPacket(m_packetCounter, m_totalLength);
     const int sumEnd = last ? m_expectedLength - kChecksumSize : m_expectedLength;
-    const qsizetype take = std::min<qsizetype>(m_expectedLength - m_packetPosition, chunk.size() - i);
+    const qsizetype take =
+        std::min<qsizetype>(m_expectedLength - m_packetPosition, chunk.size() - i);
     const QByteArrayView bytes = chunk.sliced(i, take);
     // Positions below sumEnd are file data; the four after them the checksum.
     const qsizetype summed = std::clamp<qsizetype>(sumEnd - m_packetPosition, 0, take);

@@ -12,7 +12,8 @@ namespace tapeway {
 class ReceiveProtocol
 {
 public:
-    enum class State {
+    enum class State
+    {
         WaitingForHeader, // asking for the header with DC2 every second
         CollectingHeader, // the header's DC1 arrived
         WaitingForData,   // header accepted: DC3 every 100 ms until bytes come
@@ -21,7 +22,8 @@ public:
         Failed
     };
 
-    enum class Failure {
+    enum class Failure
+    {
         None,
         HeaderCheck,  // the header's 16-bit check does not match
         BadHeader,    // a length of 0 or above 2^31 - 1, speed 0, or no memory for the file

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSerialPortInfo>
-
 #include <cmath>
 
 namespace tapeway {

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
 #include <memory>
 #include <optional>
 
@@ -88,9 +87,9 @@ private:
     int m_baud = 0;
     std::optional<ReceiveProtocol> m_receive;
     std::optional<SendProtocol> m_send;
-    bool m_switchingSpeed = false;  // DC4 is leaving the line before the speed changes
-    bool m_finishingSend = false;   // the last packet is leaving the line
-    quint64 m_generation = 0;       // guards callbacks of a drain against a later session
+    bool m_switchingSpeed = false; // DC4 is leaving the line before the speed changes
+    bool m_finishingSend = false;  // the last packet is leaving the line
+    quint64 m_generation = 0;      // guards callbacks of a drain against a later session
 
     std::unique_ptr<QFile> m_file; // the created target or the staging file
     bool m_createdNew = false;

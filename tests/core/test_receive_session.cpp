@@ -15,13 +15,15 @@ const QString kLinkBroken = QStringLiteral("communicate break down!");
 // A stem of its own per test, so that staging files of other runs never meet ours.
 QString Stem(const char* name)
 {
-    return QStringLiteral("tw%1_%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(name));
+    return QStringLiteral("tw%1_%2")
+        .arg(QCoreApplication::applicationPid())
+        .arg(QLatin1String(name));
 }
 
 TEST(ReceiveSession, FileArrivesWholeAtEachSpeed)
 {
-    for (const auto& [baud, size] : {std::pair{9600, 2500}, std::pair{19200, 4097},
-                                     std::pair{38400, 9000}}) {
+    for (const auto& [baud, size] :
+         {std::pair{9600, 2500}, std::pair{19200, 4097}, std::pair{38400, 9000}}) {
         SessionRig rig;
         const QByteArray data = SessionRig::Pattern(size, baud);
         ASSERT_TRUE(rig.controller->SendFiles(QList<QByteArray>{data}, baud));
@@ -40,7 +42,8 @@ TEST(ReceiveSession, FileArrivesWholeAtEachSpeed)
         EXPECT_EQ(rig.host.remembered, QStringList{rig.Path("part.nc")});
         EXPECT_EQ(rig.port.CurrentBaud(), baud); // the line stays at the agreed speed, open
         EXPECT_TRUE(rig.port.GetPortOpen());
-        EXPECT_EQ(rig.modem.BytesGarbled(VirtualNullModem::AToB), 0) << "DC4 cut by the speed change";
+        EXPECT_EQ(rig.modem.BytesGarbled(VirtualNullModem::AToB), 0)
+            << "DC4 cut by the speed change";
     }
 }
 
@@ -90,7 +93,8 @@ TEST(ReceiveSession, EmptyNameOrUncreatableTargetStartsNothing)
     rig.host.target = rig.Path("no/such/dir/x.nc");
     rig.session->StartTransfer();
     EXPECT_EQ(rig.host.messages,
-              (QStringList{"Please input the file name for save the data from cnc!", "Cannot open file."}));
+              (QStringList{"Please input the file name for save the data from cnc!",
+                           "Cannot open file."}));
     EXPECT_FALSE(rig.session->IsActive());
     EXPECT_TRUE(rig.host.controlStates.isEmpty());
 }
@@ -156,7 +160,8 @@ TEST(ReceiveSession, CancelInEachPhaseLeavesNothingBehind)
         const QString fresh = rig.Path("new.nc");
         for (const QString& target : {existing, fresh}) {
             if (phase == 1)
-                ASSERT_TRUE(rig.controller->SendFiles(QList<QByteArray>{SessionRig::Pattern(6000)}, 9600));
+                ASSERT_TRUE(
+                    rig.controller->SendFiles(QList<QByteArray>{SessionRig::Pattern(6000)}, 9600));
             rig.host.target = target;
             rig.session->StartTransfer();
             ASSERT_TRUE(rig.session->IsActive());

@@ -39,7 +39,8 @@ TEST(SendSession, OurSendToOurReceiveAtEachSpeed)
 {
     for (int baud : {9600, 19200, 38400}) {
         SessionRig rig;
-        const QList<QByteArray> files = {SessionRig::Pattern(1, baud), SessionRig::Pattern(1024, baud + 1),
+        const QList<QByteArray> files = {SessionRig::Pattern(1, baud),
+                                         SessionRig::Pattern(1024, baud + 1),
                                          SessionRig::Pattern(1025, baud + 2)};
         for (int i = 0; i < files.size(); ++i) {
             const QString path = rig.Path(QStringLiteral("src%1.nc").arg(i));
@@ -188,7 +189,8 @@ TEST(SendSession, WatchdogMarksTheRowFailed)
     ASSERT_TRUE(rig.controller->ReceiveFiles(rig.Path("in"), 1));
     rig.host.receiveMode = false;
     rig.session->StartTransfer();
-    ASSERT_TRUE(WaitFor([&] { return !rig.session->IsActive() && !rig.host.messages.isEmpty(); }, 30000));
+    ASSERT_TRUE(
+        WaitFor([&] { return !rig.session->IsActive() && !rig.host.messages.isEmpty(); }, 30000));
     EXPECT_EQ(rig.host.messages, QStringList{"communicate break down!"});
     EXPECT_EQ(rig.host.rows[0].state, "Failed");
     EXPECT_EQ(rig.host.rows[1].state, QString()); // the batch stopped there
@@ -206,7 +208,8 @@ TEST(SendSession, PortThatCannotOpenStopsTheBatch)
     rig.host.receiveMode = false;
     rig.session->StartTransfer();
     EXPECT_FALSE(rig.session->IsActive());
-    EXPECT_EQ(rig.host.messages, (QStringList{"Invalid port number!", "Error sending the package!"}));
+    EXPECT_EQ(rig.host.messages,
+              (QStringList{"Invalid port number!", "Error sending the package!"}));
     EXPECT_FALSE(rig.host.messageDetails[0].isEmpty()); // the system's reason comes along
     EXPECT_EQ(rig.host.rows[0].state, "Start");
     EXPECT_EQ(rig.session->RowCursor(), 1); // the next Start goes on with the rows after it

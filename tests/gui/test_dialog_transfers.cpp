@@ -47,7 +47,8 @@ protected:
 
     void ChooseReceive(const QString& target)
     {
-        QTest::mouseClick(m_dialog->Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+        QTest::mouseClick(m_dialog->Item<QRadioButton>(CTransferDlg::kReceiveRadio),
+                          Qt::LeftButton);
         m_dialog->Item<QComboBox>(CTransferDlg::kPathBox)->setEditText(target);
     }
 
@@ -107,7 +108,8 @@ TEST_F(DialogTransfers, CloseBoxAndExitRemoveWhatTheReceiveCreated)
 
 TEST_F(DialogTransfers, ClosingDuringAReplaceKeepsTheOldFileAndDropsTheStaging)
 {
-    const QString target = Path(QStringLiteral("keep%1.nc").arg(QCoreApplication::applicationPid()));
+    const QString target =
+        Path(QStringLiteral("keep%1.nc").arg(QCoreApplication::applicationPid()));
     Write(target, "old");
     ChooseReceive(target);
     PressStart();

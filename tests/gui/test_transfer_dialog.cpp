@@ -53,7 +53,8 @@ TEST_F(TransferDialog, StartsInSendModeInChineseWithDefaultSettings)
     EXPECT_EQ(ComboText(dlg, CTransferDlg::kDataBitsBox), "8");
     EXPECT_EQ(ComboText(dlg, CTransferDlg::kParityBox), "NONE");
     EXPECT_EQ(ComboText(dlg, CTransferDlg::kStopBitsBox), "1");
-    for (int id : {CTransferDlg::kDataBitsBox, CTransferDlg::kParityBox, CTransferDlg::kStopBitsBox})
+    for (int id :
+         {CTransferDlg::kDataBitsBox, CTransferDlg::kParityBox, CTransferDlg::kStopBitsBox})
         EXPECT_FALSE(dlg.GetDlgItem(id)->isEnabled()) << id;
     EXPECT_TRUE(dlg.Item<QRadioButton>(CTransferDlg::kSendRadio)->isChecked());
     EXPECT_FALSE(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio)->isChecked());
@@ -75,8 +76,8 @@ TEST_F(TransferDialog, StartsInSendModeInChineseWithDefaultSettings)
     EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "关于");
     EXPECT_EQ(dlg.windowTitle(), QString());
     // Every control of the window is there, addressed by its id.
-    for (int id : {1, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1014, 1016, 1017,
-                   1018, 1019, 1020, 1021, 1022, 1027, 1028, 1032, 1035, 1036, 1037})
+    for (int id : {1,    1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1014, 1016,
+                   1017, 1018, 1019, 1020, 1021, 1022, 1027, 1028, 1032, 1035, 1036, 1037})
         EXPECT_NE(dlg.GetDlgItem(id), nullptr) << id;
 }
 
