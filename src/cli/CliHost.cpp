@@ -1,0 +1,298 @@
+#include "cli/CliHost.h"
+
+#include "cli/CliText.h"
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+#include "cli/ProgressReporter.h"
+#include "resources/StringTable.h"
+#include "transfer/TransferSession.h"
+
+#include <QFileInfo>
+
+namespace tapeway {
+
+namespace {
+
+// String pairs (Chinese id, English id) the host looks at.
+constexpr int kReceivedEn = 135;
+constexpr int kOverwriteZh = 138, kOverwriteEn = 139;
+constexpr int kCannotOpenEn = 145;
+constexpr int kNoTargetEn = 149;
+constexpr int kPortErrorZh = 163;
+constexpr int kCannotSaveEn = 164;
+constexpr int kRowStartZh = 122, kRowStartEn = 123;
+constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
+constexpr int kDefaultZh = 177, kDefaultEn = 176;
+
+bool LooksLikePermissionProblem(const QString& detail)
+{
+    return detail.contains(QStringLiteral("ermission"), Qt::CaseInsensitive) ||
+           detail.contains(QStringLiteral("access"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+CliHost::CliHost(ProgressReporter& progress, QObject* parent)
+    : QObject(parent), m_progress(progress)
+{
+    m_headerTimeout.setSingleShot(true);
+    connect(&m_headerTimeout, &QTimer::timeout, this, &CliHost::OnHeaderTimeout);
+}
+
+void CliHost::Configure(const Options& options)
+{
+    m_options = options;
+    m_target = options.target;
+    m_results.clear();
+    m_saved = 0;
+    m_currentRow = -1;
+    m_lastOutcomeId = -1;
+    m_awaitingNext = false;
+    m_portFailed = false;
+    m_localProblem = false;
+    m_failed = false;
+    m_cancelled = false;
+    m_timedOut = false;
+    m_checkQueued = false;
+    m_finished = false;
+    m_headerTimeout.stop();
+}
+
+int CliHost::ExitStatus() const
+{
+    if (m_cancelled && !m_timedOut)
+        return kExitCancelled;
+    if (m_portFailed)
+        return kExitPort;
+    if (m_localProblem)
+        return kExitLocalFile;
+    if (m_failed)
+        return kExitFailed;
+    if (m_timedOut && !(m_options.continuous && m_saved > 0))
+        return kExitFailed; // a series that simply stopped coming ended well
+    return kExitDone;
+}
+
+void CliHost::Interrupt()
+{
+    if (m_finished)
+        return;
+    m_cancelled = true;
+    m_awaitingNext = false;
+    m_headerTimeout.stop();
+    m_progress.End();
+    if (m_session)
+        m_session->CancelTransfer();
+    m_progress.Note(CliText(m_options.language, CliMessage::Cancelled));
+    ScheduleCheck();
+}
+
+bool CliHost::IsContinuousChecked() const
+{
+    return m_options.continuous && (m_options.count <= 0 || m_saved < m_options.count);
+}
+
+QString CliHost::BaudText() const
+{
+    // A receive takes the speed the controller announces, like the dialog's "Default".
+    return m_options.receive ? LocalText(kDefaultZh, kDefaultEn) : m_options.baudText;
+}
+
+void CliHost::RememberPath(const QString& path)
+{
+    // The dialog's path history is its own; the command line leaves it alone.
+    Q_UNUSED(path);
+}
+
+QString CliHost::LocalText(int chineseId, int englishId) const
+{
+    return tapeway::LocalText(m_options.language, chineseId, englishId);
+}
+
+void CliHost::ShowMessage(int chineseId, int englishId, const QString& detail)
+{
+    if (englishId == m_lastOutcomeId)
+        return; // the result line said it already
+    m_progress.End();
+    QString text = LocalText(chineseId, englishId);
+    if (chineseId == kPortErrorZh) {
+        m_portFailed = true;
+        text = QStringLiteral("%1 %2").arg(m_options.link.portName, text);
+        if (!detail.isEmpty())
+            text += QStringLiteral(" (%1)").arg(detail);
+        m_progress.Note(text);
+#ifdef Q_OS_LINUX
+        if (LooksLikePermissionProblem(detail))
+            m_progress.Note(CliText(m_options.language, CliMessage::PortHint));
+#endif
+        return;
+    }
+    if (!detail.isEmpty())
+        text += QStringLiteral(" (%1)").arg(detail);
+    m_progress.Note(text);
+}
+
+bool CliHost::AskOverwrite(const QString& path)
+{
+    if (m_options.overwrite)
+        return true;
+    m_progress.Note(QStringLiteral("%1: %2 %3")
+                        .arg(path, LocalText(kOverwriteZh, kOverwriteEn),
+                             CliText(m_options.language, CliMessage::UseOverwrite)));
+    m_localProblem = true;
+    m_awaitingNext = false;
+    ScheduleCheck();
+    return false;
+}
+
+void CliHost::EnableControls(bool enable)
+{
+    if (!enable) {
+        m_awaitingNext = false;
+        if (m_options.receive) {
+            m_progress.Note(CliText(m_options.language, CliMessage::WaitingForHeader)
+                                .arg(m_target, m_options.link.portName));
+            emit FileStarted(m_target);
+            if (m_options.headerTimeoutMs > 0)
+                m_headerTimeout.start(m_options.headerTimeoutMs);
+        }
+        return;
+    }
+    m_headerTimeout.stop();
+    ScheduleCheck();
+}
+
+void CliHost::SetProgressRange(int lower, int upper)
+{
+    Q_UNUSED(lower);
+    if (m_options.receive) {
+        m_headerTimeout.stop();
+        emit DataStarted(m_target, upper);
+    }
+    m_progress.Begin(QFileInfo(CurrentLabel()).fileName(), upper);
+}
+
+void CliHost::SetProgressPos(int pos)
+{
+    if (pos > 0)
+        m_progress.Update(pos);
+    else
+        m_progress.End();
+}
+
+void CliHost::ShowAnnouncedBaud(int baud)
+{
+    m_progress.Note(CliText(m_options.language, CliMessage::AnnouncedSpeed).arg(baud));
+}
+
+QString CliHost::NextCheckedFile(int& rowCursor)
+{
+    // Every file of the command line is a ticked row.
+    if (rowCursor < 0 || rowCursor >= m_options.files.size()) {
+        rowCursor = -1;
+        return {};
+    }
+    return m_options.files.at(rowCursor++);
+}
+
+void CliHost::SetRowState(int row, const QString& text)
+{
+    if (row < 0 || row >= m_options.files.size() || text.isEmpty() || text.endsWith(u'%'))
+        return;
+    const QString path = m_options.files.at(row);
+    m_currentRow = row;
+    if (text == LocalText(kRowStartZh, kRowStartEn)) {
+        m_progress.Note(CliText(m_options.language, CliMessage::Sending)
+                            .arg(path)
+                            .arg(QFileInfo(path).size())
+                            .arg(m_options.link.portName));
+        emit FileStarted(path);
+        return;
+    }
+    // Any other text is the row's outcome: "Complete" or why it was skipped or failed.
+    m_progress.End();
+    Record(path, text, text == LocalText(kRowCompleteZh, kRowCompleteEn));
+}
+
+void CliHost::ReceiveEnded(const QString& target, int chineseId, int englishId)
+{
+    m_headerTimeout.stop();
+    m_progress.End();
+    m_lastOutcomeId = englishId;
+    const bool ok = englishId == kReceivedEn;
+    if (ok)
+        ++m_saved;
+    if (englishId == kCannotOpenEn || englishId == kCannotSaveEn || englishId == kNoTargetEn)
+        m_localProblem = true;
+    m_awaitingNext = ok && IsContinuousChecked();
+    Record(target, LocalText(chineseId, englishId), ok);
+    ScheduleCheck();
+}
+
+void CliHost::BatchEnded()
+{
+    ScheduleCheck();
+}
+
+void CliHost::Record(const QString& path, const QString& outcome, bool ok)
+{
+    if (!ok)
+        m_failed = true;
+    m_results.append({path, outcome, ok});
+    if (m_options.printResults)
+        Console::Out(outcome + u'\t' + path);
+    emit FileEnded(path, outcome, ok);
+}
+
+void CliHost::ScheduleCheck()
+{
+    if (m_checkQueued || m_finished)
+        return;
+    m_checkQueued = true;
+    // The session finishes its own steps first (a send goes on with the next
+    // row in the same call); the check runs once it has returned.
+    QTimer::singleShot(0, this, &CliHost::CheckFinished);
+}
+
+void CliHost::CheckFinished()
+{
+    m_checkQueued = false;
+    if (m_finished)
+        return;
+    if (!m_cancelled) {
+        if (m_session && m_session->IsActive())
+            return;
+        if (m_awaitingNext)
+            return; // the next file of the series starts once the line is drained
+    }
+    m_finished = true;
+    m_headerTimeout.stop();
+    m_progress.End();
+    emit Finished(ExitStatus());
+}
+
+void CliHost::OnHeaderTimeout()
+{
+    if (m_finished || !m_session || !m_session->IsActive())
+        return;
+    m_timedOut = true;
+    m_cancelled = true;
+    m_awaitingNext = false;
+    const bool seriesEnded = m_options.continuous && m_saved > 0;
+    m_progress.Note(seriesEnded ? CliText(m_options.language, CliMessage::SeriesEnded)
+                                : CliText(m_options.language, CliMessage::HeaderTimeout)
+                                      .arg(m_options.headerTimeoutMs / 1000.0));
+    m_session->CancelTransfer();
+    ScheduleCheck();
+}
+
+QString CliHost::CurrentLabel() const
+{
+    if (m_options.receive)
+        return m_target;
+    if (m_currentRow >= 0 && m_currentRow < m_options.files.size())
+        return m_options.files.at(m_currentRow);
+    return {};
+}
+
+} // namespace tapeway

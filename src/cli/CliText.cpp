@@ -1,0 +1,40 @@
+#include "cli/CliText.h"
+
+#include "resources/StringTable.h"
+
+namespace tapeway {
+
+QString CliText(int language, CliMessage message)
+{
+    const bool zh = language == kChinese;
+    switch (message) {
+    case CliMessage::UseOverwrite:
+        return zh ? QStringLiteral("目标文件已存在；要覆盖请加 --overwrite。")
+                  : QStringLiteral("The target exists; give --overwrite to replace it.");
+    case CliMessage::PortHint:
+        return zh ? QStringLiteral("提示：Linux 上使用串口须属于 dialout 组："
+                                   "sudo usermod -aG dialout $USER，然后重新登录。")
+                  : QStringLiteral("Hint: on Linux, serial ports need membership of the dialout "
+                                   "group: sudo usermod -aG dialout $USER, then log in again.");
+    case CliMessage::WaitingForHeader:
+        return zh ? QStringLiteral("在 %2 上等待控制器发送 %1 …")
+                  : QStringLiteral("Waiting on %2 for the controller to send %1 ...");
+    case CliMessage::Sending:
+        return zh ? QStringLiteral("%1（%2 字节）：在 %3 上等待控制器请求 …")
+                  : QStringLiteral("%1 (%2 bytes): waiting on %3 for the controller's request ...");
+    case CliMessage::AnnouncedSpeed:
+        return zh ? QStringLiteral("控制器约定速度 %1 波特")
+                  : QStringLiteral("The controller announced %1 baud");
+    case CliMessage::HeaderTimeout:
+        return zh ? QStringLiteral("%1 秒内没有收到文件头。")
+                  : QStringLiteral("No header arrived within %1 s.");
+    case CliMessage::Cancelled:
+        return zh ? QStringLiteral("已取消。") : QStringLiteral("Cancelled.");
+    case CliMessage::SeriesEnded:
+        return zh ? QStringLiteral("没有更多文件，连续接收结束。")
+                  : QStringLiteral("No further file came; the series ends.");
+    }
+    return {};
+}
+
+} // namespace tapeway

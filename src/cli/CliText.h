@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace tapeway {
+
+// Texts of the command line that the dialog does not have, in both
+// languages. Everything the dialog also says comes from the string table.
+enum class CliMessage
+{
+    UseOverwrite,     // the target exists and --overwrite was not given
+    PortHint,         // how to get access to serial ports on Linux
+    WaitingForHeader, // %1 target, %2 port
+    Sending,          // %1 file, %2 byte count, %3 port
+    AnnouncedSpeed,   // %1 baud
+    HeaderTimeout,    // %1 seconds
+    Cancelled,
+    SeriesEnded, // continuous receive ended by the header timeout
+};
+
+QString CliText(int language, CliMessage message);
+
+} // namespace tapeway

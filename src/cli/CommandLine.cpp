@@ -1,0 +1,67 @@
+#include "cli/CommandLine.h"
+
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+#include "resources/StringTable.h"
+
+#include <QRegularExpression>
+
+namespace tapeway {
+
+CommandLine::CommandLine(const QString& command, const QString& description)
+    : m_command(command), m_help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                 QStringLiteral("Shows this help.")),
+      m_lang(QStringLiteral("lang"),
+             QStringLiteral("Language of the messages: en (default) or zh."),
+             QStringLiteral("en|zh"), QStringLiteral("en"))
+{
+    m_parser.setApplicationDescription(description);
+    m_parser.addOption(m_help);
+    m_parser.addOption(m_lang);
+}
+
+std::optional<int> CommandLine::Parse(const QStringList& args)
+{
+    if (!m_parser.parse(args))
+        return UsageError(m_parser.errorText());
+    if (m_parser.isSet(m_help)) {
+        QString help = m_parser.helpText();
+        // The parser names the program only; the command belongs in the usage line.
+        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: tapeway-cli ") + m_command);
+        Console::Out(help.trimmed());
+        return kExitDone;
+    }
+    const QString lang = m_parser.value(m_lang).toLower();
+    if (lang == QStringLiteral("en"))
+        m_language = kEnglish;
+    else if (lang == QStringLiteral("zh"))
+        m_language = kChinese;
+    else
+        return UsageError(QStringLiteral("--lang takes en or zh, not \"%1\"").arg(lang));
+    return std::nullopt;
+}
+
+int CommandLine::UsageError(const QString& reason) const
+{
+    Console::Err(QStringLiteral("tapeway-cli %1: %2").arg(m_command, reason));
+    Console::Err(QStringLiteral("Try 'tapeway-cli %1 --help'.").arg(m_command));
+    return kExitUsage;
+}
+
+bool CommandLine::ToInt(const QString& text, qint64 minimum, qint64* value)
+{
+    bool ok = false;
+    const qint64 number = text.trimmed().toLongLong(&ok);
+    if (!ok || number < minimum)
+        return false;
+    *value = number;
+    return true;
+}
+
+bool CommandLine::IsOfferedBaud(int baud)
+{
+    return baud == 9600 || baud == 19200 || baud == 38400;
+}
+
+} // namespace tapeway

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QStringList>
+#include <optional>
+
+namespace tapeway {
+
+// What every command of tapeway-cli shares: --help, --lang en|zh, and the
+// way a wrong command line is reported (the reason and the usage on stderr,
+// exit status 2).
+class CommandLine
+{
+public:
+    CommandLine(const QString& command, const QString& description);
+
+    QCommandLineParser& Parser() { return m_parser; }
+
+    // Parses args (args[0] is the program). Returns an exit status when the
+    // command is over already: 0 after --help, 2 after a usage error.
+    std::optional<int> Parse(const QStringList& args);
+
+    // 0 Chinese, 1 English; valid after Parse.
+    int Language() const { return m_language; }
+
+    // Reports a usage error and gives the exit status for it.
+    int UsageError(const QString& reason) const;
+
+    // A whole number of at least minimum from an option; false (and a usage
+    // error is due) when the text is not one.
+    static bool ToInt(const QString& text, qint64 minimum, qint64* value);
+    // The speeds the line may be switched to by a send.
+    static bool IsOfferedBaud(int baud);
+
+private:
+    QString m_command;
+    QCommandLineParser m_parser;
+    QCommandLineOption m_help;
+    QCommandLineOption m_lang;
+    int m_language = 1;
+};
+
+} // namespace tapeway

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace tapeway {
+
+// The two output streams of the command line: results on stdout, everything
+// a person reads on stderr. Text goes out as UTF-8 and is flushed at once,
+// so that a program reading the pipe sees each line when it is written.
+class Console
+{
+public:
+    static void Out(const QString& line);
+    static void Err(const QString& line);
+    // Writes text to stderr as it is (no newline added), for a live bar.
+    static void ErrRaw(const QString& text);
+    static bool ErrIsTerminal();
+};
+
+} // namespace tapeway

@@ -1,0 +1,147 @@
+#include "cli/ControllerCommand.h"
+
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+#include "cli/SignalNotifier.h"
+#include "resources/StringTable.h"
+#include "transfer/SimulatedController.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace tapeway {
+
+int ControllerCommand::Run(const QStringList& args)
+{
+    CommandLine line(
+        QStringLiteral("controller"),
+        QStringLiteral("Plays a CNC controller on PORT.\n"
+                       "  controller --port PORT send [--baud B] FILE...  sends the files when "
+                       "asked\n"
+                       "  controller --port PORT receive DIR [--count N]  asks for N files and "
+                       "stores them in DIR as O0001.nc, O0002.nc, ...\n"
+                       "Fault offsets count every byte the controller sends, from 0."));
+    QCommandLineParser& parser = line.Parser();
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("send: the speed announced for the data (default "
+                                                 "9600)."),
+                                  QStringLiteral("B"), QStringLiteral("9600"));
+    const QCommandLineOption count(
+        QStringLiteral("count"), QStringLiteral("receive: how many files to ask for (default 1)."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption dropByte(QStringLiteral("drop-byte"),
+                                      QStringLiteral("Fault: never send the byte at offset N."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption flipByte(QStringLiteral("flip-byte"),
+                                      QStringLiteral("Fault: send the byte at offset N inverted."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption silentAfter(QStringLiteral("silent-after"),
+                                         QStringLiteral("Fault: send nothing from offset N on."),
+                                         QStringLiteral("N"));
+    const QCommandLineOption wrongHeader(QStringLiteral("wrong-header-check"),
+                                         QStringLiteral("Fault: announce every header with a wrong "
+                                                        "check."));
+    const QCommandLineOption ignoreDC4(
+        QStringLiteral("ignore-dc4"), QStringLiteral("Fault (send): stay at 9600 baud after DC4."));
+    for (const QCommandLineOption* option :
+         {&port, &baud, &count, &dropByte, &flipByte, &silentAfter, &wrongHeader, &ignoreDC4})
+        parser.addOption(*option);
+    parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("send or receive."));
+    parser.addPositionalArgument(QStringLiteral("ARGS"), QStringLiteral("FILE... or DIR."),
+                                 QStringLiteral("FILE...|DIR"));
+    QStringList commandArgs = args;
+    commandArgs.removeAt(1);
+    if (const auto status = line.Parse(commandArgs))
+        return *status;
+
+    const QString portName = parser.value(port).trimmed();
+    if (portName.isEmpty())
+        return line.UsageError(QStringLiteral("--port is required"));
+    QStringList positional = parser.positionalArguments();
+    const QString action = positional.value(0);
+    positional.removeFirst();
+    if (action != QStringLiteral("send") && action != QStringLiteral("receive"))
+        return line.UsageError(QStringLiteral("the action is send or receive"));
+
+    ControllerFaults faults;
+    const std::pair<const QCommandLineOption*, qint64*> offsets[] = {
+        {&dropByte, &faults.dropByteAt},
+        {&flipByte, &faults.flipByteAt},
+        {&silentAfter, &faults.silentAfter}};
+    for (const auto& [option, target] : offsets) {
+        if (parser.isSet(*option) && !CommandLine::ToInt(parser.value(*option), 0, target))
+            return line.UsageError(
+                QStringLiteral("--%1 takes a byte offset from 0").arg(option->names().first()));
+    }
+    faults.wrongHeaderCheck = parser.isSet(wrongHeader);
+    faults.ignoreDC4 = parser.isSet(ignoreDC4);
+
+    SimulatedController controller(portName);
+    controller.SetFaults(faults);
+    const int language = line.Language();
+    const bool sending = action == QStringLiteral("send");
+    QStringList files;
+    qint64 number = 0;
+    if (sending) {
+        if (positional.isEmpty())
+            return line.UsageError(QStringLiteral("send needs at least one FILE"));
+        if (!CommandLine::ToInt(parser.value(baud), 100, &number) || number / 100 > 0xffff)
+            return line.UsageError(QStringLiteral("--baud takes a speed such as 9600"));
+        files = positional;
+        for (const QString& file : files) {
+            const QFileInfo info(file);
+            if (!info.isFile() || !info.isReadable() || info.size() == 0) {
+                Console::Err(QStringLiteral("%1: %2").arg(
+                    file,
+                    LocalText(language, info.exists() ? 142 : 146, info.exists() ? 143 : 147)));
+                return kExitLocalFile;
+            }
+        }
+    } else {
+        if (positional.size() != 1)
+            return line.UsageError(QStringLiteral("receive needs one DIR"));
+        if (!CommandLine::ToInt(parser.value(count), 1, &number) || number > 1000000)
+            return line.UsageError(QStringLiteral("--count takes a number of files from 1"));
+    }
+
+    int status = kExitDone;
+    QString failure;
+    QObject::connect(&controller, &SimulatedController::FileSent, &controller, [&](int index) {
+        Console::Out(LocalText(language, 170, 171) + u'\t' + files.value(index));
+    });
+    QObject::connect(&controller, &SimulatedController::FileReceived, &controller,
+                     [&](const QString& path, const QByteArray&) {
+                         Console::Out(LocalText(language, 134, 135) + u'\t' + path);
+                     });
+    QObject::connect(&controller, &SimulatedController::Failed, &controller,
+                     [&](const QString& reason) {
+                         failure = reason;
+                         Console::Err(QStringLiteral("controller: %1").arg(reason));
+                         QCoreApplication::exit(kExitFailed);
+                     });
+    QObject::connect(&controller, &SimulatedController::Finished, qApp,
+                     [] { QCoreApplication::exit(kExitDone); });
+    SignalNotifier interrupts;
+    QObject::connect(&interrupts, &SignalNotifier::Interrupted, &controller, [&](int) {
+        controller.Stop();
+        QCoreApplication::exit(kExitCancelled);
+    });
+
+    const bool started = sending ? controller.SendFiles(files, int(number))
+                                 : controller.ReceiveFiles(positional.first(), int(number));
+    if (!started) {
+        // The files were checked above: what fails here is the port or the folder.
+        return failure.startsWith(QStringLiteral("cannot open")) ? kExitPort : kExitLocalFile;
+    }
+    Console::Err(
+        sending
+            ? QStringLiteral("controller: waiting on %1 for requests").arg(portName)
+            : QStringLiteral("controller: asking on %1 for %2 file(s)").arg(portName).arg(number));
+    status = QCoreApplication::exec();
+    return status;
+}
+
+} // namespace tapeway

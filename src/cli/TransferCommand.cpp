@@ -1,0 +1,120 @@
+#include "cli/TransferCommand.h"
+
+#include "cli/CliHost.h"
+#include "cli/CommandLine.h"
+#include "cli/ExitCode.h"
+#include "cli/ProgressReporter.h"
+#include "cli/SignalNotifier.h"
+#include "serial/SerialPort.h"
+#include "transfer/TransferSession.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace tapeway {
+
+int TransferCommand::Run(const QStringList& args)
+{
+    const bool receive = args.value(1) == QStringLiteral("receive");
+    CommandLine line(receive ? QStringLiteral("receive") : QStringLiteral("send"),
+                     receive ? QStringLiteral("Receives a file (or a numbered series) from the "
+                                              "controller, asking for it every second. An existing "
+                                              "TARGET is replaced only by complete new data.")
+                             : QStringLiteral("Sends every FILE in turn, each when the controller "
+                                              "asks for it."));
+    QCommandLineParser& parser = line.Parser();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Serial port: a device path such as /dev/ttyUSB0, "
+                                                 "a name such as ttyS0, or COM1..COM4."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Speed of the data phase: 9600 (default), 19200 "
+                                                 "or 38400."),
+                                  QStringLiteral("B"), QStringLiteral("9600"));
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
+                                       QStringLiteral("Replace an existing TARGET (once the new "
+                                                      "data arrived intact)."));
+    const QCommandLineOption continuous(QStringLiteral("continuous"),
+                                        QStringLiteral("Go on with a numbered series: part.nc, "
+                                                       "part001.nc, part002.nc, ..."));
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("With --continuous: stop after N files."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption headerTimeout(
+        QStringLiteral("header-timeout"),
+        QStringLiteral("Give up when no header arrives within SECONDS (default: wait until "
+                       "cancelled). In a series this ends the series."),
+        QStringLiteral("SECONDS"));
+    parser.addOption(port);
+    if (receive) {
+        parser.addOption(overwrite);
+        parser.addOption(continuous);
+        parser.addOption(count);
+        parser.addOption(headerTimeout);
+        parser.addPositionalArgument(QStringLiteral("TARGET"),
+                                     QStringLiteral("Where to save the file."));
+    } else {
+        parser.addOption(baud);
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to send."),
+                                     QStringLiteral("FILE..."));
+    }
+    QStringList commandArgs = args;
+    commandArgs.removeAt(1);
+    if (const auto status = line.Parse(commandArgs))
+        return *status;
+
+    CliHost::Options options;
+    options.receive = receive;
+    options.language = line.Language();
+    options.link.portName = parser.value(port).trimmed();
+    if (options.link.portName.isEmpty())
+        return line.UsageError(QStringLiteral("--port is required"));
+    const QStringList positional = parser.positionalArguments();
+    if (receive) {
+        if (positional.size() != 1 || positional.first().trimmed().isEmpty())
+            return line.UsageError(QStringLiteral("exactly one TARGET is required"));
+        options.target = positional.first();
+        options.overwrite = parser.isSet(overwrite);
+        options.continuous = parser.isSet(continuous);
+        if (parser.isSet(count)) {
+            qint64 n = 0;
+            if (!CommandLine::ToInt(parser.value(count), 1, &n) || n > 1000000)
+                return line.UsageError(QStringLiteral("--count takes a number of files from 1"));
+            if (!options.continuous)
+                return line.UsageError(QStringLiteral("--count belongs to --continuous"));
+            options.count = int(n);
+        }
+        if (parser.isSet(headerTimeout)) {
+            bool ok = false;
+            const double seconds = parser.value(headerTimeout).toDouble(&ok);
+            if (!ok || seconds <= 0 || seconds > 86400)
+                return line.UsageError(QStringLiteral("--header-timeout takes seconds above 0"));
+            options.headerTimeoutMs = qMax(1, int(seconds * 1000));
+        }
+    } else {
+        if (positional.isEmpty())
+            return line.UsageError(QStringLiteral("at least one FILE is required"));
+        qint64 speed = 0;
+        if (!CommandLine::ToInt(parser.value(baud), 1, &speed) ||
+            !CommandLine::IsOfferedBaud(int(speed)))
+            return line.UsageError(QStringLiteral("--baud takes 9600, 19200 or 38400"));
+        options.baudText = QString::number(speed);
+        options.files = positional;
+    }
+
+    ProgressReporter progress;
+    SerialPort serial;
+    CliHost host(progress);
+    TransferSession session(serial, host);
+    host.Configure(options);
+    host.SetSession(&session);
+    QObject::connect(&serial, &SerialPort::OnComm, &session, &TransferSession::OnComm);
+    SignalNotifier interrupts;
+    QObject::connect(&interrupts, &SignalNotifier::Interrupted, &host, &CliHost::Interrupt);
+    QObject::connect(&host, &CliHost::Finished, qApp,
+                     [](int status) { QCoreApplication::exit(status); });
+    QTimer::singleShot(0, &session, &TransferSession::StartTransfer);
+    return QCoreApplication::exec();
+}
+
+} // namespace tapeway

@@ -1,0 +1,86 @@
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/ControllerCommand.h"
+#include "cli/DemoCommand.h"
+#include "cli/ExitCode.h"
+#include "cli/NullModemCommand.h"
+#include "cli/PortsCommand.h"
+#include "cli/TransferCommand.h"
+
+#include <QCoreApplication>
+
+using namespace tapeway;
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tapeway-cli [--lang en|zh] COMMAND [options]\n"
+    "\n"
+    "Moves CNC part programs over an RS-232 line, without the dialog.\n"
+    "\n"
+    "Commands:\n"
+    "  send --port PORT [--baud 9600|19200|38400] FILE...\n"
+    "                   send the files, each when the controller asks for it\n"
+    "  receive --port PORT [--overwrite] [--continuous [--count N]]\n"
+    "          [--header-timeout SECONDS] TARGET\n"
+    "                   receive a file (or a numbered series) from the controller\n"
+    "  ports            list the serial ports in the dialog's order\n"
+    "  controller --port PORT send|receive ...\n"
+    "                   play a CNC controller (for tests and training)\n"
+    "  null-modem [--pace]\n"
+    "                   two linked pseudo-terminals, forwarded until interrupted\n"
+    "  demo             the main job over a virtual line, no hardware needed\n"
+    "\n"
+    "'tapeway-cli COMMAND --help' describes a command.\n"
+    "Exit status: 0 done, 1 a transfer failed or a file was skipped, 2 usage error,\n"
+    "3 the port cannot be opened, 4 a local file problem, 130 cancelled.\n"
+    "Results go to stdout, one line per file: <outcome> TAB <path>.";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tapeway-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_TEXT));
+
+    // Options before the command (--lang) move behind it, where every
+    // command's own parser takes them.
+    QStringList args = QCoreApplication::arguments();
+    QStringList leading;
+    while (args.size() > 1 && args[1].startsWith(u'-')) {
+        const QString option = args.takeAt(1);
+        if (option == QStringLiteral("-h") || option == QStringLiteral("--help")) {
+            Console::Out(QString::fromUtf8(kUsage));
+            return kExitDone;
+        }
+        if (option == QStringLiteral("--version")) {
+            Console::Out(QStringLiteral("tapeway-cli ") + QCoreApplication::applicationVersion());
+            return kExitDone;
+        }
+        leading << option;
+        if (option == QStringLiteral("--lang") && args.size() > 1)
+            leading << args.takeAt(1);
+    }
+    if (args.size() < 2) {
+        Console::Err(QString::fromUtf8(kUsage));
+        return kExitUsage;
+    }
+    for (int i = 0; i < leading.size(); ++i)
+        args.insert(2 + i, leading[i]);
+
+    const QString command = args[1];
+    if (command == QStringLiteral("send") || command == QStringLiteral("receive"))
+        return TransferCommand::Run(args);
+    if (command == QStringLiteral("ports"))
+        return PortsCommand::Run(args);
+    if (command == QStringLiteral("controller"))
+        return ControllerCommand::Run(args);
+    if (command == QStringLiteral("null-modem"))
+        return NullModemCommand::Run(args);
+    if (command == QStringLiteral("demo"))
+        return DemoCommand::Run(args);
+    Console::Err(QStringLiteral("tapeway-cli: unknown command \"%1\"\n").arg(command) +
+                 QString::fromUtf8(kUsage));
+    return kExitUsage;
+}
