@@ -408,7 +408,7 @@ void TransferSession::CloseFile(bool removeCreated)
     }
 }
 
-void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
+void TransferSession::StopSession()
 {
     ++m_generation;
     m_active = false;
@@ -417,8 +417,21 @@ void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
     m_send.reset();
     m_switchingSpeed = false;
     m_finishingSend = false;
-    // A receive that ends here did not save: what it created goes again.
     CloseFile(true);
+}
+
+void TransferSession::RemoveStagingFile()
+{
+    if (!m_stagingName.isEmpty()) {
+        QFile::remove(m_stagingName);
+        m_stagingName.clear();
+    }
+}
+
+void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
+{
+    // A receive that ends here did not save: what it created goes again.
+    StopSession();
     if (m_receiving)
         m_host.ReceiveEnded(m_targetName, chineseId, englishId);
     if (show)
@@ -430,22 +443,13 @@ void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
 void TransferSession::EnableControls(bool enable)
 {
     m_host.EnableControls(enable);
-    if (enable && !m_stagingName.isEmpty()) {
-        QFile::remove(m_stagingName);
-        m_stagingName.clear();
-    }
+    if (enable)
+        RemoveStagingFile();
 }
 
 void TransferSession::CancelTransfer()
 {
-    ++m_generation;
-    m_active = false;
-    StopTimers();
-    m_receive.reset();
-    m_send.reset();
-    m_switchingSpeed = false;
-    m_finishingSend = false;
-    CloseFile(true);
+    StopSession();
     m_host.SetProgressPos(0);
     EnableControls(true);
     if (!m_receiving && m_rowCursor > 0) {
@@ -458,14 +462,8 @@ void TransferSession::CancelTransfer()
 
 void TransferSession::CloseDownTransfer()
 {
-    ++m_generation;
-    m_active = false;
-    StopTimers();
-    CloseFile(true);
-    if (!m_stagingName.isEmpty()) {
-        QFile::remove(m_stagingName);
-        m_stagingName.clear();
-    }
+    StopSession();
+    RemoveStagingFile();
 }
 
 } // namespace tapeway

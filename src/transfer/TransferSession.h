@@ -73,6 +73,10 @@ private:
     void EnableControls(bool enable);
     void BreakLink();
     void StopTimers();
+    // Ends whatever runs: timers, protocol state, and the file of a receive
+    // that did not save (removed when this session created it).
+    void StopSession();
+    void RemoveStagingFile();
     void CloseFile(bool removeCreated);
     void SendByte(char byte);
     bool SaveReceived(const QByteArray& data);

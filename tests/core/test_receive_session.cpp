@@ -159,9 +159,10 @@ TEST(ReceiveSession, CancelInEachPhaseLeavesNothingBehind)
         SessionRig::Write(existing, "untouched");
         const QString fresh = rig.Path("new.nc");
         for (const QString& target : {existing, fresh}) {
-            if (phase == 1)
+            if (phase == 1) {
                 ASSERT_TRUE(
                     rig.controller->SendFiles(QList<QByteArray>{SessionRig::Pattern(6000)}, 9600));
+            }
             rig.host.target = target;
             rig.session->StartTransfer();
             ASSERT_TRUE(rig.session->IsActive());

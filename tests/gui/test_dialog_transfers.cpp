@@ -101,8 +101,9 @@ TEST_F(DialogTransfers, CloseBoxAndExitRemoveWhatTheReceiveCreated)
             m_dialog->close();
         EXPECT_FALSE(m_dialog->isVisible());
         EXPECT_FALSE(QFileInfo::exists(fresh)) << viaExit;
-        if (viaExit)
+        if (viaExit) {
             EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
+        }
     }
 }
 
@@ -164,7 +165,8 @@ TEST_F(DialogTransfers, SendBatchShowsEachRowsOutcome)
     EXPECT_EQ(list->GetRowState(0), "文件没有内容!");
     EXPECT_EQ(list->GetRowState(1), "开始");
     EXPECT_FALSE(m_dialog->GetDlgItem(CTransferDlg::kFileList)->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return list->GetRowState(1) == "完成"; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return list->GetRowState(1) == "完成"; }, 20000))
+        << list->GetRowState(1).toStdString() << " active " << m_dialog->Session().IsActive();
     ASSERT_TRUE(WaitFor([&] { return m_dialog->GetDlgItem(1)->isEnabled(); }, 5000));
     EXPECT_EQ(Read(QDir(in.path()).filePath("O0001.nc")), QByteArray(1500, 'A'));
     EXPECT_TRUE(m_prompts.messages.isEmpty());
