@@ -1,0 +1,208 @@
+// tapeway-cli end to end: the built program on one end of a paced virtual
+// null-modem, the simulated controller (in this process, or as a second
+// tapeway-cli) on the other.
+#include "support/CliProcess.h"
+#include "support/SessionRig.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace tapeway;
+
+namespace {
+
+const QString kComplete = QStringLiteral("Complete");
+const QString kReceived = QStringLiteral("All data has been received!");
+const QString kDataError = QStringLiteral("Received data error!");
+const QString kLinkBroken = QStringLiteral("communicate break down!");
+
+// A paced null-modem: the program under test on end A, the controller on B.
+struct Line
+{
+    VirtualNullModem modem;
+    QTemporaryDir dir;
+
+    Line()
+    {
+        modem.SetPaced(true);
+        if (!modem.Start())
+            qFatal("null-modem: %s", qPrintable(modem.LastError()));
+    }
+    QString Path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+};
+
+TEST(CliTransfer, SendToTheControllerAtEachSpeed)
+{
+    struct Case
+    {
+        int baud;
+        QList<int> sizes;
+    };
+    for (const Case& c : {Case{9600, {300}}, Case{19200, {1500}}, Case{38400, {3000, 1025}}}) {
+        Line line;
+        SimulatedController controller(line.modem.PortB());
+        QList<QByteArray> got;
+        QObject::connect(&controller, &SimulatedController::FileReceived,
+                         [&](const QString&, const QByteArray& data) { got << data; });
+        QStringList args = {"send", "--port", line.modem.PortA(), "--baud",
+                            QString::number(c.baud)};
+        QList<QByteArray> files;
+        for (int i = 0; i < c.sizes.size(); ++i) {
+            files << SessionRig::Pattern(c.sizes[i], c.baud + i);
+            const QString path = line.Path(QStringLiteral("p%1.nc").arg(i));
+            SessionRig::Write(path, files.last());
+            args << path;
+        }
+        ASSERT_TRUE(controller.ReceiveFiles(line.Path("ctl"), int(files.size())));
+        CliProcess cli(args);
+        ASSERT_TRUE(cli.Wait(60000)) << c.baud << cli.err.toStdString();
+        EXPECT_EQ(cli.ExitCode(), 0) << cli.err.toStdString();
+        ASSERT_TRUE(WaitFor([&] { return got.size() == files.size(); }, 5000));
+        EXPECT_EQ(got, files) << c.baud;
+        QStringList expected;
+        for (int i = 0; i < files.size(); ++i)
+            expected << kComplete + '\t' + args[5 + i];
+        EXPECT_EQ(cli.OutLines(), expected);
+        EXPECT_TRUE(cli.err.contains("100%")) << cli.err.toStdString();
+    }
+}
+
+TEST(CliTransfer, ReceiveFromTheControllerAtEachSpeed)
+{
+    for (const auto& [baud, size] :
+         {std::pair{9600, 400}, std::pair{19200, 2100}, std::pair{38400, 5000}}) {
+        Line line;
+        SimulatedController controller(line.modem.PortB());
+        const QByteArray data = SessionRig::Pattern(size, baud);
+        ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{data}, baud));
+        const QString target = line.Path("part.nc");
+        CliProcess cli({"receive", "--port", line.modem.PortA(), target});
+        ASSERT_TRUE(cli.Wait(60000)) << baud;
+        EXPECT_EQ(cli.ExitCode(), 0) << cli.err.toStdString();
+        EXPECT_EQ(SessionRig::Read(target), data) << baud;
+        EXPECT_EQ(cli.OutLines(), QStringList{kReceived + '\t' + target});
+        EXPECT_TRUE(cli.err.contains(QString::number(baud))) << "announced speed shown";
+    }
+}
+
+TEST(CliTransfer, ContinuousReceiveStopsAfterCount)
+{
+    Line line;
+    SimulatedController controller(line.modem.PortB());
+    const QList<QByteArray> files = {SessionRig::Pattern(1500, 1), SessionRig::Pattern(700, 2),
+                                     SessionRig::Pattern(900, 3)};
+    ASSERT_TRUE(controller.SendFiles(files, 38400));
+    CliProcess cli({"receive", "--port", line.modem.PortA(), "--continuous", "--count", "2",
+                    line.Path("part.nc")});
+    ASSERT_TRUE(cli.Wait(60000));
+    EXPECT_EQ(cli.ExitCode(), 0) << cli.err.toStdString();
+    EXPECT_EQ(SessionRig::Read(line.Path("part.nc")), files[0]);
+    EXPECT_EQ(SessionRig::Read(line.Path("part001.nc")), files[1]);
+    EXPECT_FALSE(QFileInfo::exists(line.Path("part002.nc")));
+    EXPECT_EQ(cli.OutLines(), (QStringList{kReceived + '\t' + line.Path("part.nc"),
+                                           kReceived + '\t' + line.Path("part001.nc")}));
+}
+
+TEST(CliTransfer, InterruptCleansUpLikeCancel)
+{
+    // A new target: created at the start, gone after Ctrl-C. An existing one
+    // (with --overwrite): untouched after SIGTERM, and no staging file left.
+    Line line;
+    const QString fresh = line.Path("fresh.nc");
+    CliProcess waiting({"receive", "--port", line.modem.PortA(), fresh});
+    ASSERT_TRUE(waiting.WaitForText("Waiting"));
+    EXPECT_TRUE(QFileInfo::exists(fresh));
+    ASSERT_TRUE(waiting.Signal(SIGINT));
+    ASSERT_TRUE(waiting.Wait(10000));
+    EXPECT_EQ(waiting.ExitCode(), 130);
+    EXPECT_FALSE(QFileInfo::exists(fresh));
+    EXPECT_TRUE(waiting.out.isEmpty());
+
+    const QString stem = QStringLiteral("twcli%1").arg(QCoreApplication::applicationPid());
+    const QString existing = line.Path(stem + ".nc");
+    SessionRig::Write(existing, "keep me");
+    SimulatedController controller(line.modem.PortB());
+    ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{SessionRig::Pattern(9000)}, 9600));
+    CliProcess midway({"receive", "--overwrite", "--port", line.modem.PortA(), existing});
+    ASSERT_TRUE(midway.WaitForText("%", 20000)) << "data is flowing";
+    ASSERT_TRUE(midway.Signal(SIGTERM));
+    ASSERT_TRUE(midway.Wait(10000));
+    EXPECT_EQ(midway.ExitCode(), 130);
+    EXPECT_EQ(SessionRig::Read(existing), "keep me");
+    EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
+}
+
+TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
+{
+    // Each fault of "tapeway-cli controller" against "tapeway-cli receive" into
+    // an existing file, all at once (two of them wait out the 10 s watchdog).
+    struct Case
+    {
+        QStringList fault;
+        QString error;
+    };
+    const QList<Case> cases = {
+        {{"--flip-byte", "1000"}, kDataError},
+        {{"--wrong-header-check"}, kDataError},
+        {{"--drop-byte", "600"}, kLinkBroken},
+        {{"--silent-after", "1200"}, kLinkBroken},
+    };
+    std::vector<std::unique_ptr<Line>> lines;
+    std::vector<std::unique_ptr<CliProcess>> controllers, receivers;
+    for (const Case& c : cases) {
+        lines.push_back(std::make_unique<Line>());
+        Line& line = *lines.back();
+        SessionRig::Write(line.Path("src.nc"), SessionRig::Pattern(2000, 5));
+        SessionRig::Write(line.Path("target.nc"), "old program");
+        controllers.push_back(std::make_unique<CliProcess>(
+            QStringList{"controller", "--port", line.modem.PortB(), "send", "--baud", "38400"} +
+            c.fault + QStringList{line.Path("src.nc")}));
+        receivers.push_back(std::make_unique<CliProcess>(QStringList{
+            "receive", "--overwrite", "--port", line.modem.PortA(), line.Path("target.nc")}));
+    }
+    for (size_t i = 0; i < size_t(cases.size()); ++i) {
+        CliProcess& receiver = *receivers[i];
+        const QString what = cases[int(i)].fault.first();
+        ASSERT_TRUE(receiver.Wait(40000)) << what.toStdString();
+        EXPECT_EQ(receiver.ExitCode(), 1) << what.toStdString() << receiver.err.toStdString();
+        EXPECT_EQ(receiver.OutLines(),
+                  QStringList{cases[int(i)].error + '\t' + lines[i]->Path("target.nc")})
+            << what.toStdString();
+        EXPECT_EQ(SessionRig::Read(lines[i]->Path("target.nc")), "old program")
+            << what.toStdString();
+        EXPECT_EQ(QDir(lines[i]->dir.path()).entryList(QDir::Files),
+                  (QStringList{"src.nc", "target.nc"}));
+        // A controller that sent its last packet is done; the others still
+        // wait for a request that never comes, until SIGTERM.
+        if (controllers[i]->Signal(SIGTERM)) {
+            ASSERT_TRUE(controllers[i]->Wait(10000));
+            EXPECT_EQ(controllers[i]->ExitCode(), 130) << what.toStdString();
+        }
+    }
+}
+
+TEST(CliTransfer, SendToAControllerProcess)
+{
+    // Both ends are tapeway-cli: "send" and "controller receive".
+    Line line;
+    const QByteArray a = SessionRig::Pattern(2500, 11), b = SessionRig::Pattern(1024, 12);
+    SessionRig::Write(line.Path("a.nc"), a);
+    SessionRig::Write(line.Path("b.nc"), b);
+    CliProcess controller(
+        {"controller", "--port", line.modem.PortB(), "receive", line.Path("ctl"), "--count", "2"});
+    ASSERT_TRUE(controller.WaitForText("asking"));
+    CliProcess sender({"send", "--port", line.modem.PortA(), "--baud", "38400", line.Path("a.nc"),
+                       line.Path("b.nc")});
+    ASSERT_TRUE(sender.Wait(30000));
+    ASSERT_TRUE(controller.Wait(10000));
+    EXPECT_EQ(sender.ExitCode(), 0) << sender.err.toStdString();
+    EXPECT_EQ(controller.ExitCode(), 0) << controller.err.toStdString();
+    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0001.nc")), a);
+    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0002.nc")), b);
+    EXPECT_EQ(controller.OutLines().size(), 2);
+}
+
+} // namespace
