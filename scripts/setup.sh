@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets TAPEWAY up on a Debian machine and builds it.
 #   scripts/setup.sh run    install what is missing, build, start the program
+#                           (the dialog; without a display tapeway-cli demo)
 #   scripts/setup.sh test   install what is missing, build, run every test
 set -euo pipefail
 
@@ -34,7 +35,13 @@ case "$mode" in
 run)
     install_missing
     build
-    exec "$build/src/tapeway"
+    # With a display the dialog; without one the demo shows the main job
+    # over a virtual line.
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        exec "$build/src/tapeway"
+    fi
+    echo "No display found: running tapeway-cli demo instead of the dialog."
+    exec "$build/src/cli/tapeway-cli" demo
     ;;
 test)
     install_missing
