@@ -15,8 +15,10 @@ namespace tapeway {
 
 namespace {
 
-// Extra time after the computed wire time before a drain counts as done.
-constexpr qint64 kDrainMarginUs = 3000;
+// Extra time after the computed wire time before a drain counts as done: USB
+// adapters and pseudo-terminals say "sent" while the last byte is still in
+// their hands. Paid once per speed change and once per file.
+constexpr qint64 kDrainMarginUs = 20000;
 constexpr int kDrainPollMs = 1;
 
 struct FrameFormat

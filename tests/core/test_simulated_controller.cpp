@@ -299,7 +299,7 @@ TEST_F(SimulatedControllerTest, HangUpFailsTheSessionOnce)
     QTemporaryDir dir;
     ASSERT_TRUE(controller.ReceiveFiles(dir.path(), 1));
     m_modem.HangUp();
-    EXPECT_TRUE(WaitFor([&] { return !failed.isEmpty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !failed.isEmpty(); }));
     RunEventLoopFor(1200); // past the next header request
     EXPECT_EQ(failed.size(), 1);
     EXPECT_TRUE(failed.at(0).at(0).toString().startsWith(QStringLiteral("line broken")));

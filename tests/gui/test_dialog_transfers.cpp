@@ -168,7 +168,10 @@ TEST_F(DialogTransfers, SendBatchShowsEachRowsOutcome)
     ASSERT_TRUE(WaitFor([&] { return list->GetRowState(1) == "完成"; }, 20000))
         << list->GetRowState(1).toStdString() << " active " << m_dialog->Session().IsActive();
     ASSERT_TRUE(WaitFor([&] { return m_dialog->GetDlgItem(1)->isEnabled(); }, 5000));
-    EXPECT_EQ(Read(QDir(in.path()).filePath("O0001.nc")), QByteArray(1500, 'A'));
+    // The controller stores the file once it has checked it.
+    const QString stored = QDir(in.path()).filePath("O0001.nc");
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(stored); }, 10000));
+    EXPECT_EQ(Read(stored), QByteArray(1500, 'A'));
     EXPECT_TRUE(m_prompts.messages.isEmpty());
 }
 

@@ -40,7 +40,7 @@ struct SessionRig
                          &tapeway::TransferSession::OnComm);
         tapeway::TransferSession::Timings timings;
         timings.headerRequestMs = 200;
-        timings.watchdogMs = 2000;
+        timings.watchdogMs = 5000; // generous: a loaded machine must not trip it
         session->SetTimings(timings);
         controller = std::make_unique<tapeway::SimulatedController>(modem.PortB());
     }
