@@ -1,10 +1,21 @@
 #include "settings/IniDocument.h"
 
+#include <QStringDecoder>
+
 namespace tapeway {
 
 namespace {
 
 const QByteArray kByteOrderMark("\xEF\xBB\xBF");
+
+// Names and values as text. A U+FEFF at the start of one is part of it (the
+// file's own byte-order mark is taken off apart), so it must not be dropped
+// like a byte-order mark, or a value would not read back as it was written.
+QString Decode(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
 
 // The name of the section a line opens, or nothing when it opens none.
 std::optional<QString> SectionName(const QByteArray& line)
@@ -14,7 +25,7 @@ std::optional<QString> SectionName(const QByteArray& line)
         return std::nullopt;
     const qsizetype close = text.indexOf(']');
     const QByteArray name = close < 0 ? text.mid(1) : text.mid(1, close - 1);
-    return QString::fromUtf8(name.trimmed());
+    return Decode(name.trimmed());
 }
 
 struct KeyLine
@@ -41,7 +52,7 @@ QString DecodeValue(QByteArray value)
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         value = value.mid(1, value.size() - 2);
-    return QString::fromUtf8(value);
+    return Decode(value);
 }
 
 bool SameName(const QString& a, const QString& b)
@@ -107,7 +118,7 @@ qsizetype IniDocument::FindKey(qsizetype sectionLine, const QString& key) const
         if (SectionName(m_lines[i]))
             break;
         const std::optional<KeyLine> line = SplitKeyLine(m_lines[i]);
-        if (line && SameName(QString::fromUtf8(line->key), wanted))
+        if (line && SameName(Decode(line->key), wanted))
             return i;
     }
     return -1;
