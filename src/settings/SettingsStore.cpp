@@ -156,7 +156,13 @@ bool SettingsStore::WriteSettingStrings(const QString& section,
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(document.ToBytes());
+    // commit() does not see a write that failed when the buffer was flushed
+    // (a full disk): check it, so that a cut file never replaces the old one.
+    const QByteArray bytes = document.ToBytes();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 

@@ -328,7 +328,8 @@ bool SimulatedController::StoreFile(const QByteArray& data, QString* path)
     const QString name = QStringLiteral("O%1.nc").arg(m_fileIndex + 1, 4, 10, QLatin1Char('0'));
     *path = QDir(m_dir).filePath(name);
     QSaveFile file(*path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.flush() &&
+           file.commit();
 }
 
 } // namespace tapeway

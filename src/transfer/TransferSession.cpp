@@ -160,6 +160,14 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
     const ReceiveProtocol::Step step = m_receive->Feed(chunk);
     if (step.headerStarted)
         m_headerTimer.stop();
+    // From the header's first byte on, the link counts as broken when the
+    // protocol takes no byte for a while; noise between packets (bytes of a
+    // wrong speed, say) does not keep it alive.
+    const ReceiveProtocol::State state = m_receive->GetState();
+    if (step.headerStarted || step.packetDone ||
+        state == ReceiveProtocol::State::CollectingHeader ||
+        state == ReceiveProtocol::State::CollectingPacket)
+        m_watchdog.start(m_timings.watchdogMs);
     if (step.failure == ReceiveProtocol::Failure::HeaderCheck ||
         step.failure == ReceiveProtocol::Failure::BadHeader) {
         EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
@@ -217,7 +225,9 @@ bool TransferSession::SaveReceived(const QByteArray& data)
     QSaveFile out(m_targetName);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (out.write(data) != data.size()) {
+    // A full disk may show only when the buffer is flushed, and commit()
+    // does not report a failed flush: check it here.
+    if (out.write(data) != data.size() || !out.flush()) {
         out.cancelWriting();
         return false;
     }
@@ -333,11 +343,12 @@ void TransferSession::OnSendChunk(const QByteArray& chunk)
         EndTransfer(kSendErrorZh, kSendErrorEn, true);
         return;
     }
-    if (!step.output.isEmpty()) {
+    // Every answer of the protocol restarts the silence count; requests it
+    // cannot use (bytes of a wrong speed, say) do not.
+    if (!step.output.isEmpty() || step.switchSpeed)
+        m_watchdog.start(m_timings.watchdogMs);
+    if (!step.output.isEmpty())
         m_port.SetOutput(step.output);
-        if (counterBefore == 0)
-            m_watchdog.start(m_timings.watchdogMs);
-    }
     if (step.dataSent) {
         m_host.SetProgressPos(int(m_send->DataOffset()));
         m_host.SetRowState(CurrentRow(), PercentText(m_send->DataOffset(), m_send->TotalLength()));
@@ -373,8 +384,6 @@ void TransferSession::OnComm()
 {
     if (m_port.GetCommEvent() != SerialPort::kCommEventReceive || !m_active)
         return;
-    if (m_watchdog.isActive())
-        m_watchdog.start(); // every arrival restarts the silence count
     const QByteArray chunk = m_port.GetInput();
     if (chunk.isEmpty())
         return;
