@@ -42,6 +42,22 @@ std::optional<int> CommandLine::Parse(const QStringList& args)
     return std::nullopt;
 }
 
+std::optional<int> CommandLine::ParseCommand(const QStringList& args)
+{
+    QStringList commandArgs = args;
+    commandArgs.removeAt(1);
+    return Parse(commandArgs);
+}
+
+std::optional<int> CommandLine::ParseOptionsOnly(const QStringList& args)
+{
+    if (const auto status = ParseCommand(args))
+        return status;
+    if (!m_parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("no arguments expected"));
+    return std::nullopt;
+}
+
 int CommandLine::UsageError(const QString& reason) const
 {
     Console::Err(QStringLiteral("tapeway-cli %1: %2").arg(m_command, reason));

@@ -19,6 +19,11 @@ public:
     // Parses args (args[0] is the program). Returns an exit status when the
     // command is over already: 0 after --help, 2 after a usage error.
     std::optional<int> Parse(const QStringList& args);
+    // The same for the arguments of a command as main() hands them on:
+    // args[1] is the command's name.
+    std::optional<int> ParseCommand(const QStringList& args);
+    // ParseCommand for a command that takes options only.
+    std::optional<int> ParseOptionsOnly(const QStringList& args);
 
     // 0 Chinese, 1 English; valid after Parse.
     int Language() const { return m_language; }

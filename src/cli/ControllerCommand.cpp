@@ -52,9 +52,7 @@ int ControllerCommand::Run(const QStringList& args)
     parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("send or receive."));
     parser.addPositionalArgument(QStringLiteral("ARGS"), QStringLiteral("FILE... or DIR."),
                                  QStringLiteral("FILE...|DIR"));
-    QStringList commandArgs = args;
-    commandArgs.removeAt(1);
-    if (const auto status = line.Parse(commandArgs))
+    if (const auto status = line.ParseCommand(args))
         return *status;
 
     const QString portName = parser.value(port).trimmed();

@@ -41,12 +41,8 @@ int DemoCommand::Run(const QStringList& args)
                                     "programs go to a simulated controller over a paced "
                                     "null-modem and one comes back, at 38400 baud; every byte is "
                                     "checked and each time is set against the line's limit."));
-    QStringList commandArgs = args;
-    commandArgs.removeAt(1);
-    if (const auto status = line.Parse(commandArgs))
+    if (const auto status = line.ParseOptionsOnly(args))
         return *status;
-    if (!line.Parser().positionalArguments().isEmpty())
-        return line.UsageError(QStringLiteral("no arguments expected"));
 
     DemoCommand demo(line.Language());
     if (!demo.Prepare())

@@ -20,12 +20,8 @@ int NullModemCommand::Run(const QStringList& args)
                                   QStringLiteral("Let every byte take its wire time at the speed "
                                                  "of the end that sends it (10 bits a byte)."));
     line.Parser().addOption(pace);
-    QStringList commandArgs = args;
-    commandArgs.removeAt(1);
-    if (const auto status = line.Parse(commandArgs))
+    if (const auto status = line.ParseOptionsOnly(args))
         return *status;
-    if (!line.Parser().positionalArguments().isEmpty())
-        return line.UsageError(QStringLiteral("no arguments expected"));
 
     VirtualNullModem modem;
     modem.SetPaced(line.Parser().isSet(pace));

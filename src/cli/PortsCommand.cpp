@@ -13,12 +13,8 @@ int PortsCommand::Run(const QStringList& args)
                      QStringLiteral("Lists the serial ports as the dialog's port box does: in "
                                     "ascending port-number order, COM1 to COM4 when none is "
                                     "found."));
-    QStringList commandArgs = args;
-    commandArgs.removeAt(1);
-    if (const auto status = line.Parse(commandArgs))
+    if (const auto status = line.ParseOptionsOnly(args))
         return *status;
-    if (!line.Parser().positionalArguments().isEmpty())
-        return line.UsageError(QStringLiteral("no arguments expected"));
     for (const QString& entry : FillPortList(DiscoverPorts(), QString()).entries)
         Console::Out(entry);
     return kExitDone;

@@ -58,9 +58,7 @@ int TransferCommand::Run(const QStringList& args)
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to send."),
                                      QStringLiteral("FILE..."));
     }
-    QStringList commandArgs = args;
-    commandArgs.removeAt(1);
-    if (const auto status = line.Parse(commandArgs))
+    if (const auto status = line.ParseCommand(args))
         return *status;
 
     CliHost::Options options;
