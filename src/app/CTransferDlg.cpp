@@ -614,8 +614,6 @@ void CTransferDlg::EnableControls(bool enable)
     for (int language = 0; language < 2; ++language)
         for (int id : {kCmdChinese, kCmdEnglish})
             m_commands[language][id]->setEnabled(enable);
-    if (enable && !GetDlgItem(kStart)->hasFocus() && focusWidget() == nullptr)
-        GetDlgItem(kStart)->setFocus();
 }
 
 void CTransferDlg::SetProgressRange(int lower, int upper)

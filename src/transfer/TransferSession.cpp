@@ -31,6 +31,8 @@ constexpr int kRowStartZh = 122, kRowStartEn = 123;
 constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
 constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
 
+constexpr int kStagingAttempts = 100;
+
 // Speeds a header may switch the line to: the standard rates of the port layer.
 bool IsAcceptableBaud(int baud)
 {
@@ -121,14 +123,12 @@ void TransferSession::StartReceive()
     auto file = std::make_unique<QFile>();
     if (exists) {
         // The existing file stays as it is until the new data has arrived whole.
-        const QString staging = StagingName(name);
-        file->setFileName(staging);
-        if (staging.isEmpty() || !file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (!CreateStagingFile(name, *file)) {
             m_host.ShowMessage(kCannotOpenZh, kCannotOpenEn);
             m_host.ReceiveEnded(name, kCannotOpenZh, kCannotOpenEn);
             return;
         }
-        m_stagingName = staging;
+        m_stagingName = file->fileName();
     } else {
         file->setFileName(name);
         if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -150,6 +150,23 @@ void TransferSession::StartReceive()
     }
     m_receive.emplace();
     m_headerTimer.start(m_timings.headerRequestMs);
+}
+
+bool TransferSession::CreateStagingFile(const QString& target, QFile& file)
+{
+    // Another receive (a second copy of the program, say) may take the free
+    // name between the look and the creation: then the next one is tried.
+    for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
+        const QString staging = StagingName(target);
+        if (staging.isEmpty())
+            return false;
+        file.setFileName(staging);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        if (!QFileInfo::exists(staging))
+            return false; // not a name taken meanwhile: the directory refuses
+    }
+    return false;
 }
 
 void TransferSession::OnReceiveChunk(const QByteArray& chunk)

@@ -63,6 +63,7 @@ public:
 
 private:
     void StartReceive();
+    bool CreateStagingFile(const QString& target, QFile& file);
     void StartNextSend();
     void OnReceiveChunk(const QByteArray& chunk);
     void OnSendChunk(const QByteArray& chunk);
