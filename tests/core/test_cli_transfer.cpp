@@ -81,7 +81,13 @@ TEST(CliTransfer, ReceiveFromTheControllerAtEachSpeed)
         const QString target = line.Path("part.nc");
         CliProcess cli({"receive", "--port", line.modem.PortA(), target});
         ASSERT_TRUE(cli.Wait(60000)) << baud;
-        EXPECT_EQ(cli.ExitCode(), 0) << cli.err.toStdString();
+        // What the line did, should the transfer fail.
+        EXPECT_EQ(cli.ExitCode(), 0)
+            << cli.err.toStdString() << " garbled to controller "
+            << line.modem.BytesGarbled(VirtualNullModem::AToB) << ", to us "
+            << line.modem.BytesGarbled(VirtualNullModem::BToA) << "; dropped "
+            << line.modem.BytesDropped(VirtualNullModem::AToB) << "/"
+            << line.modem.BytesDropped(VirtualNullModem::BToA);
         EXPECT_EQ(SessionRig::Read(target), data) << baud;
         EXPECT_EQ(cli.OutLines(), QStringList{kReceived + '\t' + target});
         EXPECT_TRUE(cli.err.contains(QString::number(baud))) << "announced speed shown";
