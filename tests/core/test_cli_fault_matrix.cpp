@@ -11,7 +11,6 @@
 #include "transfer/SimulatedController.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <functional>
@@ -334,23 +333,7 @@ void ExpectCleanTransfer(Rig& rig, bool send)
     rig.controller.reset();
     if (rig.modem->IsRunning()) {
         // Bytes the controller had on the wire still arrive; start once the line is quiet.
-        qint64 seen = -1;
-        QElapsedTimer quiet;
-        const auto moved = [&] {
-            return rig.modem->BytesForwarded(VirtualNullModem::AToB) +
-                   rig.modem->BytesForwarded(VirtualNullModem::BToA) +
-                   rig.modem->BytesDropped(VirtualNullModem::AToB) +
-                   rig.modem->BytesDropped(VirtualNullModem::BToA);
-        };
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                if (moved() != seen) {
-                    seen = moved();
-                    quiet.start();
-                }
-                return quiet.elapsed() >= 300;
-            },
-            10000));
+        ASSERT_TRUE(WaitForQuietLine(*rig.modem));
         rig.modem->SetTap(VirtualNullModem::AToB, {});
         rig.modem->SetTap(VirtualNullModem::BToA, {});
     } else {

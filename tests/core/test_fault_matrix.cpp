@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -554,23 +553,7 @@ void ExpectCleanTransfer(Rig& rig, bool send)
     if (rig.modem->IsRunning()) {
         // What the other end had on the wire when the transfer ended still
         // arrives; the operator starts again once the line is quiet.
-        qint64 seen = -1;
-        QElapsedTimer quiet;
-        const auto moved = [&] {
-            return rig.modem->BytesForwarded(VirtualNullModem::AToB) +
-                   rig.modem->BytesForwarded(VirtualNullModem::BToA) +
-                   rig.modem->BytesDropped(VirtualNullModem::AToB) +
-                   rig.modem->BytesDropped(VirtualNullModem::BToA);
-        };
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                if (moved() != seen) {
-                    seen = moved();
-                    quiet.start();
-                }
-                return quiet.elapsed() >= 300;
-            },
-            10000));
+        ASSERT_TRUE(WaitForQuietLine(*rig.modem));
     } else {
         rig.StartModem();
         rig.host.link.portName = rig.modem->PortA();

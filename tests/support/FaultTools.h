@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
@@ -66,6 +67,32 @@ inline QStringList Listing(const QString& dir)
 inline QStringList StagingFiles(const QString& stem)
 {
     return QDir(QDir::tempPath()).entryList({stem + QStringLiteral(".bak*")}, QDir::Files);
+}
+
+// Waits until no byte has moved on the modem for quietMs: what the other end
+// had on the wire when a transfer ended has arrived. False when the line
+// never quietens within timeoutMs.
+inline bool WaitForQuietLine(const tapeway::VirtualNullModem& modem, int quietMs = 300,
+                             int timeoutMs = 10000)
+{
+    using tapeway::VirtualNullModem;
+    const auto moved = [&] {
+        return modem.BytesForwarded(VirtualNullModem::AToB) +
+               modem.BytesForwarded(VirtualNullModem::BToA) +
+               modem.BytesDropped(VirtualNullModem::AToB) +
+               modem.BytesDropped(VirtualNullModem::BToA);
+    };
+    qint64 seen = -1;
+    QElapsedTimer quiet;
+    return WaitFor(
+        [&] {
+            if (moved() != seen) {
+                seen = moved();
+                quiet.start();
+            }
+            return quiet.elapsed() >= quietMs;
+        },
+        timeoutMs);
 }
 
 // A 1 ms timer fires within half a second: nothing blocks the event loop.

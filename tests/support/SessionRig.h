@@ -2,6 +2,7 @@
 
 #include "serial/SerialPort.h"
 #include "serial/VirtualNullModem.h"
+#include "support/FaultTools.h"
 #include "support/RecordingHost.h"
 #include "support/WaitFor.h"
 #include "transfer/SimulatedController.h"
@@ -55,37 +56,11 @@ struct SessionRig
 
     QString Path(const QString& name) const { return QDir(dir.path()).filePath(name); }
 
-    static QByteArray Pattern(int size, int seed = 1)
-    {
-        QByteArray data(size, 0);
-        quint32 x = 2463534242u * quint32(seed);
-        for (int i = 0; i < size; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            data[i] = char(x);
-        }
-        return data;
-    }
-
-    static QByteArray Read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    static void Write(const QString& path, const QByteArray& data)
-    {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(data);
-    }
-
+    static QByteArray Pattern(int size, int seed = 1) { return faults::Pattern(size, seed); }
+    static QByteArray Read(const QString& path) { return faults::Read(path); }
+    static void Write(const QString& path, const QByteArray& data) { faults::Write(path, data); }
     // Files in the temporary directory named like staging files of the stem.
-    static QStringList StagingFiles(const QString& stem)
-    {
-        return QDir(QDir::tempPath()).entryList({stem + QStringLiteral(".bak*")}, QDir::Files);
-    }
+    static QStringList StagingFiles(const QString& stem) { return faults::StagingFiles(stem); }
 
     bool WaitIdle(int timeoutMs = 30000)
     {
