@@ -58,6 +58,13 @@ public:
     }
     // A send batch found no further ticked row.
     virtual void BatchEnded() {}
+
+    // A receive that still waits for the header heard the controller ask
+    // for a file (DC2). True when the host has one to send instead: the
+    // receive ends as Cancel ends it, and a send of NextCheckedFile answers
+    // the request. A host that answers true must make IsReceiveMode true
+    // again for the next Start, so that the session goes back to waiting.
+    virtual bool AnswerRequestWithSend() { return false; }
 };
 
 } // namespace tapeway

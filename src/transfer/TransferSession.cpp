@@ -174,6 +174,10 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
     m_readyTimer.stop();
     if (m_switchingSpeed || !m_receive)
         return; // nothing is due while DC4 is still leaving the line
+    if (IsRequestForFile(chunk) && m_host.AnswerRequestWithSend()) {
+        AnswerWithSend(chunk);
+        return;
+    }
     const ReceiveProtocol::Step step = m_receive->Feed(chunk);
     if (step.headerStarted)
         m_headerTimer.stop();
@@ -204,6 +208,29 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
         EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
     else if (step.finished)
         FinishReceive();
+}
+
+bool TransferSession::IsRequestForFile(const QByteArray& chunk) const
+{
+    // The controller's DC2 while no header has begun: it wants to read.
+    if (m_receive->GetState() != ReceiveProtocol::State::WaitingForHeader)
+        return false;
+    const qsizetype request = chunk.indexOf(kDC2);
+    const qsizetype header = chunk.indexOf(kDC1);
+    return request >= 0 && (header < 0 || request < header);
+}
+
+void TransferSession::AnswerWithSend(const QByteArray& request)
+{
+    // The receive ends as Cancel ends it; the request goes to the send.
+    StopSession();
+    RemoveStagingFile();
+    m_receiving = false;
+    m_baud = LeadingInt(m_host.BaudText());
+    m_rowCursor = 0;
+    StartNextSend();
+    if (m_active && !m_receiving)
+        OnSendChunk(request);
 }
 
 void TransferSession::AcceptHeader()

@@ -66,6 +66,8 @@ private:
     bool CreateStagingFile(const QString& target, QFile& file);
     void StartNextSend();
     void OnReceiveChunk(const QByteArray& chunk);
+    bool IsRequestForFile(const QByteArray& chunk) const;
+    void AnswerWithSend(const QByteArray& request);
     void OnSendChunk(const QByteArray& chunk);
     void AcceptHeader();
     void FinishReceive();
