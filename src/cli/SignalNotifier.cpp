@@ -18,6 +18,8 @@ namespace {
 int g_pipe[2] = {-1, -1};
 struct sigaction g_oldInt;
 struct sigaction g_oldTerm;
+struct sigaction g_oldHup;
+bool g_hupCaught = false;
 
 extern "C" void OnSignal(int signalNumber)
 {
@@ -54,6 +56,9 @@ SignalNotifier::~SignalNotifier()
         return;
     ::sigaction(SIGINT, &g_oldInt, nullptr);
     ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+    if (g_hupCaught)
+        ::sigaction(SIGHUP, &g_oldHup, nullptr);
+    g_hupCaught = false;
     delete m_notifier;
     m_notifier = nullptr;
     ::close(g_pipe[0]);
@@ -61,18 +66,34 @@ SignalNotifier::~SignalNotifier()
     g_pipe[0] = g_pipe[1] = -1;
 }
 
+void SignalNotifier::CatchHangUp()
+{
+    if (g_pipe[0] < 0 || g_hupCaught)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    g_hupCaught = ::sigaction(SIGHUP, &action, &g_oldHup) == 0;
+}
+
 void SignalNotifier::OnReadable()
 {
+    // A SIGHUP and a SIGTERM in one read are two events; a signal repeated
+    // at once is one.
     char bytes[16];
     const ssize_t n = ::read(g_pipe[0], bytes, sizeof bytes);
-    if (n > 0)
-        emit Interrupted(int(quint8(bytes[0])));
+    for (ssize_t i = 0; i < n; ++i) {
+        if (i == 0 || bytes[i] != bytes[i - 1])
+            emit Interrupted(int(quint8(bytes[i])));
+    }
 }
 
 #else
 
 SignalNotifier::SignalNotifier(QObject* parent) : QObject(parent) {}
 SignalNotifier::~SignalNotifier() = default;
+void SignalNotifier::CatchHangUp() {}
 void SignalNotifier::OnReadable() {}
 
 #endif

@@ -5,6 +5,7 @@
 #include "cli/ExitCode.h"
 #include "cli/NullModemCommand.h"
 #include "cli/PortsCommand.h"
+#include "cli/ServeCommand.h"
 #include "cli/TransferCommand.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,10 @@ const char* const kUsage =
     "  null-modem [--pace]\n"
     "                   two linked pseudo-terminals, forwarded until interrupted\n"
     "  demo             the main job over a virtual line, no hardware needed\n"
+    "  serve [--config FILE]\n"
+    "                   serve every machine of FILE (default /etc/tapeway/lines.ini)\n"
+    "  status [--config FILE] [--format table|json]\n"
+    "                   the state of every line of a running serve\n"
     "\n"
     "'tapeway-cli COMMAND --help' describes a command.\n"
     "Exit status: 0 done, 1 a transfer failed or a file was skipped, 2 usage error,\n"
@@ -80,6 +85,10 @@ int main(int argc, char** argv)
         return NullModemCommand::Run(args);
     if (command == QStringLiteral("demo"))
         return DemoCommand::Run(args);
+    if (command == QStringLiteral("serve"))
+        return ServeCommand::RunServe(args);
+    if (command == QStringLiteral("status"))
+        return ServeCommand::RunStatus(args);
     Console::Err(QStringLiteral("tapeway-cli: unknown command \"%1\"\n").arg(command) +
                  QString::fromUtf8(kUsage));
     return kExitUsage;

@@ -1,0 +1,130 @@
+#include "cli/ServeCommand.h"
+
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/ExitCode.h"
+#include "cli/SignalNotifier.h"
+#include "serve/ServeService.h"
+#include "serve/ServeText.h"
+#include "serve/StatusFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace tapeway {
+
+namespace {
+
+QCommandLineOption ConfigOption()
+{
+    return QCommandLineOption(QStringLiteral("config"),
+                              QStringLiteral("The configuration file (default %1).")
+                                  .arg(QString::fromUtf8(ServeCommand::kDefaultConfig)),
+                              QStringLiteral("FILE"),
+                              QString::fromUtf8(ServeCommand::kDefaultConfig));
+}
+
+QCommandLineOption RuntimeOption()
+{
+    return QCommandLineOption(QStringLiteral("runtime-dir"),
+                              QStringLiteral("Where the status file is kept (default: "
+                                             "$RUNTIME_DIRECTORY, else $XDG_RUNTIME_DIR/tapeway)."),
+                              QStringLiteral("DIR"));
+}
+
+} // namespace
+
+int ServeCommand::RunServe(const QStringList& args)
+{
+    CommandLine line(
+        QStringLiteral("serve"),
+        QStringLiteral("Serves every line (machine) of the configuration file until SIGTERM or "
+                       "SIGINT; SIGHUP reads the file again. One [NAME] section per line:\n"
+                       "  Port=/dev/ttyUSB0   Mode=receive|send|both   Inbox=DIR   Outbox=DIR\n"
+                       "  Baud=9600|19200|38400   (DataBits=7|8  Parity=none|even|odd  "
+                       "StopBits=1|2)\n"
+                       "Log lines go to stderr; the status file is shown by 'tapeway-cli "
+                       "status'."));
+    const QCommandLineOption config = ConfigOption();
+    const QCommandLineOption runtime = RuntimeOption();
+    const QCommandLineOption retry(QStringLiteral("retry-seconds"),
+                                   QStringLiteral("How often a broken port is tried again "
+                                                  "(default 10)."),
+                                   QStringLiteral("S"), QStringLiteral("10"));
+    line.Parser().addOption(config);
+    line.Parser().addOption(runtime);
+    line.Parser().addOption(retry);
+    if (const auto status = line.ParseOptionsOnly(args))
+        return *status;
+    qint64 retrySeconds = 0;
+    if (!CommandLine::ToInt(line.Parser().value(retry), 1, &retrySeconds) || retrySeconds > 3600)
+        return line.UsageError(QStringLiteral("--retry-seconds takes 1 to 3600"));
+
+    ServeService::Options options;
+    options.configPath = line.Parser().value(config);
+    options.runtimeDir = line.Parser().value(runtime);
+    options.language = line.Language();
+    options.retryMs = int(retrySeconds * 1000);
+    ServeService service(options);
+    QObject::connect(&service, &ServeService::Message, &service,
+                     [](const QString& text) { Console::Err(text); });
+    QObject::connect(&service, &ServeService::Finished, qApp,
+                     [](int status) { QCoreApplication::exit(status); });
+    SignalNotifier notifier;
+    notifier.CatchHangUp();
+    QObject::connect(&notifier, &SignalNotifier::Interrupted, &service,
+                     &ServeService::HandleSignal);
+    if (!service.Start())
+        return kExitUsage;
+    return QCoreApplication::exec();
+}
+
+int ServeCommand::RunStatus(const QStringList& args)
+{
+    CommandLine line(QStringLiteral("status"),
+                     QStringLiteral("Shows the state of every line of a running 'tapeway-cli "
+                                    "serve': a table, or with --format json the status file "
+                                    "as it is."));
+    const QCommandLineOption config = ConfigOption();
+    const QCommandLineOption runtime = RuntimeOption();
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("table (default) or json."),
+                                    QStringLiteral("FORMAT"), QStringLiteral("table"));
+    line.Parser().addOption(config);
+    line.Parser().addOption(runtime);
+    line.Parser().addOption(format);
+    if (const auto status = line.ParseOptionsOnly(args))
+        return *status;
+    const QString how = line.Parser().value(format);
+    if (how != QStringLiteral("table") && how != QStringLiteral("json"))
+        return line.UsageError(QStringLiteral("--format takes table or json"));
+
+    const QString path =
+        StatusFile::FindFor(line.Parser().value(config), line.Parser().value(runtime));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Console::Err(ServeText(line.Language(), ServeMessage::NotRunning).arg(path));
+        return kExitFailed;
+    }
+    const QByteArray data = file.readAll();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (!document.isObject()) {
+        Console::Err(QStringLiteral("%1: %2").arg(path, error.errorString()));
+        return kExitFailed;
+    }
+    if (how == QStringLiteral("json"))
+        Console::Out(QString::fromUtf8(data).trimmed());
+    else
+        Console::Out(StatusFile::FormatTable(document.object(), line.Language()));
+    const bool running = document.object()
+                             .value(QStringLiteral("service"))
+                             .toObject()
+                             .value(QStringLiteral("running"))
+                             .toBool();
+    return running ? kExitDone : kExitFailed;
+}
+
+} // namespace tapeway

@@ -1,0 +1,56 @@
+#include "serve/InboxNaming.h"
+
+#include "transfer/FileNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace tapeway {
+
+namespace {
+
+constexpr int kContinuousNames = 1000;
+
+} // namespace
+
+QString ProgramNumber(const QByteArray& data)
+{
+    static const QRegularExpression number(QStringLiteral("(?:^|[\\r\\n])(O\\d{1,5})(?!\\d)"));
+    // Only the bytes up to the first match matter; a program is ASCII text.
+    const QRegularExpressionMatch match = number.match(QString::fromLatin1(data));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QString InboxFileName(const QByteArray& data, const QString& lineName, const QDateTime& time)
+{
+    const QString number = ProgramNumber(data);
+    if (!number.isEmpty())
+        return number + QStringLiteral(".nc");
+    return QStringLiteral("%1-%2.nc")
+        .arg(lineName, time.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QString MoveToFreeName(const QString& source, const QString& dir, const QString& name,
+                       QString* error)
+{
+    const QString base = QDir(dir).filePath(name);
+    for (int n = 0; n < kContinuousNames; ++n) {
+        const QString candidate = n == 0 ? base : ContinuousName(base, n);
+        if (QFileInfo::exists(candidate))
+            continue;
+        // rename() never replaces a file: a name taken since the look is passed over.
+        QFile file(source);
+        if (file.rename(candidate))
+            return candidate;
+        if (!QFileInfo::exists(candidate)) {
+            *error = file.errorString();
+            return {};
+        }
+    }
+    *error = QStringLiteral("no free name for %1 in %2").arg(name, dir);
+    return {};
+}
+
+} // namespace tapeway

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace tapeway {
+
+// The programs queued for a machine: the plain files of a folder, in name
+// order. A file joins the queue once it has not changed for a moment, so
+// that one still being copied in is not sent half; names starting with '.'
+// are never taken (copy tools write under such names first). A file that
+// was sent moves to sent/ with a time-stamp prefix; one that failed three
+// times, or cannot be sent at all, moves to failed/.
+class Outbox
+{
+public:
+    static constexpr int kSettleMs = 2000;
+    static constexpr int kMaxFailures = 3;
+
+    explicit Outbox(const QString& dir) : m_dir(dir) {}
+
+    QString Dir() const { return m_dir; }
+    // The files ready to send, in name order.
+    QStringList Queue(const QDateTime& now = QDateTime::currentDateTime()) const;
+
+    // After "Complete": sent/STAMP-NAME. The new path, or empty with *error.
+    QString MarkSent(const QString& path, QString* error);
+    // A failed transfer of path. True when it was the last allowed failure
+    // and the file moved to failed/ (*movedTo; empty when even that failed,
+    // and the file is then left out of the queue until the service restarts).
+    bool MarkFailed(const QString& path, QString* movedTo);
+    // A file that cannot be sent (empty, unreadable, too long): failed/ at once.
+    QString Reject(const QString& path);
+    int Failures(const QString& path) const { return m_failures.value(path); }
+
+private:
+    QString MoveInto(const QString& path, const QString& folder, QString* error);
+
+    QString m_dir;
+    QHash<QString, int> m_failures;
+    QSet<QString> m_refused; // files failed/ would not take
+};
+
+} // namespace tapeway

@@ -1,0 +1,339 @@
+#include "serve/ServeConfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <optional>
+
+namespace tapeway {
+
+namespace {
+
+const QStringList kKeys = {QStringLiteral("Port"),   QStringLiteral("Mode"),
+                           QStringLiteral("Inbox"),  QStringLiteral("Outbox"),
+                           QStringLiteral("Baud"),   QStringLiteral("DataBits"),
+                           QStringLiteral("Parity"), QStringLiteral("StopBits")};
+
+// A key as it was written, and where.
+struct Entry
+{
+    QString value;
+    int line = 0;
+};
+
+struct Section
+{
+    QString name;
+    int line = 0;
+    QHash<QString, Entry> entries; // by the key's spelling in kKeys
+};
+
+// The text of a line without a trailing comment (" ; ..." or " # ...").
+QString StripComment(const QString& text)
+{
+    static const QRegularExpression comment(QStringLiteral("(^|\\s)[;#].*$"));
+    return text.left(text.indexOf(comment)).trimmed();
+}
+
+std::optional<QString> KnownKey(const QString& key)
+{
+    for (const QString& known : kKeys) {
+        if (known.compare(key, Qt::CaseInsensitive) == 0)
+            return known;
+    }
+    return std::nullopt;
+}
+
+// Line names become part of file names (LINE-YYYYMMDD-HHMMSS.nc).
+bool IsGoodName(const QString& name)
+{
+    static const QRegularExpression allowed(QStringLiteral("^[\\w][\\w \\-]*$"),
+                                            QRegularExpression::UseUnicodePropertiesOption);
+    return name.size() <= 64 && allowed.match(name).hasMatch();
+}
+
+class Parser
+{
+public:
+    Parser(const QString& path) : m_path(path), m_base(QFileInfo(path).absolutePath()) {}
+
+    ServeConfig Run(const QByteArray& text);
+
+private:
+    void Error(int line, const QString& reason)
+    {
+        m_config.errors << QStringLiteral("%1:%2: %3").arg(m_path).arg(line).arg(reason);
+    }
+    void ReadLines(const QByteArray& text);
+    void Build(const Section& section);
+    std::optional<QString> Folder(const Section& section, const QString& key, bool needed);
+    void CheckShared();
+
+    QString m_path;
+    QString m_base;
+    QList<Section> m_sections;
+    ServeConfig m_config;
+};
+
+void Parser::ReadLines(const QByteArray& text)
+{
+    QString decoded = QString::fromUtf8(text);
+    if (decoded.startsWith(QChar(0xFEFF)))
+        decoded.remove(0, 1);
+    const QStringList lines = decoded.split(u'\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const int number = i + 1;
+        const QString line = StripComment(lines[i]);
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(u'[')) {
+            if (!line.endsWith(u']')) {
+                Error(number, QStringLiteral("a section line ends with ']'"));
+                m_sections.append({QString(), number, {}});
+                continue;
+            }
+            const QString name = line.mid(1, line.size() - 2).trimmed();
+            if (!IsGoodName(name))
+                Error(number, QStringLiteral("the line name \"%1\" is not usable: letters, digits, "
+                                             "spaces, '-' and '_' only, at most 64")
+                                  .arg(name));
+            for (const Section& other : std::as_const(m_sections)) {
+                if (!name.isEmpty() && other.name.compare(name, Qt::CaseInsensitive) == 0)
+                    Error(number, QStringLiteral("the line \"%1\" is already defined at line %2")
+                                      .arg(name)
+                                      .arg(other.line));
+            }
+            m_sections.append({name, number, {}});
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) {
+            Error(number, QStringLiteral("neither a [line] section nor Key=value"));
+            continue;
+        }
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (m_sections.isEmpty()) {
+            Error(number, QStringLiteral("\"%1\" stands before the first [line] section").arg(key));
+            continue;
+        }
+        const auto known = KnownKey(key);
+        if (!known) {
+            Error(number, QStringLiteral("unknown key \"%1\" (known: %2)")
+                              .arg(key, kKeys.join(QStringLiteral(", "))));
+            continue;
+        }
+        Section& section = m_sections.last();
+        if (const auto it = section.entries.constFind(*known); it != section.entries.cend()) {
+            Error(number,
+                  QStringLiteral("%1 is given twice (first at line %2)").arg(*known).arg(it->line));
+            continue;
+        }
+        section.entries.insert(*known, {value, number});
+    }
+}
+
+std::optional<QString> Parser::Folder(const Section& section, const QString& key, bool needed)
+{
+    const auto it = section.entries.constFind(key);
+    if (it == section.entries.cend() || it->value.isEmpty()) {
+        if (needed)
+            Error(section.line, QStringLiteral("the line \"%1\" needs %2=FOLDER for its mode")
+                                    .arg(section.name, key));
+        return needed ? std::nullopt : std::optional<QString>(QString());
+    }
+    const QFileInfo info(QDir(m_base).absoluteFilePath(it->value));
+    if (!info.exists()) {
+        Error(it->line, QStringLiteral("the folder %1 does not exist").arg(info.filePath()));
+        return std::nullopt;
+    }
+    if (!info.isDir()) {
+        Error(it->line, QStringLiteral("%1 is not a folder").arg(info.filePath()));
+        return std::nullopt;
+    }
+    if (!info.isWritable()) {
+        Error(it->line,
+              QStringLiteral("the folder %1 is not writable for this user").arg(info.filePath()));
+        return std::nullopt;
+    }
+    return QDir::cleanPath(info.absoluteFilePath());
+}
+
+void Parser::Build(const Section& section)
+{
+    LineConfig line;
+    line.name = section.name;
+    line.sourceLine = section.line;
+    const auto value = [&](const QString& key) { return section.entries.value(key); };
+    bool good = true;
+    const auto bad = [&](const Entry& entry, const QString& reason) {
+        Error(entry.line, reason);
+        good = false;
+    };
+
+    const Entry port = value(QStringLiteral("Port"));
+    if (port.value.isEmpty()) {
+        Error(section.line, QStringLiteral("the line \"%1\" needs Port=").arg(section.name));
+        good = false;
+    }
+    line.link.portName = port.value;
+
+    const Entry mode = value(QStringLiteral("Mode"));
+    const QString modeText = mode.value.toLower();
+    if (mode.line == 0) {
+        Error(section.line,
+              QStringLiteral("the line \"%1\" needs Mode=receive, send or both").arg(section.name));
+        good = false;
+    } else if (modeText == QStringLiteral("receive")) {
+        line.mode = LineMode::Receive;
+    } else if (modeText == QStringLiteral("send")) {
+        line.mode = LineMode::Send;
+    } else if (modeText == QStringLiteral("both")) {
+        line.mode = LineMode::Both;
+    } else {
+        bad(mode, QStringLiteral("Mode is receive, send or both, not \"%1\"").arg(mode.value));
+    }
+
+    if (const Entry baud = value(QStringLiteral("Baud")); baud.line > 0) {
+        line.baud = baud.value.toInt();
+        if (line.baud != 9600 && line.baud != 19200 && line.baud != 38400)
+            bad(baud, QStringLiteral("Baud is 9600, 19200 or 38400, not \"%1\"").arg(baud.value));
+    }
+    if (const Entry bits = value(QStringLiteral("DataBits")); bits.line > 0) {
+        line.link.dataBits = bits.value;
+        if (bits.value != QStringLiteral("7") && bits.value != QStringLiteral("8"))
+            bad(bits, QStringLiteral("DataBits is 7 or 8, not \"%1\"").arg(bits.value));
+    }
+    if (const Entry parity = value(QStringLiteral("Parity")); parity.line > 0) {
+        const QString text = parity.value.toLower();
+        if (text == QStringLiteral("none"))
+            line.link.parity = QStringLiteral("NONE");
+        else if (text == QStringLiteral("even"))
+            line.link.parity = QStringLiteral("EVENT"); // the dialog's spelling of the box text
+        else if (text == QStringLiteral("odd"))
+            line.link.parity = QStringLiteral("ODD");
+        else
+            bad(parity,
+                QStringLiteral("Parity is none, even or odd, not \"%1\"").arg(parity.value));
+    }
+    if (const Entry stop = value(QStringLiteral("StopBits")); stop.line > 0) {
+        line.link.stopBits = stop.value;
+        if (stop.value != QStringLiteral("1") && stop.value != QStringLiteral("1.5") &&
+            stop.value != QStringLiteral("2"))
+            bad(stop, QStringLiteral("StopBits is 1, 1.5 or 2, not \"%1\"").arg(stop.value));
+    }
+
+    const auto inbox = Folder(section, QStringLiteral("Inbox"), line.Receives());
+    const auto outbox = Folder(section, QStringLiteral("Outbox"), line.Sends());
+    if (!inbox || !outbox)
+        good = false;
+    else if (line.Receives() && line.Sends() && *inbox == *outbox)
+        bad(value(QStringLiteral("Outbox")),
+            QStringLiteral(
+                "Inbox and Outbox are one folder: received programs would be sent back"));
+    line.inbox = line.Receives() ? inbox.value_or(QString()) : QString();
+    line.outbox = line.Sends() ? outbox.value_or(QString()) : QString();
+    if (good && !section.name.isEmpty())
+        m_config.lines.append(line);
+}
+
+void Parser::CheckShared()
+{
+    QHash<QString, const LineConfig*> ports;
+    QHash<QString, const LineConfig*> outboxes;
+    for (const LineConfig& line : std::as_const(m_config.lines)) {
+        const QString key = PortKey(line.link.portName);
+        if (const LineConfig* other = ports.value(key)) {
+            Error(line.sourceLine, QStringLiteral("the line \"%1\" uses the port %2 of the line "
+                                                  "\"%3\" (line %4)")
+                                       .arg(line.name, line.link.portName, other->name)
+                                       .arg(other->sourceLine));
+        }
+        ports.insert(key, &line);
+        if (line.outbox.isEmpty())
+            continue;
+        if (const LineConfig* other = outboxes.value(line.outbox)) {
+            Error(line.sourceLine,
+                  QStringLiteral("the line \"%1\" takes its programs from the Outbox of the line "
+                                 "\"%2\" (line %3)")
+                      .arg(line.name, other->name)
+                      .arg(other->sourceLine));
+        }
+        outboxes.insert(line.outbox, &line);
+    }
+}
+
+ServeConfig Parser::Run(const QByteArray& text)
+{
+    m_config.path = m_path;
+    ReadLines(text);
+    for (const Section& section : std::as_const(m_sections))
+        Build(section);
+    CheckShared();
+    if (m_sections.isEmpty() && m_config.errors.isEmpty())
+        m_config.errors << QStringLiteral("%1: no line is configured; add a [NAME] section with "
+                                          "Port=, Mode= and its folders")
+                               .arg(m_path);
+    if (!m_config.errors.isEmpty())
+        m_config.lines.clear();
+    return m_config;
+}
+
+} // namespace
+
+QString PortKey(const QString& port)
+{
+    if (port.contains(QStringLiteral("://")))
+        return port.toLower();
+    static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    QString path = port;
+    if (const auto match = com.match(port); match.hasMatch())
+        path = QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
+    else if (!port.contains(u'/'))
+        path = QStringLiteral("/dev/") + port;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+QString ModeName(LineMode mode)
+{
+    switch (mode) {
+    case LineMode::Receive:
+        return QStringLiteral("receive");
+    case LineMode::Send:
+        return QStringLiteral("send");
+    case LineMode::Both:
+        return QStringLiteral("both");
+    }
+    return {};
+}
+
+bool LineConfig::SameSetup(const LineConfig& other) const
+{
+    return name == other.name && mode == other.mode && link.portName == other.link.portName &&
+           link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
+           link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
+           baud == other.baud;
+}
+
+ServeConfig ServeConfig::Load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ServeConfig config;
+        config.path = path;
+        config.errors << QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+        return config;
+    }
+    return Parse(file.readAll(), path);
+}
+
+ServeConfig ServeConfig::Parse(const QByteArray& text, const QString& path)
+{
+    return Parser(path).Run(text);
+}
+
+} // namespace tapeway

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "serial/LinkSettings.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace tapeway {
+
+// What a line of the service does with its machine.
+enum class LineMode
+{
+    Receive, // the machine punches programs into the inbox
+    Send,    // the machine reads the programs queued in the outbox
+    Both,    // waits as Receive; answers the machine's request from the outbox
+};
+
+QString ModeName(LineMode mode);
+
+// The device a port name means, so that two spellings of one port compare
+// equal: COM3 and /dev/ttyS2, a /dev/serial/by-id link and its device.
+QString PortKey(const QString& port);
+
+// One section of the service's configuration: one machine on one port.
+struct LineConfig
+{
+    QString name;
+    int sourceLine = 0; // where its section opens in the file
+    LineMode mode = LineMode::Receive;
+    LinkSettings link; // link.portName is the port as written
+    QString inbox;     // absolute; empty for a send line
+    QString outbox;    // absolute; empty for a receive line
+    int baud = 9600;   // announced when sending
+
+    bool Receives() const { return mode != LineMode::Send; }
+    bool Sends() const { return mode != LineMode::Receive; }
+    // Everything but where the section stands in the file.
+    bool SameSetup(const LineConfig& other) const;
+};
+
+// The service's configuration file: an INI file with one section per line.
+// Every fault is one entry of errors, "FILE:LINE: reason"; a configuration
+// with errors is not used.
+struct ServeConfig
+{
+    QString path;
+    QList<LineConfig> lines;
+    QStringList errors;
+
+    bool IsValid() const { return errors.isEmpty(); }
+
+    static ServeConfig Load(const QString& path);
+    // Relative folders are taken from the directory of path.
+    static ServeConfig Parse(const QByteArray& text, const QString& path);
+};
+
+} // namespace tapeway

@@ -1,0 +1,194 @@
+#include "serve/ServeService.h"
+
+#include "serve/ServeText.h"
+#include "serve/StatusFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <csignal>
+
+namespace tapeway {
+
+ServeService::ServeService(const Options& options, QObject* parent)
+    : QObject(parent), m_options(options)
+{
+    m_options.configPath = QFileInfo(options.configPath).absoluteFilePath();
+    m_statusPath = StatusFile::PathFor(m_options.configPath, options.runtimeDir);
+    m_statusTimer.setSingleShot(true);
+    m_statusTimer.setInterval(kStatusDelayMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &ServeService::WriteStatus);
+}
+
+ServeService::~ServeService() = default;
+
+QList<const ServeLine*> ServeService::Lines() const
+{
+    QList<const ServeLine*> lines;
+    for (const auto& line : m_lines)
+        lines << line.get();
+    return lines;
+}
+
+bool ServeService::Start()
+{
+    const ServeConfig config = ServeConfig::Load(m_options.configPath);
+    for (const QString& error : config.errors)
+        emit Message(error);
+    if (!config.IsValid())
+        return false;
+    if (!QDir().mkpath(QFileInfo(m_statusPath).absolutePath()))
+        emit Message(
+            QStringLiteral("cannot make the folder of the status file %1").arg(m_statusPath));
+    m_startedAt = QDateTime::currentDateTime();
+    emit Message(ServeText(m_options.language, ServeMessage::ServiceStarted)
+                     .arg(config.lines.size())
+                     .arg(m_options.configPath, m_statusPath));
+    m_pending = config.lines;
+    StartPending();
+    WriteStatus();
+    return true;
+}
+
+void ServeService::Reload()
+{
+    if (m_stopping)
+        return;
+    emit Message(ServeText(m_options.language, ServeMessage::Reloading).arg(m_options.configPath));
+    const ServeConfig config = ServeConfig::Load(m_options.configPath);
+    for (const QString& error : config.errors)
+        emit Message(error);
+    if (!config.IsValid()) {
+        emit Message(ServeText(m_options.language, ServeMessage::ReloadRejected));
+        return;
+    }
+    m_pending.clear();
+    QStringList kept;
+    // Copies of the pointers: a line that stops at once leaves m_lines meanwhile.
+    QList<ServeLine*> lines;
+    for (const auto& line : m_lines)
+        lines << line.get();
+    for (ServeLine* line : lines) {
+        if (line->IsStopping())
+            continue; // a new self, if any, starts once it has stopped
+        const auto found =
+            std::find_if(config.lines.cbegin(), config.lines.cend(),
+                         [&](const LineConfig& c) { return c.name == line->Config().name; });
+        if (found != config.lines.cend() && found->SameSetup(line->Config())) {
+            kept << found->name;
+            continue;
+        }
+        line->StopAfterFile();
+    }
+    for (const LineConfig& line : config.lines) {
+        if (!kept.contains(line.name))
+            m_pending << line;
+    }
+    StartPending();
+    ScheduleStatus();
+}
+
+void ServeService::Stop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_pending.clear();
+    emit Message(ServeText(m_options.language, ServeMessage::ServiceStopping));
+    for (const auto& line : m_lines)
+        line->Stop();
+    WriteStatus();
+    QTimer::singleShot(0, this, [this] { emit Finished(0); });
+}
+
+void ServeService::HandleSignal(int signalNumber)
+{
+#ifdef SIGHUP
+    if (signalNumber == SIGHUP) {
+        Reload();
+        return;
+    }
+#endif
+    Q_UNUSED(signalNumber);
+    Stop();
+}
+
+bool ServeService::PortInUse(const LineConfig& config) const
+{
+    const QString key = PortKey(config.link.portName);
+    for (const auto& line : m_lines) {
+        if (line->Config().name == config.name || PortKey(line->Config().link.portName) == key)
+            return true;
+    }
+    return false;
+}
+
+void ServeService::StartPending()
+{
+    for (qsizetype i = 0; i < m_pending.size();) {
+        const LineConfig config = m_pending[i];
+        if (PortInUse(config)) {
+            ++i; // its old self, or a removed line on its port, is finishing a file
+            continue;
+        }
+        m_pending.removeAt(i);
+        auto line = std::make_unique<ServeLine>(config, m_options.language);
+        ServeLine* raw = line.get();
+        raw->SetRetryMs(m_options.retryMs);
+        connect(raw, &ServeLine::Event, this, &ServeService::Message);
+        connect(raw, &ServeLine::StatusChanged, this, &ServeService::ScheduleStatus);
+        connect(raw, &ServeLine::TransferEnded, this, &ServeService::TransferEnded);
+        connect(raw, &ServeLine::Stopped, this, [this, raw] { OnLineStopped(raw); });
+        m_lines.push_back(std::move(line));
+        raw->Start();
+    }
+}
+
+void ServeService::OnLineStopped(ServeLine* line)
+{
+    if (m_stopping)
+        return; // the final status still lists every line
+    const auto it = std::find_if(m_lines.begin(), m_lines.end(),
+                                 [line](const auto& owned) { return owned.get() == line; });
+    if (it == m_lines.end())
+        return;
+    // The line is still inside its own signal: it goes once that has returned.
+    it->release()->deleteLater();
+    m_lines.erase(it);
+    StartPending();
+    ScheduleStatus();
+}
+
+void ServeService::ScheduleStatus()
+{
+    if (!m_statusTimer.isActive())
+        m_statusTimer.start();
+}
+
+void ServeService::WriteStatus()
+{
+    m_statusTimer.stop();
+    QJsonArray lines;
+    for (const auto& line : m_lines)
+        lines.append(StatusFile::LineObject(line->Config(), line->GetStatus()));
+    const QJsonObject status{
+        {QStringLiteral("service"),
+         QJsonObject{{QStringLiteral("config"), m_options.configPath},
+                     {QStringLiteral("pid"), QCoreApplication::applicationPid()},
+                     {QStringLiteral("running"), !m_stopping},
+                     {QStringLiteral("started"), m_startedAt.toString(Qt::ISODate)},
+                     {QStringLiteral("updated"),
+                      QDateTime::currentDateTime().toString(Qt::ISODateWithMs)}}},
+        {QStringLiteral("lines"), lines},
+    };
+    QString error;
+    if (!StatusFile::Write(m_statusPath, status, &error)) {
+        if (error != m_statusError)
+            emit Message(
+                QStringLiteral("cannot write the status file %1: %2").arg(m_statusPath, error));
+    }
+    m_statusError = error;
+}
+
+} // namespace tapeway

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "serve/ServeConfig.h"
+#include "serve/ServeLine.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+namespace tapeway {
+
+// The service: every line of the configuration file served at once, in one
+// thread, on the event loop. SIGHUP (HandleSignal) reads the file again:
+// added lines start, removed lines stop after their current file, changed
+// lines restart between files; a file with errors changes nothing. SIGTERM
+// and SIGINT stop every line at once, transfers ending as Cancel ends them.
+// A status file in the runtime folder is replaced at each change.
+class ServeService : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kStatusDelayMs = 200; // changes within this time make one write
+
+    struct Options
+    {
+        QString configPath;
+        QString runtimeDir; // empty: StatusFile::PathFor's choice
+        int language = 1;
+        int retryMs = ServeLine::kRetryMs;
+    };
+
+    explicit ServeService(const Options& options, QObject* parent = nullptr);
+    ~ServeService() override;
+
+    // Reads the configuration and starts its lines. False, every error told
+    // through Message, when it has errors; nothing runs then.
+    bool Start();
+    void Reload();
+    void Stop();
+    void HandleSignal(int signalNumber);
+
+    QString StatusPath() const { return m_statusPath; }
+    QList<const ServeLine*> Lines() const;
+
+signals:
+    // A log line (one event), for stderr.
+    void Message(const QString& text);
+    // Every finished transfer of every line, with the line's name: what
+    // the journal records.
+    void TransferEnded(const LineTransfer& transfer);
+    void Finished(int exitStatus);
+
+private:
+    void StartPending();
+    void OnLineStopped(ServeLine* line);
+    bool PortInUse(const LineConfig& config) const;
+    void ScheduleStatus();
+    void WriteStatus();
+
+    Options m_options;
+    QString m_statusPath;
+    QDateTime m_startedAt;
+    std::vector<std::unique_ptr<ServeLine>> m_lines; // running and finishing, in start order
+    QList<LineConfig> m_pending;                     // waiting for their port or their old self
+    QTimer m_statusTimer;
+    QString m_statusError;
+    bool m_stopping = false;
+};
+
+} // namespace tapeway

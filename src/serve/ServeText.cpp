@@ -1,0 +1,69 @@
+#include "serve/ServeText.h"
+
+#include "resources/StringTable.h"
+
+namespace tapeway {
+
+namespace {
+
+struct Pair
+{
+    ServeMessage message;
+    const char* zh;
+    const char* en;
+};
+
+const Pair kTexts[] = {
+    {ServeMessage::LineStarted, "%1：%2，端口 %3", "%1: %2 on %3"},
+    {ServeMessage::PortFailed, "%1：端口 %2 不可用（%3），每 %4 秒重试",
+     "%1: port %2 unusable (%3); retrying every %4 s"},
+    {ServeMessage::PortBack, "%1：端口 %2 恢复", "%1: port %2 is back"},
+    {ServeMessage::LocalFailed, "%1：%2", "%1: %2"},
+    {ServeMessage::Receiving, "%1：正在接收 %2 字节，%3 波特", "%1: receiving %2 bytes at %3 baud"},
+    {ServeMessage::Received, "%1：已收到 %2（%3 字节，%4 秒）",
+     "%1: received %2 (%3 bytes in %4 s)"},
+    {ServeMessage::ReceiveFailed, "%1：接收失败，%2/%3 字节：%4",
+     "%1: receive failed at %2 of %3 bytes: %4"},
+    {ServeMessage::Sending, "%1：正在发送 %2（%3 字节）", "%1: sending %2 (%3 bytes)"},
+    {ServeMessage::Sent, "%1：已发送 %2（%3 字节，%4 秒），移至 %5",
+     "%1: sent %2 (%3 bytes in %4 s), moved to %5"},
+    {ServeMessage::SendFailed, "%1：发送 %2 失败（第 %3 次，共 %4 次）：%5",
+     "%1: sending %2 failed (%3 of %4): %5"},
+    {ServeMessage::MovedToFailed, "%1：%2 移至 %3", "%1: %2 moved to %3"},
+    {ServeMessage::CannotSend, "%1：%2 无法发送：%3", "%1: %2 cannot be sent: %3"},
+    {ServeMessage::LineStopping, "%1：当前文件结束后停止", "%1: stops after the current file"},
+    {ServeMessage::LineStopped, "%1：已停止", "%1: stopped"},
+    {ServeMessage::ServiceStarted, "服务 %1 条线路（%2），状态文件 %3",
+     "serving %1 line(s) from %2; status in %3"},
+    {ServeMessage::Reloading, "重新读取 %1", "reloading %1"},
+    {ServeMessage::ReloadRejected, "配置有错误，正在运行的线路继续使用旧配置",
+     "the configuration has errors; the running lines go on as they were"},
+    {ServeMessage::ServiceStopping, "正在停止服务", "stopping"},
+    {ServeMessage::StateConnecting, "连接中", "connecting"},
+    {ServeMessage::StateWaiting, "等待", "waiting"},
+    {ServeMessage::StateReceiving, "接收", "receiving"},
+    {ServeMessage::StateSending, "发送", "sending"},
+    {ServeMessage::StateError, "错误", "error"},
+    {ServeMessage::StateStopped, "已停止", "stopped"},
+    {ServeMessage::ColumnLine, "线路", "LINE"},
+    {ServeMessage::ColumnPort, "端口", "PORT"},
+    {ServeMessage::ColumnMode, "方式", "MODE"},
+    {ServeMessage::ColumnState, "状态", "STATE"},
+    {ServeMessage::ColumnQueue, "队列", "QUEUE"},
+    {ServeMessage::ColumnLast, "上次传输", "LAST TRANSFER"},
+    {ServeMessage::NotRunning, "没有状态文件 %1：服务未运行",
+     "no status file %1: the service is not running"},
+};
+
+} // namespace
+
+QString ServeText(int language, ServeMessage message)
+{
+    for (const Pair& pair : kTexts) {
+        if (pair.message == message)
+            return QString::fromUtf8(language == kChinese ? pair.zh : pair.en);
+    }
+    return {};
+}
+
+} // namespace tapeway

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+namespace tapeway {
+
+// The service's own words, in both languages. What the dialog also says
+// (outcomes of a transfer) comes from the string table.
+enum class ServeMessage
+{
+    LineStarted,    // %1 line, %2 mode, %3 port
+    PortFailed,     // %1 line, %2 port, %3 reason, %4 seconds
+    PortBack,       // %1 line, %2 port
+    LocalFailed,    // %1 line, %2 reason
+    Receiving,      // %1 line, %2 bytes, %3 baud
+    Received,       // %1 line, %2 file, %3 bytes, %4 seconds
+    ReceiveFailed,  // %1 line, %2 bytes so far, %3 bytes announced, %4 outcome
+    Sending,        // %1 line, %2 file, %3 bytes
+    Sent,           // %1 line, %2 file, %3 bytes, %4 seconds, %5 where it moved
+    SendFailed,     // %1 line, %2 file, %3 failures so far, %4 most, %5 outcome
+    MovedToFailed,  // %1 line, %2 file, %3 where it moved
+    CannotSend,     // %1 line, %2 file, %3 why
+    LineStopping,   // %1 line: stops after the current file
+    LineStopped,    // %1 line
+    ServiceStarted, // %1 line count, %2 configuration file, %3 status file
+    Reloading,      // %1 configuration file
+    ReloadRejected, // the running lines go on
+    ServiceStopping,
+    // Words of the status table.
+    StateConnecting,
+    StateWaiting,
+    StateReceiving,
+    StateSending,
+    StateError,
+    StateStopped,
+    ColumnLine,
+    ColumnPort,
+    ColumnMode,
+    ColumnState,
+    ColumnQueue,
+    ColumnLast,
+    NotRunning, // %1 status file
+};
+
+QString ServeText(int language, ServeMessage message);
+
+} // namespace tapeway
