@@ -17,6 +17,7 @@ constexpr int kReceivedEn = 135;
 constexpr int kPortErrorZh = 163;
 constexpr int kCannotOpenEn = 145;
 constexpr int kNoTargetEn = 149;
+constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
 constexpr int kRowStartZh = 122, kRowStartEn = 123;
 constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
 constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
@@ -213,7 +214,7 @@ void ServeLine::StartNext()
 
 void ServeLine::OnLineBroken(const QString& reason)
 {
-    m_portError = reason;
+    m_portError = QStringLiteral("%1 (%2)").arg(Text(kLinkBrokenZh, kLinkBrokenEn), reason);
     // A session under way ends through its own break; an idle line looks now.
     if (!m_session.IsActive())
         ScheduleResume();

@@ -1,0 +1,304 @@
+// tapeway-cli serve end to end: the built service on one end of paced
+// virtual null-modems, "tapeway-cli controller" processes as the machines on
+// the other, and the configuration table of the service.
+#include "serve/ServeConfig.h"
+#include "support/CliProcess.h"
+#include "support/FaultTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+#include <memory>
+
+using namespace tapeway;
+
+namespace {
+
+// A part program as a machine punches it: text, its number at the start of a line.
+QByteArray Program(const QString& number, int size, int seed)
+{
+    QByteArray text = "%\n";
+    if (!number.isEmpty())
+        text += number.toLatin1() + " (PART " + QByteArray::number(seed) + ")\n";
+    for (int n = 1; text.size() < size - 3; ++n)
+        text += "N" + QByteArray::number(n) + " G1 X" + QByteArray::number((n * seed) % 997) +
+                " Y" + QByteArray::number((n * 31 + seed) % 499) + "\n";
+    return text + "%\n";
+}
+
+// One machine: a paced null-modem whose service end is reached through a
+// link that the test can take away and bring back, like a device path.
+struct Machine
+{
+    std::unique_ptr<VirtualNullModem> modem;
+    QString link;
+    std::unique_ptr<CliProcess> controller;
+
+    void Plug()
+    {
+        modem = std::make_unique<VirtualNullModem>();
+        modem->SetPaced(true);
+        if (!modem->Start())
+            qFatal("null-modem: %s", qPrintable(modem->LastError()));
+        QFile::remove(link);
+        QFile::link(modem->PortA(), link);
+    }
+    void Unplug()
+    {
+        QFile::remove(link);
+        modem->HangUp();
+    }
+    void Run(const QStringList& args)
+    {
+        controller = std::make_unique<CliProcess>(
+            QStringList{"controller", "--port", modem->PortB()} + args);
+    }
+    bool Done(int timeoutMs = 60000) { return controller->Wait(timeoutMs); }
+};
+
+struct Service
+{
+    QTemporaryDir dir;
+    QString config = QDir(dir.path()).filePath("lines.ini");
+    CliProcess process;
+    std::map<QString, Machine> machines;
+
+    ~Service()
+    {
+        if (::testing::Test::HasFailure()) {
+            process.Collect();
+            std::cerr << "service log:\n" << process.err.toStdString();
+        }
+    }
+
+    QString Path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+    // A section for a line of the given mode, with its folders made.
+    QString Section(const QString& name, const QString& mode)
+    {
+        Machine& machine = machines[name];
+        machine.link = Path(name + ".tty");
+        machine.Plug();
+        QDir().mkpath(Path(name + "/in"));
+        QDir().mkpath(Path(name + "/out"));
+        QString text = QStringLiteral("[%1]\nPort=%2 ; the machine\nMode=%3\nBaud=38400\n")
+                           .arg(name, machine.link, mode);
+        if (mode != "send")
+            text += QStringLiteral("Inbox=%1/in\n").arg(name);
+        if (mode != "receive")
+            text += QStringLiteral("Outbox=%1/out\n").arg(name);
+        return text;
+    }
+    void Start(const QString& sections)
+    {
+        faults::Write(config, sections.toUtf8());
+        process.Start(
+            {"serve", "--config", config, "--runtime-dir", Path("run"), "--retry-seconds", "2"});
+    }
+    QJsonObject Line(const QString& name) const
+    {
+        const QJsonObject status =
+            QJsonDocument::fromJson(faults::Read(Path("run/lines.status.json"))).object();
+        for (const QJsonValue& line : status.value("lines").toArray()) {
+            if (line.toObject().value("name").toString() == name)
+                return line.toObject();
+        }
+        return {};
+    }
+    bool WaitState(const QString& name, const QString& state, int timeoutMs = 30000)
+    {
+        return WaitFor([&] { return Line(name).value("state").toString() == state; }, timeoutMs);
+    }
+    void Queue(const QString& name, const QString& file, const QByteArray& data)
+    {
+        faults::Write(Path(name + "/out/" + file), data);
+    }
+};
+
+TEST(CliServe, ConfigurationErrorsNameTheirLine)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("in");
+    QDir(dir.path()).mkdir("out");
+    const QString path = QDir(dir.path()).filePath("lines.ini");
+    const QString ok = "Port=/dev/ttyS0\nMode=receive\nInbox=in\n";
+    struct Row
+    {
+        QString text;
+        int line; // 0: no error
+        QString reason;
+    };
+    const QList<Row> rows = {
+        {"[A]\n" + ok + "Speed=9600\n", 5, "unknown key \"Speed\""},
+        {"[A]\nPort=ttyS0\nMode=receive\nInbox=missing\n", 4, "does not exist"},
+        {"[A]\n" + ok + "\n[B]\nPort=COM1\nMode=receive\nInbox=in\n", 6, "uses the port"},
+        {"[A]\nPort=x\nMode=punch\nInbox=in\n", 3, "receive, send or both"},
+        {"[A]\n" + ok + "[a]\nPort=y\nMode=receive\nInbox=in\n", 5, "already defined at line 1"},
+        {"Port=x\n[A]\n" + ok, 1, "before the first"},
+        {"[A]\nPort=x\nMode=send\n", 1, "needs Outbox"},
+        {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=./in\n", 5, "one folder"},
+        {"[A]\n" + ok + "Baud=4800\n", 5, "9600, 19200 or 38400"},
+        {"[A/B]\n" + ok, 1, "not usable"},
+        {"[A]\n" + ok + "Port=z\n", 5, "given twice"},
+        {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
+         ""},
+    };
+    for (const Row& row : rows) {
+        const ServeConfig config = ServeConfig::Parse(row.text.toUtf8(), path);
+        if (row.line == 0) {
+            ASSERT_TRUE(config.IsValid()) << config.errors.join('\n').toStdString();
+            ASSERT_EQ(config.lines.size(), 1);
+            EXPECT_EQ(config.lines[0].link.portName, "/dev/ttyUSB0");
+            EXPECT_EQ(config.lines[0].outbox, QDir(dir.path()).filePath("out"));
+            continue;
+        }
+        ASSERT_EQ(config.errors.size(), 1) << row.text.toStdString();
+        EXPECT_TRUE(config.errors[0].startsWith(path + ":" + QString::number(row.line) + ": "))
+            << config.errors[0].toStdString();
+        EXPECT_TRUE(config.errors[0].contains(row.reason)) << config.errors[0].toStdString();
+        EXPECT_TRUE(config.lines.isEmpty());
+    }
+
+    // The service itself does not start on such a file.
+    faults::Write(path, rows[0].text.toUtf8());
+    CliProcess serve({"serve", "--config", path, "--runtime-dir", dir.path()});
+    ASSERT_TRUE(serve.Wait(10000));
+    EXPECT_EQ(serve.ExitCode(), 2);
+    EXPECT_TRUE(serve.err.contains(path + ":5: unknown key")) << serve.err.toStdString();
+}
+
+TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
+{
+    Service s;
+    QString sections;
+    for (const auto& [name, mode] :
+         {std::pair{"R1", "receive"}, std::pair{"R2", "receive"}, std::pair{"S1", "send"},
+          std::pair{"S2", "send"}, std::pair{"B1", "both"}, std::pair{"B2", "both"},
+          std::pair{"X", "receive"}})
+        sections += s.Section(name, mode);
+
+    // Punched programs, one name already taken; queued files for the readers.
+    std::map<QString, QList<QByteArray>> punched, queued;
+    for (const QString name : {"R1", "R2", "B1", "B2"}) {
+        const int seed = name.back().digitValue() + (name[0] == 'B' ? 10 : 0);
+        punched[name] = {Program(QStringLiteral("O%1").arg(1000 + seed), 3000, seed),
+                         Program(name == "R2" ? "" : "O77", 1500, seed + 50)};
+    }
+    faults::Write(s.Path("R1/in/O1001.nc"), "an older program");
+    for (const QString name : {"S1", "S2", "B1", "B2"}) {
+        queued[name] = {Program("O5", 2500, name.size() + name.back().unicode()),
+                        Program("O6", 900, name.back().unicode())};
+        s.Queue(name, "a.nc", queued[name][0]);
+        s.Queue(name, "b.nc", queued[name][1]);
+    }
+    s.Start(sections);
+    ASSERT_TRUE(s.WaitState("X", "waiting")) << s.process.err.toStdString();
+
+    // X: the cable goes mid-file.
+    const QByteArray big = Program("O4242", 6000, 9);
+    faults::Write(s.Path("big.nc"), big);
+    s.machines["X"].Run({"send", "--baud", "9600", s.Path("big.nc")});
+    for (const auto& [name, files] : punched) {
+        for (int i = 0; i < files.size(); ++i)
+            faults::Write(s.Path(QStringLiteral("%1-p%2.nc").arg(name).arg(i)), files[i]);
+        s.machines[name].Run(
+            {"send", "--baud", "38400", s.Path(name + "-p0.nc"), s.Path(name + "-p1.nc")});
+    }
+    for (const QString name : {"S1", "S2"})
+        s.machines[name].Run({"receive", s.Path(name + "/got"), "--count", "2"});
+    ASSERT_TRUE(s.WaitState("X", "receiving"));
+    s.machines["X"].Unplug();
+    ASSERT_TRUE(s.WaitState("X", "error", 10000));
+    EXPECT_FALSE(s.Line("X").value("error").toString().isEmpty());
+    EXPECT_FALSE(s.Line("X").value("last").toObject().value("ok").toBool(true));
+
+    // The others finish untouched; the both lines are read from afterwards.
+    for (const QString name : {"R1", "R2", "S1", "S2", "B1", "B2"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0)
+            << name.toStdString() << s.machines[name].controller->err.toStdString();
+    }
+    for (const QString name : {"B1", "B2"})
+        s.machines[name].Run({"receive", s.Path(name + "/got"), "--count", "2"});
+    for (const QString name : {"B1", "B2"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0) << name.toStdString();
+    }
+
+    // X comes back: the same program arrives whole.
+    s.machines["X"].Plug();
+    ASSERT_TRUE(s.WaitState("X", "waiting", 20000));
+    s.machines["X"].Run({"send", "--baud", "38400", s.Path("big.nc")});
+    ASSERT_TRUE(s.machines["X"].Done());
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(s.Path("X/in/O4242.nc")); }, 10000));
+    EXPECT_EQ(faults::Read(s.Path("X/in/O4242.nc")), big);
+
+    // Every file whole and where it belongs, named by its program number.
+    const auto in = [&](const QString& line, const QString& file) {
+        return faults::Read(s.Path(line + "/in/" + file));
+    };
+    EXPECT_EQ(in("R1", "O1001.nc"), "an older program");
+    EXPECT_EQ(in("R1", "O1001001.nc"), punched["R1"][0]);
+    EXPECT_EQ(in("R1", "O77.nc"), punched["R1"][1]);
+    EXPECT_EQ(in("R2", "O1002.nc"), punched["R2"][0]);
+    const QStringList unnamed = QDir(s.Path("R2/in")).entryList({"R2-*.nc"});
+    ASSERT_EQ(unnamed.size(), 1);
+    EXPECT_EQ(in("R2", unnamed[0]), punched["R2"][1]);
+    for (const QString name : {"B1", "B2"}) {
+        EXPECT_EQ(in(name, QStringLiteral("O10%1.nc").arg(name.back().digitValue() + 10)),
+                  punched[name][0]);
+        EXPECT_EQ(in(name, "O77.nc"), punched[name][1]);
+    }
+    for (const QString name : {"S1", "S2", "B1", "B2"}) {
+        EXPECT_EQ(faults::Read(s.Path(name + "/got/O0001.nc")), queued[name][0]);
+        EXPECT_EQ(faults::Read(s.Path(name + "/got/O0002.nc")), queued[name][1]);
+        const QStringList sent = QDir(s.Path(name + "/out/sent")).entryList(QDir::Files);
+        ASSERT_EQ(sent.size(), 2) << name.toStdString();
+        EXPECT_TRUE(sent[0].endsWith("-a.nc") && sent[1].endsWith("-b.nc"));
+        EXPECT_EQ(QDir(s.Path(name + "/out")).entryList(QDir::Files), QStringList());
+    }
+
+    // SIGHUP adds a line.
+    faults::Write(s.config, (sections + s.Section("Added", "receive")).toUtf8());
+    ASSERT_TRUE(s.process.Signal(SIGHUP));
+    ASSERT_TRUE(s.WaitState("Added", "waiting"));
+    s.machines["Added"].Run({"send", "--baud", "38400", s.Path("big.nc")});
+    ASSERT_TRUE(s.machines["Added"].Done());
+    ASSERT_TRUE(WaitFor([&] { return !in("Added", "O4242.nc").isEmpty(); }, 10000));
+    EXPECT_EQ(in("Added", "O4242.nc"), big);
+
+    // The table names every line.
+    CliProcess status({"status", "--config", s.config, "--runtime-dir", s.Path("run")});
+    ASSERT_TRUE(status.Wait());
+    EXPECT_EQ(status.ExitCode(), 0);
+    EXPECT_EQ(status.OutLines().size(), 9) << status.out.toStdString();
+
+    // SIGTERM mid-transfer in both directions: no partial, placeholder or staging file.
+    const QStringList before =
+        faults::Listing(s.dir.path()).filter(QRegularExpression("^(?!run/)(?!.*\\.receiving)"));
+    const QByteArray huge = Program("O9", 20000, 3);
+    s.Queue("S1", "c.nc", huge);
+    s.machines["S1"].Run({"receive", s.Path("S1/got2"), "--count", "1"});
+    s.machines["R1"].Run({"send", "--baud", "9600", s.Path("big.nc")});
+    ASSERT_TRUE(s.WaitState("R1", "receiving"));
+    ASSERT_TRUE(s.WaitState("S1", "sending"));
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    EXPECT_EQ(s.process.ExitCode(), 0) << s.process.err.toStdString();
+    QStringList after = faults::Listing(s.dir.path());
+    after.removeAll("S1/out/c.nc " + QString::number(huge.size()));
+    after.removeAll("S1/got2/");
+    EXPECT_EQ(after.filter(QRegularExpression("^(?!run/)")), before);
+    EXPECT_TRUE(faults::StagingFiles(".R1").isEmpty());
+    EXPECT_EQ(s.Line("R1").value("state").toString(), "stopped");
+}
+
+} // namespace
