@@ -95,7 +95,18 @@ void ServeLine::Stop()
     ++m_generation;
     m_retryTimer.stop();
     m_pollTimer.stop();
+    const bool transferring = m_transferring;
+    m_report = {};
     m_session.CancelTransfer(); // a receive's file goes; a send's file stays queued
+    if (transferring) {
+        LineTransfer transfer;
+        transfer.sent = !m_sendingPath.isEmpty();
+        transfer.file = m_sendingPath;
+        transfer.bytes = m_total;
+        transfer.outcome = m_report.outcome; // "cancelled"
+        transfer.baud = m_report.baud;
+        Record(transfer);
+    }
     RemovePlaceholder();
     m_port.SetPortOpen(false);
     m_transferring = false;
@@ -269,6 +280,8 @@ void ServeLine::Record(LineTransfer transfer)
 {
     transfer.line = m_config.name;
     transfer.finished = QDateTime::currentDateTime();
+    transfer.report = m_report;
+    transfer.report.path = transfer.file;
     transfer.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     m_clock.invalidate();
     m_status.last = transfer;

@@ -3,6 +3,7 @@
 #include "serial/SerialPort.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
+#include "transfer/FileReport.h"
 #include "transfer/SessionHost.h"
 #include "transfer/TransferSession.h"
 
@@ -27,6 +28,9 @@ struct LineTransfer
     QDateTime finished;
     qint64 elapsedMs = 0; // from the header (receive) or the first packet (send)
     int baud = 0;
+    // The session's own report (outcome code, digest, times); its path is
+    // where the file is now.
+    FileReport report;
 };
 
 // One machine served on one port: a transfer session and its host. A
@@ -104,6 +108,7 @@ public:
     void ReceiveEnded(const QString& target, int chineseId, int englishId) override;
     void BatchEnded() override { ScheduleResume(); }
     bool AnswerRequestWithSend() override;
+    void FileFinished(const FileReport& report) override { m_report = report; }
 
 signals:
     void StatusChanged();
@@ -155,6 +160,7 @@ private:
     qint64 m_done = 0;
     int m_announcedBaud = 0;
     QElapsedTimer m_clock;
+    FileReport m_report; // the session's report of the file that ended last
 };
 
 } // namespace tapeway
