@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace tapeway {
@@ -118,24 +120,26 @@ QJsonObject StatusFile::LineObject(const LineConfig& config, const ServeLine::St
 
 bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // A new file beside the old one, then one rename: a reader sees the old
+    // or the new status, never half. No sync to disk: the file lives in a
+    // runtime folder, and a sync per change would stall every line's loop.
+    const QString temporary = path + QStringLiteral(".new");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         *error = file.errorString();
         return false;
     }
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                        QFile::ReadOther); // every operator may run `tapeway-cli status`
     const QByteArray bytes = QJsonDocument(status).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        *error = file.errorString();
-        file.cancelWriting();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written || ::rename(QFile::encodeName(temporary).constData(),
+                             QFile::encodeName(path).constData()) != 0) {
+        *error = written ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        QFile::remove(temporary);
         return false;
     }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    // Readable by every operator who runs `tapeway-cli status`.
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                    QFile::ReadOther);
     return true;
 }
 
