@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -411,14 +412,16 @@ QString CTransferDlg::LocalText(int chineseId, int englishId) const
 
 void CTransferDlg::ShowMessage(int chineseId, int englishId, const QString& detail)
 {
-    Q_UNUSED(detail);
-    PromptSeam::ShowMessage(this, LocalText(chineseId, englishId));
+    // The fixed text first; the reason (and a hint) on the lines below.
+    QString text = LocalText(chineseId, englishId);
+    if (!detail.isEmpty())
+        text += u'\n' + detail;
+    PromptSeam::ShowMessage(this, text);
 }
 
 bool CTransferDlg::AskOverwrite(const QString& path)
 {
-    Q_UNUSED(path);
-    return PromptSeam::AskYesNo(this, LocalText(138, 139));
+    return PromptSeam::AskYesNo(this, LocalText(138, 139) + u'\n' + QDir::toNativeSeparators(path));
 }
 
 void CTransferDlg::ApplyCaptions(int language)
@@ -544,6 +547,7 @@ void CTransferDlg::OnBrowse()
     list->RemoveAllRows();
     for (int i = 0; i < chosen.size(); ++i)
         list->AppendRow(i, chosen[i]);
+    m_session->SetRowCursor(0); // new files are a new batch
 }
 
 // --------------------------------------------------------------- transfers
@@ -680,7 +684,9 @@ void CTransferDlg::closeEvent(QCloseEvent* event)
 void CTransferDlg::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        // Esc ends the dialog at once, without the clean-up of Exit.
+        // Esc ends the dialog like Exit: what a running transfer created
+        // goes, then the window closes.
+        m_session->CloseDownTransfer();
         m_escaping = true;
         reject();
         return;

@@ -73,7 +73,7 @@ protected:
     std::unique_ptr<CTransferDlg> m_dialog;
 };
 
-TEST_F(DialogTransfers, EscEndsAtOnceWithoutCleanUp)
+TEST_F(DialogTransfers, EscEndsLikeExitThenCloses)
 {
     ChooseReceive(Path("partial.nc"));
     PressStart();
@@ -82,7 +82,8 @@ TEST_F(DialogTransfers, EscEndsAtOnceWithoutCleanUp)
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(m_dialog->isVisible());
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
-    EXPECT_TRUE(QFileInfo::exists(Path("partial.nc")));
+    EXPECT_FALSE(m_dialog->Session().IsActive());
+    EXPECT_FALSE(QFileInfo::exists(Path("partial.nc"))); // nothing left behind
 }
 
 TEST_F(DialogTransfers, CloseBoxAndExitRemoveWhatTheReceiveCreated)
