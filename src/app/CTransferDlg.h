@@ -142,6 +142,7 @@ private:
     void OnInitDialog();
     void CreateMenus();
     void ApplyLayout();
+    void ApplyColumnTitles(int language);
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);
