@@ -69,10 +69,18 @@ void CTransferDlg::BindMessages()
     connect(Item<QAbstractButton>(kExit), &QAbstractButton::clicked, this, &CTransferDlg::OnExit);
     connect(Item<QAbstractButton>(kCancel), &QAbstractButton::clicked, this,
             &CTransferDlg::CancelTransfer);
-    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::clicked, this,
-            &CTransferDlg::OnReceiveMode);
-    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::clicked, this,
-            &CTransferDlg::OnSendMode);
+    // The mode follows the radio buttons' state however it changed: a click,
+    // the keyboard, an accessibility action or the program itself.
+    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::toggled, this,
+            [this](bool checked) {
+                if (checked)
+                    OnReceiveMode();
+            });
+    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::toggled, this,
+            [this](bool checked) {
+                if (checked)
+                    OnSendMode();
+            });
     connect(Item<QAbstractButton>(kStart), &QAbstractButton::clicked, this,
             &CTransferDlg::StartTransfer);
     connect(Item<QComboBox>(kBaudBox), &QComboBox::activated, this, &CTransferDlg::OnBaudChanged);

@@ -5,6 +5,8 @@
 #include "ui/CPercentBar.h"
 #include "ui/FileListView.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -112,14 +114,38 @@ TEST_F(TransferDialog, ChoosingPortAndBaudIsStoredAtOnceAndRestored)
     EXPECT_EQ(port->currentIndex(), port->count() - 1);
 }
 
-TEST_F(TransferDialog, ReceiveAndSendLayouts)
+// The ways a person changes a button's state: the mouse, a screen reader's
+// action (Qt toggles the button without a click), the keyboard.
+void Click(QAbstractButton* button)
 {
-    CTransferDlg dlg;
-    dlg.show();
-    auto* baud = dlg.Item<QComboBox>(CTransferDlg::kBaudBox);
-    baud->setCurrentIndex(1);
-    for (int i = 0; i < 2; ++i) {
-        QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+void ToggleAction(QAbstractButton* button)
+{
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(item, nullptr);
+    ASSERT_NE(item->actionInterface(), nullptr);
+    ASSERT_TRUE(item->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::toggleAction()));
+    item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+void SpaceKey(QAbstractButton* button)
+{
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+}
+
+TEST_F(TransferDialog, ReceiveAndSendLayoutsFollowTheRadioButtonsHoweverSwitched)
+{
+    for (const auto& [how, use] :
+         {std::pair{"mouse", &Click}, std::pair{"accessibility", &ToggleAction},
+          std::pair{"keyboard", &SpaceKey}}) {
+        SCOPED_TRACE(how);
+        CTransferDlg dlg;
+        dlg.show();
+        auto* baud = dlg.Item<QComboBox>(CTransferDlg::kBaudBox);
+        baud->setCurrentIndex(1);
+        use(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio));
         EXPECT_TRUE(dlg.IsReceiveMode());
         EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
         EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
@@ -127,15 +153,26 @@ TEST_F(TransferDialog, ReceiveAndSendLayouts)
         EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kContinuous)->isVisible());
         EXPECT_FALSE(baud->isEnabled());
         EXPECT_EQ(baud->currentText(), "默认");
-        EXPECT_EQ(dlg.ProgressBar()->GetMode(), 1);
+        EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "接收进度：0%");
+        // The check box of a continuous receive is read as it stands.
+        use(dlg.Item<QCheckBox>(CTransferDlg::kContinuous));
+        EXPECT_TRUE(dlg.IsContinuousChecked());
+
+        use(dlg.Item<QRadioButton>(CTransferDlg::kSendRadio));
+        EXPECT_FALSE(dlg.IsReceiveMode());
+        EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
+        EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
+        EXPECT_TRUE(baud->isEnabled());
+        EXPECT_EQ(baud->currentText(), "19200");
+        EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "发送进度：0%");
     }
-    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kSendRadio), Qt::LeftButton);
-    EXPECT_FALSE(dlg.IsReceiveMode());
-    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kFileList)->isVisible());
-    EXPECT_FALSE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
-    EXPECT_TRUE(baud->isEnabled());
-    EXPECT_EQ(baud->currentText(), "19200");
-    EXPECT_EQ(dlg.ProgressBar()->GetMode(), 0);
+    // Clicking the checked Receive button again keeps the receive layout.
+    CTransferDlg dlg;
+    dlg.show();
+    for (int i = 0; i < 2; ++i)
+        Click(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio));
+    EXPECT_TRUE(dlg.GetDlgItem(CTransferDlg::kPathBox)->isVisible());
+    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "默认");
 }
 
 TEST_F(TransferDialog, LanguageSwitchesEveryCaptionAtOnce)
