@@ -11,6 +11,7 @@
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
 #include "ui/FileListView.h"
+#include "ui/LibraryTranslations.h"
 #include "ui/PromptSeam.h"
 #include "ui/ResourcePaths.h"
 #include "ui/UiResources.h"
@@ -36,6 +37,8 @@ constexpr int kPathCaretLimit = 52;
 CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
 {
     m_icon = ProgramIcon();
+    m_qtTexts = std::make_unique<LibraryTranslations>();
+    m_qtTexts->SetLanguage(m_language);
     InstallSerialControl();
     m_dialogFont = DialogFont({QStringLiteral("宋体")}, 11);
     setFont(m_dialogFont);

@@ -19,6 +19,7 @@ class QRadioButton;
 class QAbstractButton;
 class CPercentBar;
 class FileListView;
+class LibraryTranslations;
 
 namespace tapeway {
 class SerialPort;
@@ -158,4 +159,5 @@ private:
     tapeway::SettingsStore m_settings;
     tapeway::SerialPort* m_port = nullptr;
     std::unique_ptr<tapeway::TransferSession> m_session;
+    std::unique_ptr<LibraryTranslations> m_qtTexts;
 };

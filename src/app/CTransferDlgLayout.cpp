@@ -6,6 +6,7 @@
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
 #include "ui/FileListView.h"
+#include "ui/LibraryTranslations.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -202,6 +203,7 @@ void CTransferDlg::OnLanguageChinese()
     m_language = 0;
     m_menus[1]->hide();
     m_menus[0]->show();
+    m_qtTexts->SetLanguage(m_language);
     ApplyCaptions(m_language);
 }
 
@@ -212,6 +214,7 @@ void CTransferDlg::OnLanguageEnglish()
     m_language = 1;
     m_menus[0]->hide();
     m_menus[1]->show();
+    m_qtTexts->SetLanguage(m_language);
     ApplyCaptions(m_language);
 }
 

@@ -1,15 +1,19 @@
 #include "app/CTransferDlg.h"
+#include "resources/StringTable.h"
 #include "settings/SettingsStore.h"
 #include "support/ScriptedPrompts.h"
 #include "transfer/TransferSession.h"
 #include "ui/CPercentBar.h"
 #include "ui/FileListView.h"
+#include "ui/LibraryTranslations.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +22,8 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -175,29 +181,159 @@ TEST_F(TransferDialog, ReceiveAndSendLayoutsFollowTheRadioButtonsHoweverSwitched
     EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "默认");
 }
 
+// The visible text of a control: a button's, a label's or a group box's.
+QString Caption(CTransferDlg& dlg, int id)
+{
+    QWidget* widget = dlg.GetDlgItem(id);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget))
+        return group->title();
+    return QStringLiteral("(no caption)");
+}
+
+using Reader = std::function<QString(CTransferDlg&)>;
+Reader CaptionOf(int id)
+{
+    return [id](CTransferDlg& dlg) { return Caption(dlg, id); };
+}
+Reader ColumnTitle(int column)
+{
+    return [column](CTransferDlg& dlg) { return dlg.FileList()->headerItem()->text(column); };
+}
+Reader MenuItem(int index)
+{
+    return [index](CTransferDlg& dlg) { return dlg.CurrentMenu()->actions().value(index)->text(); };
+}
+Reader Command(int id)
+{
+    return [id](CTransferDlg& dlg) { return dlg.MenuCommand(dlg.Language(), id)->text(); };
+}
+
+struct CaptionRow
+{
+    const char* what;
+    Reader read;
+    const char* chinese;
+    const char* english;
+};
+
+// Every text of the window in both languages (shown in Receive mode).
+const CaptionRow kCaptionRows[] = {
+    {"baud label", CaptionOf(CTransferDlg::kBaudLabel), "波特率", "Baud rate"},
+    {"link group", CaptionOf(CTransferDlg::kLinkGroup), "通信设置", "Set communication"},
+    {"data bits label", CaptionOf(CTransferDlg::kDataBitsLabel), "数据位", "Data Bit"},
+    {"parity label", CaptionOf(CTransferDlg::kParityLabel), "校  验", "Check"},
+    {"port label", CaptionOf(CTransferDlg::kPortLabel), "端口号", "Port number"},
+    {"stop bits label", CaptionOf(CTransferDlg::kStopBitsLabel), "停止位", "Stop bit"},
+    {"type group", CaptionOf(CTransferDlg::kTypeGroup), "通信类型", "Type"},
+    {"send radio", CaptionOf(CTransferDlg::kSendRadio), "发   送", "Send"},
+    {"receive radio", CaptionOf(CTransferDlg::kReceiveRadio), "接   收", "Receive"},
+    {"start", CaptionOf(CTransferDlg::kStart), "开始", "Start"},
+    {"exit", CaptionOf(CTransferDlg::kExit), "退出", "Exit"},
+    {"cancel", CaptionOf(CTransferDlg::kCancel), "取消", "Cancel"},
+    {"column 0", ColumnTitle(0), "选择", "Selecting"},
+    {"column 1", ColumnTitle(1), "状态", "State"},
+    {"column 2", ColumnTitle(2), "文件路径", "Path"},
+    {"check box", CaptionOf(CTransferDlg::kContinuous), "继续接收", "Continue"},
+    {"language menu", MenuItem(0), "语言(language)", "Language(语言)"},
+    {"Chinese command", Command(CTransferDlg::kCmdChinese), "中文(Chinese)", "Chinese(中文)"},
+    {"English command", Command(CTransferDlg::kCmdEnglish), "英文(English)", "English(英文)"},
+    {"about command", MenuItem(1), "关于", "Information"},
+    {"progress caption", [](CTransferDlg& dlg) { return dlg.ProgressBar()->GetCaption(); },
+     "接收进度：0%", "Receiving progress: 0%"},
+    {"baud box",
+     [](CTransferDlg& dlg) { return dlg.Item<QComboBox>(CTransferDlg::kBaudBox)->currentText(); },
+     "默认", "Default"},
+    {"window title", [](CTransferDlg& dlg) { return dlg.windowTitle(); }, "", ""},
+};
+
 TEST_F(TransferDialog, LanguageSwitchesEveryCaptionAtOnce)
 {
     CTransferDlg dlg;
     dlg.show();
-    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
-    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
-    EXPECT_EQ(dlg.Language(), 1);
-    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kExit), "Exit");
-    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kReceiveRadio), "Receive");
-    EXPECT_EQ(dlg.Item<QLabel>(CTransferDlg::kDataBitsLabel)->text(), "Data Bit");
-    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kContinuous), "Continue");
-    EXPECT_EQ(dlg.FileList()->headerItem()->text(0), "Selecting");
-    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "Default");
-    EXPECT_EQ(dlg.ProgressBar()->GetLanguage(), 1);
-    EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "Information");
-    EXPECT_TRUE(dlg.CurrentMenu()->isVisible());
-    // Choosing the current language again changes nothing; Chinese comes back.
-    dlg.MenuCommand(1, CTransferDlg::kCmdEnglish)->trigger();
-    EXPECT_EQ(dlg.Language(), 1);
-    dlg.MenuCommand(1, CTransferDlg::kCmdChinese)->trigger();
-    EXPECT_EQ(ButtonText(dlg, CTransferDlg::kExit), "退出");
-    EXPECT_EQ(ComboText(dlg, CTransferDlg::kBaudBox), "默认");
-    EXPECT_EQ(dlg.CurrentMenu()->actions().value(1)->text(), "关于");
+    Click(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio));
+    // Chinese at start, English, English again (no change), Chinese again.
+    for (int language : {0, 1, 1, 0}) {
+        dlg.MenuCommand(dlg.Language(),
+                        language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
+            ->trigger();
+        ASSERT_EQ(dlg.Language(), language);
+        EXPECT_TRUE(dlg.CurrentMenu()->isVisible());
+        EXPECT_EQ(dlg.ProgressBar()->GetLanguage(), language);
+        for (const CaptionRow& row : kCaptionRows)
+            EXPECT_EQ(row.read(dlg), QString::fromUtf8(language == 0 ? row.chinese : row.english))
+                << row.what << " in language " << language;
+    }
+}
+
+// Notes the push-button texts of the next modal window and closes it with
+// Esc, as a person would.
+QStringList ButtonsOfModal(const std::function<void()>& open)
+{
+    QStringList texts;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            return;
+        poll.stop();
+        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
+            if (button->isVisible() && !button->text().isEmpty())
+                texts << button->text();
+        }
+        texts.sort();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    poll.start();
+    open();
+    return texts;
+}
+
+TEST_F(TransferDialog, QtsOwnTextsSpeakTheLanguageOfTheDialog)
+{
+    if (!QFile::exists(LibraryTranslations::DefaultDirectory() + "/qtbase_zh_CN.qm"))
+        GTEST_SKIP() << "Qt's Chinese translations (qt6-translations-l10n) are not installed";
+    {
+        // Without the catalogues Qt keeps its English, and nothing is said.
+        QTemporaryDir empty;
+        LibraryTranslations missing(empty.path());
+        EXPECT_EQ(missing.SetLanguage(tapeway::kChinese), 0);
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "OK"), "OK");
+    }
+    PromptSeam::SetResponder(nullptr); // the real message boxes and file dialog
+    CTransferDlg dlg;
+    dlg.show();
+    Click(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio));
+    struct Row
+    {
+        int language;
+        QStringList message;
+        QStringList question;
+        QStringList fileDialog;
+    };
+    const Row rows[] = {
+        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}},
+        {1, {"OK"}, {"&No", "&Yes"}, {"&Open", "Cancel"}},
+        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}},
+    };
+    for (const Row& row : rows) {
+        dlg.MenuCommand(dlg.Language(),
+                        row.language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
+            ->trigger();
+        // Start without a target name says so in a message box.
+        EXPECT_EQ(ButtonsOfModal([&] { Click(dlg.Item<QAbstractButton>(CTransferDlg::kStart)); }),
+                  row.message)
+            << row.language;
+        EXPECT_EQ(ButtonsOfModal([&] { dlg.AskOverwrite("/x"); }), row.question) << row.language;
+        EXPECT_EQ(ButtonsOfModal([&] { Click(dlg.Item<QAbstractButton>(CTransferDlg::kBrowse)); }),
+                  row.fileDialog)
+            << row.language;
+    }
+    PromptSeam::SetResponder(&m_prompts);
 }
 
 TEST_F(TransferDialog, MessagesFollowTheLanguageUnderTheProgramName)
