@@ -144,6 +144,7 @@ private:
     void CreateMenus();
     void ApplyLayout();
     void ApplyColumnTitles(int language);
+    void ApplyAccessibleTexts(int language);
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);

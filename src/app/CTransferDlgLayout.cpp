@@ -8,11 +8,13 @@
 #include "ui/FileListView.h"
 #include "ui/LibraryTranslations.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,6 +49,54 @@ constexpr Caption kCaptions[] = {
 
 constexpr const char* kColumnTitles[2][3] = {{"选择", "状态", "文件路径"},
                                              {"Selecting", "State", "Path"}};
+
+// The program's name, which the window's title leaves out.
+const QString kProgramName = QStringLiteral("TAPEWAY");
+
+struct AccessibleText
+{
+    int id;
+    const char* name[2];        // Chinese, English
+    const char* description[2]; // nullptr: none
+};
+
+// What a screen reader says for the controls, Chinese and English: a name for
+// every control without a visible text, the captions without their padding
+// blanks, and a description where the name alone does not say what the
+// control is for.
+constexpr AccessibleText kAccessibleTexts[] = {
+    {CTransferDlg::kPathBox,
+     {"接收文件", "Receive file"},
+     {"接收到的程序存入这个文件", "The received program is saved in this file"}},
+    {CTransferDlg::kBrowse,
+     {"浏览", "Browse"},
+     {"选择要发送的文件，或接收的目标文件",
+      "Choose the files to send, or the file to receive into"}},
+    {CTransferDlg::kFileList,
+     {"文件列表", "File list"},
+     {"勾选的文件依次发送", "The ticked files are sent one after another"}},
+    {CTransferDlg::kPortBox,
+     {"端口号", "Port number"},
+     {"串口，也可以键入设备名称", "The serial port; a device name may be typed in"}},
+    {CTransferDlg::kBaudBox,
+     {"波特率", "Baud rate"},
+     {"发送的速度；接收时用控制器通知的速度",
+      "The speed of a send; a receive uses the speed the controller announces"}},
+    {CTransferDlg::kDataBitsBox, {"数据位", "Data Bit"}, {nullptr, nullptr}},
+    {CTransferDlg::kParityBox, {"校验", "Check"}, {"奇偶校验", "Parity"}},
+    {CTransferDlg::kStopBitsBox, {"停止位", "Stop bit"}, {nullptr, nullptr}},
+    {CTransferDlg::kParityLabel, {"校验", "Check"}, {nullptr, nullptr}},
+    {CTransferDlg::kSendRadio, {"发送", "Send"}, {nullptr, nullptr}},
+    {CTransferDlg::kReceiveRadio, {"接收", "Receive"}, {nullptr, nullptr}},
+    {CTransferDlg::kContinuous,
+     {"继续接收", "Continue"},
+     {"每收完一个文件，接着以编号的文件名接收下一个",
+      "After each file, the next one is received under a numbered name"}},
+    {CTransferDlg::kProgress, {"进度", "Progress"}, {nullptr, nullptr}},
+    {CTransferDlg::kAnnouncedBaud,
+     {"控制器通知的波特率", "Baud rate the controller announced"},
+     {nullptr, nullptr}},
+};
 
 void SetControlText(QWidget* widget, const QString& text)
 {
@@ -92,7 +142,8 @@ void CTransferDlg::CreateMenus()
     const Item popupItems[] = {{kCmdChinese, {"中文(Chinese)", "Chinese(中文)"}},
                                {kCmdEnglish, {"英文(English)", "English(英文)"}}};
     const char* popupTitle[2] = {"语言(language)", "Language(语言)"};
-    const char* aboutTitle[2] = {"关于", "Information"};
+    // The commands on the bar itself, after the language pop-up.
+    const Item barItems[] = {{kCmdAbout, {"关于", "Information"}}};
     for (int language = 0; language < 2; ++language) {
         auto* bar = new QMenuBar(this);
         QMenu* popup = bar->addMenu(QString::fromUtf8(popupTitle[language]));
@@ -100,8 +151,9 @@ void CTransferDlg::CreateMenus()
             QAction* action = popup->addAction(QString::fromUtf8(item.text[language]));
             m_commands[language].insert(item.id, action);
         }
-        m_commands[language].insert(kCmdAbout,
-                                    bar->addAction(QString::fromUtf8(aboutTitle[language])));
+        for (const Item& item : barItems)
+            m_commands[language].insert(item.id,
+                                        bar->addAction(QString::fromUtf8(item.text[language])));
         bar->setVisible(language == 0);
         m_menus[language] = bar;
     }
@@ -138,6 +190,7 @@ void CTransferDlg::CreateControls()
         label->setAlignment(Qt::AlignRight | Qt::AlignTop);
         Place(label, labelIds[i], 34, 121 + 14 * i, 46, 8);
         Place(NewCombo(this), comboIds[i], 84, 119 + 14 * i, 71, comboHeights[i]);
+        label->setBuddy(GetDlgItem(comboIds[i])); // a screen reader names the box by it
     }
     for (int id : {kDataBitsBox, kParityBox, kStopBitsBox})
         GetDlgItem(id)->setEnabled(false);
@@ -186,6 +239,29 @@ void CTransferDlg::ApplyCaptions(int language)
     ApplyColumnTitles(lang);
     Item<QCheckBox>(kContinuous)
         ->setText(lang == 0 ? QStringLiteral("继续接收") : QStringLiteral("Continue"));
+    ApplyAccessibleTexts(lang);
+}
+
+void CTransferDlg::ApplyAccessibleTexts(int language)
+{
+    const int lang = language == 0 ? 0 : 1;
+    setAccessibleName(kProgramName);
+    for (const AccessibleText& text : kAccessibleTexts) {
+        const QString name = QString::fromUtf8(text.name[lang]);
+        const QString description =
+            text.description[lang] ? QString::fromUtf8(text.description[lang]) : QString();
+        // A combo box is read through its edit field and its drop-down list too.
+        QWidget* widget = GetDlgItem(text.id);
+        QList<QWidget*> parts{widget};
+        if (auto* combo = qobject_cast<QComboBox*>(widget))
+            parts << combo->lineEdit() << combo->view();
+        for (QWidget* part : parts) {
+            if (part == nullptr)
+                continue;
+            part->setAccessibleName(name);
+            part->setAccessibleDescription(description);
+        }
+    }
 }
 
 void CTransferDlg::ApplyColumnTitles(int language)

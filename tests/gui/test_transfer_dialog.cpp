@@ -212,6 +212,26 @@ Reader Command(int id)
     return [id](CTransferDlg& dlg) { return dlg.MenuCommand(dlg.Language(), id)->text(); };
 }
 
+// What a screen reader reads of a control: its name, or for a combo box the
+// name of its edit field, where the focus goes.
+QString SpokenName(QWidget* widget)
+{
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        widget = combo->lineEdit();
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(widget);
+    return item != nullptr ? item->text(QAccessible::Name) : QStringLiteral("(none)");
+}
+Reader NameOf(int id)
+{
+    return [id](CTransferDlg& dlg) { return SpokenName(dlg.GetDlgItem(id)); };
+}
+Reader ValueOf(int id)
+{
+    return [id](CTransferDlg& dlg) {
+        return QAccessible::queryAccessibleInterface(dlg.GetDlgItem(id))->text(QAccessible::Value);
+    };
+}
+
 struct CaptionRow
 {
     const char* what;
@@ -248,6 +268,16 @@ const CaptionRow kCaptionRows[] = {
      [](CTransferDlg& dlg) { return dlg.Item<QComboBox>(CTransferDlg::kBaudBox)->currentText(); },
      "默认", "Default"},
     {"window title", [](CTransferDlg& dlg) { return dlg.windowTitle(); }, "", ""},
+    // What a screen reader says.
+    {"window name", [](CTransferDlg& dlg) { return SpokenName(&dlg); }, "TAPEWAY", "TAPEWAY"},
+    {"browse button", NameOf(CTransferDlg::kBrowse), "浏览", "Browse"},
+    {"receive target", NameOf(CTransferDlg::kPathBox), "接收文件", "Receive file"},
+    {"file list", NameOf(CTransferDlg::kFileList), "文件列表", "File list"},
+    {"port box", NameOf(CTransferDlg::kPortBox), "端口号", "Port number"},
+    {"parity box", NameOf(CTransferDlg::kParityBox), "校验", "Check"},
+    {"receive radio name", NameOf(CTransferDlg::kReceiveRadio), "接收", "Receive"},
+    {"progress bar", NameOf(CTransferDlg::kProgress), "进度", "Progress"},
+    {"progress value", ValueOf(CTransferDlg::kProgress), "接收进度：0%", "Receiving progress: 0%"},
 };
 
 TEST_F(TransferDialog, LanguageSwitchesEveryCaptionAtOnce)
@@ -266,6 +296,41 @@ TEST_F(TransferDialog, LanguageSwitchesEveryCaptionAtOnce)
         for (const CaptionRow& row : kCaptionRows)
             EXPECT_EQ(row.read(dlg), QString::fromUtf8(language == 0 ? row.chinese : row.english))
                 << row.what << " in language " << language;
+    }
+}
+
+// Every control a person can reach with the keyboard, as a screen reader
+// finds it: the windows's accessible tree.
+void CollectFocusable(QAccessibleInterface* item, QList<QAccessibleInterface*>& found)
+{
+    if (item == nullptr)
+        return;
+    if (item->state().focusable && qobject_cast<QWidget*>(item->object()) != nullptr)
+        found.append(item);
+    for (int i = 0; i < item->childCount(); ++i)
+        CollectFocusable(item->child(i), found);
+}
+
+TEST_F(TransferDialog, EveryFocusableControlHasANameInBothLanguagesAndModes)
+{
+    CTransferDlg dlg;
+    dlg.show();
+    dlg.FileList()->AppendRow(0, "/a/O1000.nc");
+    for (int language : {0, 1}) {
+        dlg.MenuCommand(dlg.Language(),
+                        language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
+            ->trigger();
+        for (int radio : {CTransferDlg::kReceiveRadio, CTransferDlg::kSendRadio}) {
+            Click(dlg.Item<QRadioButton>(radio));
+            QList<QAccessibleInterface*> focusable;
+            CollectFocusable(QAccessible::queryAccessibleInterface(&dlg), focusable);
+            EXPECT_GE(focusable.size(), 12); // the walk reached the controls
+            for (QAccessibleInterface* item : focusable)
+                EXPECT_FALSE(item->text(QAccessible::Name).trimmed().isEmpty())
+                    << item->object()->metaObject()->className() << " "
+                    << item->object()->objectName().toStdString() << " in language " << language
+                    << ", mode " << radio;
+        }
     }
 }
 
