@@ -88,6 +88,10 @@ void CTransferDlg::BindMessages()
             &CTransferDlg::StartTransfer);
     connect(Item<QComboBox>(kBaudBox), &QComboBox::activated, this, &CTransferDlg::OnBaudChanged);
     connect(Item<QComboBox>(kPortBox), &QComboBox::activated, this, &CTransferDlg::OnPortChanged);
+    // A typed port name counts once it is confirmed: Enter or leaving the box
+    // (and Start).
+    connect(Item<QComboBox>(kPortBox)->lineEdit(), &QLineEdit::editingFinished, this,
+            &CTransferDlg::OnPortChanged);
     for (int language = 0; language < 2; ++language) {
         connect(m_commands[language][kCmdChinese], &QAction::triggered, this,
                 &CTransferDlg::OnLanguageChinese);
@@ -243,8 +247,11 @@ void CTransferDlg::FillPortList()
 
 void CTransferDlg::OnPortChanged()
 {
-    const QString text = Item<QComboBox>(kPortBox)->currentText();
-    if (!text.isEmpty())
+    // Stored as the transfer uses it: any text, a device path or a network
+    // address as much as a listed name.
+    const QString text = Item<QComboBox>(kPortBox)->currentText().trimmed();
+    if (!text.isEmpty() &&
+        text != ReadSettingString(QStringLiteral("COM"), QStringLiteral("value"), {}))
         WriteSettingValue(QStringLiteral("COM"), text);
 }
 
@@ -329,6 +336,7 @@ void CTransferDlg::OnBrowse()
 
 void CTransferDlg::StartTransfer()
 {
+    OnPortChanged(); // Start confirms a typed port name
     m_session->StartTransfer();
 }
 

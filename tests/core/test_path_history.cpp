@@ -133,8 +133,7 @@ TEST(PathHistory, KnownPathOnlyBecomesTheOneUsed)
     SettingsStore& store = settings.Store();
     const QStringList before = Slots(store);
 
-    const QString differentCase = Path(4).toUpper();
-    EXPECT_FALSE(RememberPath(store, differentCase, 10));
+    EXPECT_FALSE(RememberPath(store, Path(4), 10));
     EXPECT_EQ(Slots(store), before);
     EXPECT_EQ(store.ReadSettingInt("PATH", "index", -1), 6);
     EXPECT_EQ(store.ReadSettingValue("PATH", -1), 4);
@@ -161,6 +160,27 @@ TEST(PathHistory, PathGivenTwiceInOneRunIsListedOnce)
     const PathHistory history = LoadPathHistory(store);
     EXPECT_EQ(history.entries, QStringList({Path(1), chinese}));
     EXPECT_EQ(history.selected, 1);
+}
+
+TEST(PathHistory, LetterCaseCountsAsTheFileSystemCountsIt)
+{
+#ifdef Q_OS_WIN
+    const bool sameFile = true;
+#else
+    const bool sameFile = false; // O1000.nc and o1000.nc are two files
+#endif
+    TempSettings settings;
+    SettingsStore& store = settings.Store();
+    Combo combo;
+    combo.Remember(store, "/data/O1000.nc");
+    combo.Remember(store, "/data/o1000.nc");
+    const PathHistory history = LoadPathHistory(store);
+    if (sameFile) {
+        EXPECT_EQ(history.entries, QStringList({"/data/O1000.nc"}));
+    } else {
+        EXPECT_EQ(history.entries, QStringList({"/data/o1000.nc", "/data/O1000.nc"}));
+        EXPECT_EQ(history.entries.value(history.selected), "/data/o1000.nc");
+    }
 }
 
 TEST(PathHistory, ChoiceOfSlotForANewPath)

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -118,6 +119,46 @@ TEST_F(TransferDialog, ChoosingPortAndBaudIsStoredAtOnceAndRestored)
     EXPECT_EQ(ComboText(again, CTransferDlg::kBaudBox), "38400");
     auto* port = again.Item<QComboBox>(CTransferDlg::kPortBox);
     EXPECT_EQ(port->currentIndex(), port->count() - 1);
+}
+
+TEST_F(TransferDialog, TypedPortNameIsStoredWhenConfirmedAndSelectedAtTheNextStart)
+{
+    using Confirm = std::function<void(CTransferDlg&)>;
+    const std::tuple<const char*, QString, Confirm> rows[] = {
+        {"Enter", "/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0",
+         [](CTransferDlg& dlg) {
+             QTest::keyClick(dlg.GetDlgItem(CTransferDlg::kPortBox), Qt::Key_Return);
+         }},
+        {"leaving the box", "rfc2217://lathe-2.local:4001",
+         [](CTransferDlg& dlg) {
+             QTest::keyClick(dlg.GetDlgItem(CTransferDlg::kPortBox), Qt::Key_Tab);
+         }},
+        {"Start", "tcp://10.0.0.7:7000",
+         [](CTransferDlg& dlg) {
+             QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
+         }},
+    };
+    for (const auto& [how, typed, confirm] : rows) {
+        SCOPED_TRACE(how);
+        {
+            CTransferDlg dlg;
+            dlg.show();
+            QApplication::setActiveWindow(&dlg);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+            auto* port = dlg.Item<QComboBox>(CTransferDlg::kPortBox);
+            port->setFocus();
+            port->lineEdit()->selectAll();
+            QTest::keyClicks(port, typed);
+            ASSERT_EQ(port->currentText(), typed);
+            EXPECT_NE(Store().ReadSettingString("COM", "value"), typed) << "stored unconfirmed";
+            confirm(dlg);
+            EXPECT_EQ(Store().ReadSettingString("COM", "value"), typed);
+        }
+        CTransferDlg again;
+        auto* port = again.Item<QComboBox>(CTransferDlg::kPortBox);
+        EXPECT_EQ(port->currentText(), typed);
+        EXPECT_EQ(port->itemText(port->currentIndex()), typed); // offered in the list
+    }
 }
 
 // The ways a person changes a button's state: the mouse, a screen reader's
