@@ -215,8 +215,10 @@ void CTransferDlg::CreateControls()
     Place(start, kStart, 51, 226, 50, 14);
     Place(new QPushButton(QStringLiteral("取消"), this), kCancel, 130, 226, 50, 14);
     Place(new QPushButton(QStringLiteral("关闭"), this), kExit, 209, 226, 50, 14);
-    for (int id : {kCancel, kExit, kBrowse})
-        Item<QPushButton>(id)->setAutoDefault(false);
+    // Enter presses the push button that has the focus; anywhere else it
+    // presses Start, the default button.
+    for (int id : {kStart, kCancel, kExit, kBrowse})
+        Item<QPushButton>(id)->setAutoDefault(true);
 
     // Tab order follows the window's order of controls.
     setTabOrder(GetDlgItem(kPathBox), GetDlgItem(kBrowse));

@@ -458,17 +458,41 @@ TEST_F(TransferDialog, MessagesFollowTheLanguageUnderTheProgramName)
     EXPECT_TRUE(m_prompts.messages[2].yesNo);
 }
 
-TEST_F(TransferDialog, EnterPressesStart)
+TEST_F(TransferDialog, EnterPressesTheFocusedButtonAndElsewhereStart)
 {
-    CTransferDlg dlg;
-    dlg.show();
-    QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
-    dlg.Item<QComboBox>(CTransferDlg::kPathBox)->setEditText("   ");
-    dlg.Item<QComboBox>(CTransferDlg::kPathBox)->setFocus();
-    QTest::keyClick(dlg.Item<QComboBox>(CTransferDlg::kPathBox), Qt::Key_Return);
-    // An empty name: Start asks for one.
-    EXPECT_EQ(m_prompts.Texts(), QStringList{"请输入保存接受信息的文件名!"});
-    EXPECT_TRUE(dlg.isVisible());
+    enum Outcome
+    {
+        kStarted, // Start ran: it asks for the missing target name
+        kBrowsed, // the file dialog opened
+        kClosed,  // Exit closed the window
+    };
+    const std::tuple<int, Qt::Key, Outcome> rows[] = {
+        {CTransferDlg::kPathBox, Qt::Key_Return, kStarted},
+        {CTransferDlg::kPortBox, Qt::Key_Enter, kStarted},
+        {CTransferDlg::kReceiveRadio, Qt::Key_Return, kStarted},
+        {CTransferDlg::kContinuous, Qt::Key_Return, kStarted},
+        {CTransferDlg::kStart, Qt::Key_Return, kStarted},
+        {CTransferDlg::kBrowse, Qt::Key_Return, kBrowsed},
+        {CTransferDlg::kExit, Qt::Key_Enter, kClosed},
+    };
+    for (const auto& [id, key, outcome] : rows) {
+        SCOPED_TRACE(id);
+        m_prompts.messages.clear();
+        m_prompts.fileRequests.clear();
+        CTransferDlg dlg;
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        Click(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio));
+        dlg.Item<QComboBox>(CTransferDlg::kPathBox)->setEditText("   ");
+        dlg.GetDlgItem(id)->setFocus();
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(m_prompts.Texts(),
+                  outcome == kStarted ? QStringList{"请输入保存接受信息的文件名!"} : QStringList{});
+        EXPECT_EQ(m_prompts.fileRequests.size(), outcome == kBrowsed ? 1 : 0);
+        EXPECT_EQ(dlg.isVisible(), outcome != kClosed);
+    }
 }
 
 TEST_F(TransferDialog, LongPathShowsItsEnd)
