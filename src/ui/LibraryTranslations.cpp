@@ -18,6 +18,7 @@ LibraryTranslations::LibraryTranslations(const QString& directory) : m_directory
 LibraryTranslations::~LibraryTranslations()
 {
     RemoveAll();
+    QLocale::setDefault(m_startLocale);
 }
 
 QString LibraryTranslations::DefaultDirectory()
@@ -32,8 +33,13 @@ int LibraryTranslations::SetLanguage(int language)
         return int(m_installed.size());
     RemoveAll();
     m_language = wanted;
-    if (wanted != tapeway::kChinese)
+    const bool startsChinese = m_startLocale.language() == QLocale::Chinese;
+    if (wanted != tapeway::kChinese) {
+        QLocale::setDefault(startsChinese ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                          : m_startLocale);
         return 0;
+    }
+    QLocale::setDefault(startsChinese ? m_startLocale : QLocale(QLocale::Chinese, QLocale::China));
     for (const char* name : kChineseCatalogues) {
         auto translator = std::make_unique<QTranslator>();
         if (translator->load(QString::fromLatin1(name), m_directory) &&

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -10,7 +11,9 @@ class QTranslator;
 // text box) in the program's language. Chinese installs Qt's Chinese
 // catalogues for the whole application; English takes them away again, so
 // that Qt speaks its own English. A catalogue that is missing is passed over
-// without a word: those texts stay English.
+// without a word: those texts stay English. The default locale follows too
+// (the file dialog names file types by it); the one found at start comes
+// back with the destructor.
 class LibraryTranslations
 {
 public:
@@ -31,6 +34,7 @@ private:
     void RemoveAll();
 
     QString m_directory;
+    QLocale m_startLocale;
     int m_language = -1;
     std::vector<std::unique_ptr<QTranslator>> m_installed;
 };

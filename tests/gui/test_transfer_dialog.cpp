@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -420,16 +421,18 @@ TEST_F(TransferDialog, QtsOwnTextsSpeakTheLanguageOfTheDialog)
         QStringList message;
         QStringList question;
         QStringList fileDialog;
+        bool chineseLocale; // it names the file types
     };
     const Row rows[] = {
-        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}},
-        {1, {"OK"}, {"&No", "&Yes"}, {"&Open", "Cancel"}},
-        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}},
+        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}, true},
+        {1, {"OK"}, {"&No", "&Yes"}, {"&Open", "Cancel"}, false},
+        {0, {"确定"}, {"否(&N)", "是(&Y)"}, {"取消", "打开(&O)"}, true},
     };
     for (const Row& row : rows) {
         dlg.MenuCommand(dlg.Language(),
                         row.language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
             ->trigger();
+        EXPECT_EQ(QLocale().language() == QLocale::Chinese, row.chineseLocale);
         // Start without a target name says so in a message box.
         EXPECT_EQ(ButtonsOfModal([&] { Click(dlg.Item<QAbstractButton>(CTransferDlg::kStart)); }),
                   row.message)
