@@ -71,13 +71,11 @@ TEST(PortList, SavedPortAmongDiscoveredIgnoresLetterCase)
 
 TEST(PortList, TypedNameAbsentNowIsOfferedVerbatimAndSelected)
 {
-    for (const QString& typed :
-         {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0"),
-          QStringLiteral("rfc2217://lathe-2.local:4001"), QStringLiteral("tcp://10.0.0.7:7000"),
-          QStringLiteral("COM5")}) {
-        const PortList ports = FillPortList({"ttyUSB0", "ttyS0"}, typed);
-        EXPECT_EQ(ports.entries, QStringList({"ttyS0", "ttyUSB0", typed}));
-        EXPECT_EQ(ports.selected, 2) << typed.toStdString();
+    for (const char* typed : {"/dev/serial/by-id/usb-FTDI-if00-port0", "rfc2217://lathe:4001",
+                              "tcp://10.0.0.7:7000", "COM5"}) {
+        EXPECT_EQ(FillPortList({"ttyUSB0", "ttyS0"}, typed).entries,
+                  QStringList({"ttyS0", "ttyUSB0", typed}));
+        EXPECT_EQ(FillPortList({"ttyUSB0", "ttyS0"}, typed).selected, 2);
     }
 }
 
