@@ -5,6 +5,7 @@
 #include "transfer/FileNaming.h"
 #include "transfer/SessionHost.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSerialPortInfo>
@@ -107,6 +108,8 @@ void TransferSession::StartReceive()
         m_continuousBase = name;
     }
     m_targetName = name;
+    m_fileStarted = QDateTime::currentDateTimeUtc();
+    m_dataBaud = 0;
     if (name.isEmpty()) {
         // A series whose next name cannot be formed starts again from the typed name.
         m_continuousCounter = 0;
@@ -124,6 +127,7 @@ void TransferSession::StartReceive()
     if (exists) {
         // The existing file stays as it is until the new data has arrived whole.
         if (!CreateStagingFile(name, *file)) {
+            ReportFile(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn);
             m_host.ShowMessage(kCannotOpenZh, kCannotOpenEn);
             m_host.ReceiveEnded(name, kCannotOpenZh, kCannotOpenEn);
             return;
@@ -132,6 +136,7 @@ void TransferSession::StartReceive()
     } else {
         file->setFileName(name);
         if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            ReportFile(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn);
             m_host.ShowMessage(kCannotOpenZh, kCannotOpenEn);
             m_host.ReceiveEnded(name, kCannotOpenZh, kCannotOpenEn);
             return;
@@ -145,7 +150,7 @@ void TransferSession::StartReceive()
     QString reason;
     if (!OpenPort(m_port, m_host.Link(), &reason)) {
         m_host.ShowMessage(kPortErrorZh, kPortErrorEn, reason);
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kPortError, kReceiveErrorZh, kReceiveErrorEn, true, reason);
         return;
     }
     m_receive.emplace();
@@ -187,7 +192,7 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
         m_watchdog.start(m_timings.watchdogMs);
     if (step.failure == ReceiveProtocol::Failure::HeaderCheck ||
         step.failure == ReceiveProtocol::Failure::BadHeader) {
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
         return;
     }
     if (step.headerAccepted) {
@@ -201,7 +206,7 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
         SendByte(kDC2);
     }
     if (step.failure == ReceiveProtocol::Failure::DataChecksum)
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
     else if (step.finished)
         FinishReceive();
 }
@@ -210,11 +215,12 @@ void TransferSession::AcceptHeader()
 {
     const int baud = m_receive->Baud();
     if (!IsAcceptableBaud(baud)) {
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
         return;
     }
     SendByte(kDC4);
     m_baud = baud;
+    m_dataBaud = baud;
     m_host.SetProgressRange(0, int(m_receive->TotalLength()));
     m_port.SetInBufferCount(0);
     m_host.ShowAnnouncedBaud(baud);
@@ -227,7 +233,7 @@ void TransferSession::AcceptHeader()
             return;
         m_switchingSpeed = false;
         if (!ApplyBaudRate(m_port, baud, m_host.Link())) {
-            EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+            EndTransfer(FileReport::kPortError, kReceiveErrorZh, kReceiveErrorEn, true);
             return;
         }
         m_port.SetInBufferCount(0);
@@ -265,6 +271,7 @@ void TransferSession::FinishReceive()
     m_createdNew = false;
     const int zh = saved ? kReceivedZh : kCannotSaveZh;
     const int en = saved ? kReceivedEn : kCannotSaveEn;
+    ReportFile(saved ? FileReport::kReceived : FileReport::kNotSaved, zh, en, &data);
     m_host.ReceiveEnded(m_targetName, zh, en);
 
     if (saved && m_host.IsContinuousChecked()) {
@@ -303,28 +310,35 @@ void TransferSession::StartNextSend()
         }
         const int row = CurrentRow();
         const QFileInfo info(path);
+        m_sendPath = path;
+        m_fileStarted = QDateTime::currentDateTimeUtc();
+        m_dataBaud = 0;
+        const auto skipRow = [&](const char* outcome, int zh, int en) {
+            m_host.SetRowState(row, m_host.LocalText(zh, en));
+            ReportFile(outcome, zh, en);
+        };
         if (path.isEmpty() || !info.exists()) {
-            m_host.SetRowState(row, m_host.LocalText(kNoSuchFileZh, kNoSuchFileEn));
+            skipRow(FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn);
             continue;
         }
         QFile file(path);
         if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-            m_host.SetRowState(row, m_host.LocalText(kCannotOpenZh, kCannotOpenEn));
+            skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn);
             continue;
         }
         const qint64 length = file.size();
         if (length <= 0) {
-            m_host.SetRowState(row, m_host.LocalText(kNoDataZh, kNoDataEn));
+            skipRow(FileReport::kNoData, kNoDataZh, kNoDataEn);
             continue;
         }
         if (length > kMaxFileLength) {
             // No header can announce it.
-            m_host.SetRowState(row, m_host.LocalText(kCannotReadWholeZh, kCannotReadWholeEn));
+            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
             continue;
         }
         QByteArray data = file.read(length);
         if (data.size() < length) {
-            m_host.SetRowState(row, m_host.LocalText(kCannotReadWholeZh, kCannotReadWholeEn));
+            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
             continue;
         }
         file.close();
@@ -336,12 +350,14 @@ void TransferSession::StartNextSend()
         QString reason;
         if (!OpenPort(m_port, m_host.Link(), &reason)) {
             m_active = false;
+            ReportFile(FileReport::kPortError, kSendErrorZh, kSendErrorEn, nullptr, reason);
             m_host.ShowMessage(kPortErrorZh, kPortErrorEn, reason);
             m_host.ShowMessage(kSendErrorZh, kSendErrorEn);
             EnableControls(true);
             return;
         }
         m_send.emplace(std::move(data), m_baud);
+        m_dataBaud = m_baud;
         m_active = true;
         return;
     }
@@ -357,7 +373,7 @@ void TransferSession::OnSendChunk(const QByteArray& chunk)
     if (step.switchSpeed && !ApplyBaudRate(m_port, m_send->Baud(), m_host.Link())) {
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = 0;
-        EndTransfer(kSendErrorZh, kSendErrorEn, true);
+        EndTransfer(FileReport::kPortError, kSendErrorZh, kSendErrorEn, true);
         return;
     }
     // Every answer of the protocol restarts the silence count; requests it
@@ -391,7 +407,8 @@ void TransferSession::CompleteSend()
 {
     m_repaintTimer.stop();
     m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowCompleteZh, kRowCompleteEn));
-    EndTransfer(kSentZh, kSentEn, false);
+    ReportFile(FileReport::kSent, kSentZh, kSentEn, &m_send->File());
+    EndTransfer(nullptr, kSentZh, kSentEn, false);
     StartTransfer();
 }
 
@@ -418,7 +435,7 @@ void TransferSession::BreakLink()
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = 0;
     }
-    EndTransfer(kLinkBrokenZh, kLinkBrokenEn, true);
+    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true);
 }
 
 void TransferSession::CloseFile(bool removeCreated)
@@ -454,8 +471,36 @@ void TransferSession::RemoveStagingFile()
     }
 }
 
-void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
+void TransferSession::ReportFile(const char* outcome, int chineseId, int englishId,
+                                 const QByteArray* verified, const QString& detail)
 {
+    FileReport report;
+    report.receive = m_receiving;
+    const QString path = m_receiving ? m_targetName : m_sendPath;
+    report.path = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+    report.baud = m_dataBaud;
+    if (verified) {
+        report.bytes = verified->size();
+        report.sha256 = QCryptographicHash::hash(*verified, QCryptographicHash::Sha256);
+    } else if (m_receive) {
+        report.bytes = m_receive->DataOffset();
+    } else if (m_send) {
+        report.bytes = m_send->DataOffset();
+    }
+    report.outcome = QString::fromLatin1(outcome);
+    report.chineseId = chineseId;
+    report.englishId = englishId;
+    report.detail = detail;
+    report.started = m_fileStarted;
+    report.ended = QDateTime::currentDateTimeUtc();
+    m_host.FileFinished(report);
+}
+
+void TransferSession::EndTransfer(const char* outcome, int chineseId, int englishId, bool show,
+                                  const QString& detail)
+{
+    if (outcome)
+        ReportFile(outcome, chineseId, englishId, nullptr, detail);
     // A receive that ends here did not save: what it created goes again.
     StopSession();
     if (m_receiving)
@@ -475,6 +520,8 @@ void TransferSession::EnableControls(bool enable)
 
 void TransferSession::CancelTransfer()
 {
+    if (m_active)
+        ReportFile(FileReport::kCancelled, 0, 0);
     StopSession();
     m_host.SetProgressPos(0);
     EnableControls(true);
@@ -488,6 +535,8 @@ void TransferSession::CancelTransfer()
 
 void TransferSession::CloseDownTransfer()
 {
+    if (m_active)
+        ReportFile(FileReport::kCancelled, 0, 0);
     StopSession();
     RemoveStagingFile();
 }

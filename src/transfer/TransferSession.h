@@ -1,8 +1,10 @@
 #pragma once
 
+#include "transfer/FileReport.h"
 #include "transfer/ReceiveProtocol.h"
 #include "transfer/SendProtocol.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -70,7 +72,14 @@ private:
     void AcceptHeader();
     void FinishReceive();
     void CompleteSend();
-    void EndTransfer(int chineseId, int englishId, bool show);
+    // Ends the file with the outcome's message pair (shown when show) and
+    // reports it, unless outcome is null (the caller reported it).
+    void EndTransfer(const char* outcome, int chineseId, int englishId, bool show,
+                     const QString& detail = {});
+    // Tells the host how the current file ended; verified is the exact data
+    // moved when it was verified (a complete send, a received file).
+    void ReportFile(const char* outcome, int chineseId, int englishId,
+                    const QByteArray* verified = nullptr, const QString& detail = {});
     void EnableControls(bool enable);
     void BreakLink();
     void StopTimers();
@@ -100,6 +109,9 @@ private:
     bool m_createdNew = false;
     QString m_targetName;
     QString m_stagingName;
+    QString m_sendPath;      // the file of the current send row
+    QDateTime m_fileStarted; // when the current file began (UTC)
+    int m_dataBaud = 0;      // speed of the data phase, once agreed
     int m_rowCursor = 0;
     int m_continuousCounter = 0;
     QString m_continuousBase;

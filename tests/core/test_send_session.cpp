@@ -1,5 +1,6 @@
 #include "support/SessionRig.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -62,6 +63,22 @@ TEST(SendSession, OurSendToOurReceiveAtEachSpeed)
             EXPECT_EQ(rig.host.rowHistory[row].first(), "Start");
         }
         EXPECT_TRUE(rig.host.rowHistory[2].contains("100%"));
+        // One report per file on each side, with the digest of the exact bytes.
+        ASSERT_EQ(rig.host.reports.size(), 3);
+        ASSERT_TRUE(WaitFor([&] { return receiver.host.reports.size() == 3; }, 10000));
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray digest =
+                QCryptographicHash::hash(files[i], QCryptographicHash::Sha256);
+            for (const FileReport& report : {rig.host.reports[i], receiver.host.reports[i]}) {
+                EXPECT_EQ(report.outcome, report.receive ? "received" : "sent") << i;
+                EXPECT_EQ(report.sha256, digest) << i;
+                EXPECT_EQ(report.bytes, files[i].size());
+                EXPECT_EQ(report.baud, baud);
+                EXPECT_LE(report.started, report.ended);
+            }
+            EXPECT_EQ(rig.host.reports[i].path,
+                      QFileInfo(rig.host.rows[i].path).absoluteFilePath());
+        }
         EXPECT_EQ(receiver.host.announcedBaud, baud);
         EXPECT_TRUE(rig.host.messages.isEmpty()); // a send shows no message box
         EXPECT_EQ(rig.session->RowCursor(), 0);

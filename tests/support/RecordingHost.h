@@ -41,7 +41,8 @@ public:
     QList<std::pair<QString, QString>> receiveOutcomes; // target, English outcome text
     int batchesEnded = 0;
     int listRepaints = 0;
-    QMap<int, QStringList> rowHistory; // every state text each row showed
+    QMap<int, QStringList> rowHistory;  // every state text each row showed
+    QList<tapeway::FileReport> reports; // every file's ending, in order
 
     bool ControlsEnabled() const { return controlStates.isEmpty() || controlStates.last(); }
 
@@ -107,4 +108,5 @@ public:
         receiveOutcomes << std::make_pair(path, tapeway::LoadString(englishId));
     }
     void BatchEnded() override { ++batchesEnded; }
+    void FileFinished(const tapeway::FileReport& report) override { reports << report; }
 };
