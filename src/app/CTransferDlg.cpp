@@ -55,7 +55,12 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
     OnInitDialog();
 }
 
-CTransferDlg::~CTransferDlg() = default;
+CTransferDlg::~CTransferDlg()
+{
+    // The window hides after this body, and the port box may lose the focus
+    // then, when there is no dialog left to store its text.
+    Item<QComboBox>(kPortBox)->lineEdit()->disconnect(this);
+}
 
 bool CTransferDlg::InstallSerialControl()
 {

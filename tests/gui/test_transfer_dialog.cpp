@@ -120,7 +120,7 @@ TEST_F(TransferDialog, TypedPortNameIsStoredWhenConfirmedAndSelectedAtTheNextSta
         {
             CTransferDlg dlg;
             dlg.show();
-            QApplication::setActiveWindow(&dlg);
+            dlg.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
             auto* port = dlg.Item<QComboBox>(CTransferDlg::kPortBox);
             port->setFocus();
@@ -360,7 +360,7 @@ TEST_F(TransferDialog, EnterPressesTheFocusedButtonAndElsewhereStart)
         m_prompts.fileRequests.clear();
         CTransferDlg dlg;
         dlg.show();
-        QApplication::setActiveWindow(&dlg);
+        dlg.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
         QTest::mouseClick(dlg.Item<QRadioButton>(CTransferDlg::kReceiveRadio), Qt::LeftButton);
         dlg.GetDlgItem(id)->setFocus();
