@@ -19,6 +19,7 @@ class QRadioButton;
 class QAbstractButton;
 class CPercentBar;
 class FileListView;
+class LibraryTranslations;
 
 namespace tapeway {
 class SerialPort;
@@ -142,6 +143,8 @@ private:
     void OnInitDialog();
     void CreateMenus();
     void ApplyLayout();
+    void ApplyColumnTitles(int language);
+    void ApplyAccessibleTexts(int language);
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);
@@ -157,4 +160,5 @@ private:
     tapeway::SettingsStore m_settings;
     tapeway::SerialPort* m_port = nullptr;
     std::unique_ptr<tapeway::TransferSession> m_session;
+    std::unique_ptr<LibraryTranslations> m_qtTexts;
 };

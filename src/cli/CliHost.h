@@ -79,6 +79,7 @@ public:
     void RepaintList() override {}
     void ReceiveEnded(const QString& target, int chineseId, int englishId) override;
     void BatchEnded() override;
+    void FileFinished(const FileReport& report) override;
 
 signals:
     // A file's transfer begins (send: its row starts; receive: the session

@@ -72,8 +72,7 @@ int ServeCommand::RunServe(const QStringList& args)
                      [](const QString& text) { Console::Err(text); });
     QObject::connect(&service, &ServeService::Finished, qApp,
                      [](int status) { QCoreApplication::exit(status); });
-    SignalNotifier notifier;
-    notifier.CatchHangUp();
+    SignalNotifier notifier; // SIGHUP reloads, SIGTERM and SIGINT stop
     QObject::connect(&notifier, &SignalNotifier::Interrupted, &service,
                      &ServeService::HandleSignal);
     if (!service.Start())

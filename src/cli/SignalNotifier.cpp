@@ -19,7 +19,6 @@ int g_pipe[2] = {-1, -1};
 struct sigaction g_oldInt;
 struct sigaction g_oldTerm;
 struct sigaction g_oldHup;
-bool g_hupCaught = false;
 
 extern "C" void OnSignal(int signalNumber)
 {
@@ -48,6 +47,7 @@ SignalNotifier::SignalNotifier(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &g_oldInt);
     ::sigaction(SIGTERM, &action, &g_oldTerm);
+    ::sigaction(SIGHUP, &action, &g_oldHup);
 }
 
 SignalNotifier::~SignalNotifier()
@@ -56,25 +56,12 @@ SignalNotifier::~SignalNotifier()
         return;
     ::sigaction(SIGINT, &g_oldInt, nullptr);
     ::sigaction(SIGTERM, &g_oldTerm, nullptr);
-    if (g_hupCaught)
-        ::sigaction(SIGHUP, &g_oldHup, nullptr);
-    g_hupCaught = false;
+    ::sigaction(SIGHUP, &g_oldHup, nullptr);
     delete m_notifier;
     m_notifier = nullptr;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
-}
-
-void SignalNotifier::CatchHangUp()
-{
-    if (g_pipe[0] < 0 || g_hupCaught)
-        return;
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    g_hupCaught = ::sigaction(SIGHUP, &action, &g_oldHup) == 0;
 }
 
 void SignalNotifier::OnReadable()
@@ -93,7 +80,6 @@ void SignalNotifier::OnReadable()
 
 SignalNotifier::SignalNotifier(QObject* parent) : QObject(parent) {}
 SignalNotifier::~SignalNotifier() = default;
-void SignalNotifier::CatchHangUp() {}
 void SignalNotifier::OnReadable() {}
 
 #endif

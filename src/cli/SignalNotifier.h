@@ -6,20 +6,16 @@ class QSocketNotifier;
 
 namespace tapeway {
 
-// Brings SIGINT and SIGTERM (and SIGHUP once CatchHangUp was called) into the event loop. The
-// signal handler only writes the signal number into a pipe (async-signal-safe); a socket notifier
-// on the other end raises Interrupted on the thread of the event loop, where
-// the transfer can be cancelled like with the Cancel button. One instance at
-// a time; the previous handlers come back when it is destroyed.
+// Brings SIGINT, SIGTERM and SIGHUP (the terminal closed) into the event loop. The signal handler
+// only writes the signal number into a pipe (async-signal-safe); a socket notifier on the other end
+// raises Interrupted on the thread of the event loop, where the transfer can be cancelled like with
+// the Cancel button. One instance at a time; the previous handlers come back when it is destroyed.
 class SignalNotifier : public QObject
 {
     Q_OBJECT
 public:
     explicit SignalNotifier(QObject* parent = nullptr);
     ~SignalNotifier() override;
-
-    // SIGHUP too raises Interrupted (a service reloads on it).
-    void CatchHangUp();
 
 signals:
     void Interrupted(int signalNumber);

@@ -89,6 +89,28 @@ constexpr Entry kTable[] = {
     {175, "失败"},
     {176, "Default"},
     {177, "默认"},
+    // Reasons and hints shown on a message's second line.
+    {180, "波特率必须是正整数。"},
+    {181, "The baud rate must be a positive whole number."},
+    {182, "端口无法设置为此波特率。"},
+    {183, "The port cannot be set to this baud rate."},
+    {184, "提示：Linux 上使用串口须属于 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。"},
+    {185, "Hint: on Linux, serial ports need membership of the dialout group: "
+          "sudo usermod -aG dialout $USER, then log in again."},
+    {186, "端口正被其他程序使用：请关闭该程序后再试。"},
+    {187, "The port is in use by another program: close that program and try again."},
+    {188, "数据已保存在：%1"},
+    {189, "The data was kept in: %1"},
+    {190, "数据也无法保存：%1"},
+    {191, "The data could not be kept either: %1"},
+    {192, "控制器约定的速度：%1 波特"},
+    {193, "The controller announced %1 baud."},
+    {194, "不是普通文件：%1"},
+    {195, "Not a regular file: %1"},
+    {196, "磁盘空间不足：需要 %1 字节，只有 %2 字节可用（%3）。"},
+    {197, "Not enough room: %1 bytes needed, %2 available (%3)."},
+    {198, "文件夹无法写入：%1"},
+    {199, "The folder cannot be written: %1"},
 };
 
 const QHash<int, QString>& Table()
