@@ -476,8 +476,10 @@ void ServeLine::FinishSend(bool ok)
 
 // ------------------------------------------------------------ session host
 
-void ServeLine::ShowMessage(int chineseId, int englishId, const QString& detail)
+void ServeLine::ShowMessage(int chineseId, int englishId, const QString& message)
 {
+    // One log line per event: a hint on a line of its own joins the reason.
+    const QString detail = QString(message).replace(u'\n', QStringLiteral("; "));
     const QString text = Text(chineseId, englishId);
     if (chineseId == kPortErrorZh) {
         m_portError = detail.isEmpty() ? text : detail;
