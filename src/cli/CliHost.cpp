@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
+#include "journal/JournalThread.h"
 #include "resources/StringTable.h"
 #include "transfer/TransferSession.h"
 
@@ -232,6 +233,12 @@ void CliHost::ReceiveEnded(const QString& target, int chineseId, int englishId)
 void CliHost::BatchEnded()
 {
     ScheduleCheck();
+}
+
+void CliHost::FileFinished(const FileReport& report)
+{
+    if (m_journal)
+        m_journal->Record(TransferRecord::FromReport(report, m_options.link.portName));
 }
 
 void CliHost::Record(const QString& path, const QString& outcome, bool ok)
