@@ -1,5 +1,6 @@
 #include "app/CTransferDlg.h"
 
+#include "app/DialogJournal.h"
 #include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/PortList.h"
@@ -95,6 +96,7 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     m_port = new SerialPort(this);
     m_session = std::make_unique<TransferSession>(*m_port, *this);
+    m_journal = new DialogJournal(m_settings, this);
     CreateMenus();
     CreateControls();
     BindMessages();
@@ -144,6 +146,7 @@ void CTransferDlg::CreateMenus()
         }
         m_commands[language].insert(kCmdAbout,
                                     bar->addAction(QString::fromUtf8(aboutTitle[language])));
+        m_commands[language].insert(kCmdHistory, bar->addAction(LoadString(210 + language)));
         bar->setVisible(language == 0);
         m_menus[language] = bar;
     }
@@ -233,6 +236,8 @@ void CTransferDlg::BindMessages()
         connect(m_commands[language][kCmdEnglish], &QAction::triggered, this,
                 &CTransferDlg::OnLanguageEnglish);
         connect(m_commands[language][kCmdAbout], &QAction::triggered, this, &CTransferDlg::OnAbout);
+        connect(m_commands[language][kCmdHistory], &QAction::triggered, m_journal,
+                &DialogJournal::ShowHistory);
     }
     // The serial line's one event.
     connect(m_port, &SerialPort::OnComm, this, &CTransferDlg::OnComm);
@@ -424,6 +429,7 @@ bool CTransferDlg::AskOverwrite(const QString& path)
 void CTransferDlg::ApplyCaptions(int language)
 {
     const int lang = language == 0 ? 0 : 1;
+    m_journal->SetLanguage(lang);
     if (auto* bar = ProgressBar()) {
         bar->SetLanguage(lang);
         bar->repaint();
@@ -660,6 +666,11 @@ void CTransferDlg::EnsureRowVisible(int row)
 void CTransferDlg::RepaintList()
 {
     FileList()->viewport()->update();
+}
+
+void CTransferDlg::FileFinished(const FileReport& report)
+{
+    m_journal->Record(report, Link().portName);
 }
 
 // ------------------------------------------------------------------ closing
