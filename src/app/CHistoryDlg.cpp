@@ -26,9 +26,12 @@ constexpr int kSearchRole = Qt::UserRole + 1;
 constexpr int kRecordRole = Qt::UserRole + 2;
 
 constexpr const char* kTitles[2][CHistoryDlg::kColumnCount] = {
-    {"时间", "方向", "结果", "文件路径", "字节数", "波特率", "端口号", "SHA-256", "计算机", "用户"},
-    {"Time", "Direction", "Outcome", "Path", "Bytes", "Baud", "Port", "SHA-256", "Computer",
-     "User"}};
+    {"时间", "方向", "结果", "文件路径", "字节数", "波特率", "端口号", "计算机", "用户", "SHA-256"},
+    {"Time", "Direction", "Outcome", "Path", "Bytes", "Baud", "Port", "Computer", "User",
+     "SHA-256"}};
+
+// Hex digits of a digest the table shows; the whole one is its tooltip.
+constexpr int kShownDigest = 16;
 
 struct Words
 {
@@ -123,7 +126,7 @@ CHistoryDlg::CHistoryDlg(JournalThread& journal, QWidget* parent)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 8);
     // Newest first, as read; a click on a header sorts by that column.
     m_table->horizontalHeader()->setSortIndicator(kEnded, Qt::DescendingOrder);
     m_table->setSortingEnabled(true);
@@ -152,7 +155,7 @@ CHistoryDlg::CHistoryDlg(JournalThread& journal, QWidget* parent)
     layout->addWidget(m_table, 1);
     layout->addWidget(m_status);
     layout->addLayout(buttons);
-    resize(960, 440);
+    resize(1000, 440);
 
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_proxy->setFilterFixedString(text);
@@ -199,8 +202,17 @@ void CHistoryDlg::SetLanguage(int language)
             ->setText(Caption(r.receive ? "receive" : "send", m_language));
         m_model->item(row, kOutcome)->setText(OutcomeText(r.outcome, m_language));
     }
-    m_table->resizeColumnsToContents();
+    FitColumns();
     ShowStatus();
+}
+
+void CHistoryDlg::FitColumns()
+{
+    m_table->resizeColumnsToContents();
+    QHeaderView* header = m_table->horizontalHeader();
+    const int spare = m_table->viewport()->width() - header->length();
+    if (spare > 0)
+        header->resizeSection(kPath, header->sectionSize(kPath) + spare);
 }
 
 void CHistoryDlg::Reload()
@@ -232,7 +244,10 @@ void CHistoryDlg::OnFound(int request, const QList<TransferRecord>& records, con
         row[kBytes] = Number(r.bytes);
         row[kBaud] = Number(r.baud);
         row[kPort] = Cell(r.port);
-        row[kSha256] = Cell(r.sha256);
+        row[kSha256] =
+            Cell(r.sha256.size() > kShownDigest ? r.sha256.left(kShownDigest) + QStringLiteral("…")
+                                                : r.sha256);
+        row[kSha256]->setToolTip(r.sha256);
         row[kHost] = Cell(r.host);
         row[kUser] = Cell(r.user);
         row[kEnded]->setData(i, kRecordRole);

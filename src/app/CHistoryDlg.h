@@ -36,9 +36,9 @@ public:
         kBytes,
         kBaud,
         kPort,
-        kSha256,
         kHost,
         kUser,
+        kSha256,
         kColumnCount
     };
 
@@ -59,6 +59,8 @@ private:
                  const QString& note);
     void OnExport();
     void ShowStatus();
+    // Columns as wide as their contents; room to spare goes to the path.
+    void FitColumns();
     QString Text(int chineseId, int englishId) const;
 
     tapeway::JournalThread& m_journal;

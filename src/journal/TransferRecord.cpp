@@ -17,7 +17,7 @@ namespace tapeway {
 
 namespace {
 
-QString UserName()
+QString LookUpUserName()
 {
 #ifdef Q_OS_UNIX
     if (const passwd* entry = getpwuid(geteuid()); entry && entry->pw_name)
@@ -25,6 +25,19 @@ QString UserName()
 #endif
     const QString user = qEnvironmentVariable("USER");
     return user.isEmpty() ? qEnvironmentVariable("USERNAME") : user;
+}
+
+// Looked up once: a directory service may be slow to answer.
+const QString& UserName()
+{
+    static const QString name = LookUpUserName();
+    return name;
+}
+
+const QString& HostName()
+{
+    static const QString name = QSysInfo::machineHostName();
+    return name;
 }
 
 } // namespace
@@ -62,7 +75,7 @@ TransferRecord TransferRecord::FromReport(const FileReport& report, const QStrin
         report.englishId > 0 ? LoadString(report.englishId) : QStringLiteral("Cancelled");
     record.detail = report.detail;
     record.version = QCoreApplication::applicationVersion();
-    record.host = QSysInfo::machineHostName();
+    record.host = HostName();
     record.user = UserName();
     record.line = line;
     return record;
