@@ -21,7 +21,7 @@ fuzz_build=${TAPEWAY_FUZZ_BUILD_DIR:-$here/build-fuzz}
 mode=${1:-run}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6svg6 libgl-dev
-          libgtest-dev fonts-wqy-microhei libqt6sql6-sqlite libqt6sql6-psql
+          libgtest-dev fonts-wqy-microhei qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-psql
           postgresql postgresql-common)
 
 install_missing() {

@@ -20,6 +20,7 @@ class QAbstractButton;
 class CPercentBar;
 class DialogJournal;
 class FileListView;
+class LibraryTranslations;
 
 namespace tapeway {
 class SerialPort;
@@ -146,6 +147,8 @@ private:
     void OnInitDialog();
     void CreateMenus();
     void ApplyLayout();
+    void ApplyColumnTitles(int language);
+    void ApplyAccessibleTexts(int language);
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);
@@ -162,4 +165,5 @@ private:
     tapeway::SerialPort* m_port = nullptr;
     std::unique_ptr<tapeway::TransferSession> m_session;
     DialogJournal* m_journal = nullptr;
+    std::unique_ptr<LibraryTranslations> m_qtTexts;
 };

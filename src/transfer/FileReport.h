@@ -33,6 +33,7 @@ struct FileReport
     int chineseId = 0; // the message pair shown for the outcome
     int englishId = 0;
     QString detail;    // the system's reason, where there is one
+    QString recovered; // where verified data that could not be saved was kept
     QDateTime started; // UTC
     QDateTime ended;   // UTC
 };

@@ -158,19 +158,22 @@ TEST(CliTransfer, ContinuousReceiveStopsAfterCount)
 
 TEST(CliTransfer, InterruptCleansUpLikeCancel)
 {
-    // A new target: created at the start, gone after Ctrl-C. An existing one
-    // (with --overwrite): untouched after SIGTERM, and no staging file left.
+    // A new target: created at the start, gone after Ctrl-C or a closed
+    // terminal. An existing one (with --overwrite): untouched after SIGTERM,
+    // and no staging file left.
     Line line;
     const QString fresh = line.Path("fresh.nc");
-    CliProcess waiting(line.Journal() +
-                       QStringList{"receive", "--port", line.modem.PortA(), fresh});
-    ASSERT_TRUE(waiting.WaitForText("Waiting"));
-    EXPECT_TRUE(QFileInfo::exists(fresh));
-    ASSERT_TRUE(waiting.Signal(SIGINT));
-    ASSERT_TRUE(waiting.Wait(10000));
-    EXPECT_EQ(waiting.ExitCode(), 130);
-    EXPECT_FALSE(QFileInfo::exists(fresh));
-    EXPECT_TRUE(waiting.out.isEmpty());
+    for (int signal : {SIGINT, SIGHUP}) {
+        CliProcess waiting(line.Journal() +
+                           QStringList{"receive", "--port", line.modem.PortA(), fresh});
+        ASSERT_TRUE(waiting.WaitForText("Waiting"));
+        EXPECT_TRUE(QFileInfo::exists(fresh));
+        ASSERT_TRUE(waiting.Signal(signal));
+        ASSERT_TRUE(waiting.Wait(10000));
+        EXPECT_EQ(waiting.ExitCode(), 130) << signal;
+        EXPECT_FALSE(QFileInfo::exists(fresh)) << signal;
+        EXPECT_EQ(waiting.OutLines(), QStringList{"Cancelled\t" + fresh});
+    }
 
     const QString stem = QStringLiteral("twcli%1").arg(QCoreApplication::applicationPid());
     const QString existing = line.Path(stem + ".nc");
@@ -186,10 +189,11 @@ TEST(CliTransfer, InterruptCleansUpLikeCancel)
     EXPECT_EQ(SessionRig::Read(existing), "keep me");
     EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
     const QList<TransferRecord> records = line.Records();
-    ASSERT_EQ(records.size(), 2);
+    ASSERT_EQ(records.size(), 3);
     ExpectRecord(records[0], true, "cancelled", fresh, {}, line.modem.PortA());
-    ExpectRecord(records[1], true, "cancelled", existing, {}, line.modem.PortA());
-    EXPECT_GT(records[1].bytes, 0);
+    ExpectRecord(records[1], true, "cancelled", fresh, {}, line.modem.PortA());
+    ExpectRecord(records[2], true, "cancelled", existing, {}, line.modem.PortA());
+    EXPECT_GT(records[2].bytes, 0);
 }
 
 TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
@@ -248,25 +252,39 @@ TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
     }
 }
 
-TEST(CliTransfer, SendToAControllerProcess)
+TEST(CliTransfer, BatchToAControllerProcessThatAcknowledgesLate)
 {
-    // Both ends are tapeway-cli: "send" and "controller receive".
-    Line line;
-    const QByteArray a = SessionRig::Pattern(2500, 11), b = SessionRig::Pattern(1024, 12);
-    SessionRig::Write(line.Path("a.nc"), a);
-    SessionRig::Write(line.Path("b.nc"), b);
-    CliProcess controller(
-        {"controller", "--port", line.modem.PortB(), "receive", line.Path("ctl"), "--count", "2"});
-    ASSERT_TRUE(controller.WaitForText("asking"));
-    CliProcess sender({"send", "--port", line.modem.PortA(), "--baud", "38400", line.Path("a.nc"),
-                       line.Path("b.nc")});
-    ASSERT_TRUE(sender.Wait(30000));
-    ASSERT_TRUE(controller.Wait(10000));
-    EXPECT_EQ(sender.ExitCode(), 0) << sender.err.toStdString();
-    EXPECT_EQ(controller.ExitCode(), 0) << controller.err.toStdString();
-    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0001.nc")), a);
-    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0002.nc")), b);
-    EXPECT_EQ(controller.OutLines().size(), 2);
+    // Both ends are tapeway-cli: "send" and "controller receive". A
+    // controller storing the program sends its DC2 after the last packet
+    // late; the sender takes it as the acknowledgement, not as a request.
+    for (int baud : {9600, 38400}) {
+        for (int delayMs : {0, 60, 500}) {
+            Line line;
+            const QList<QByteArray> files = {SessionRig::Pattern(1500, 11),
+                                             SessionRig::Pattern(700, 12),
+                                             SessionRig::Pattern(1024, 13)};
+            QStringList args = {"send", "--port", line.modem.PortA(), "--baud",
+                                QString::number(baud)};
+            for (int i = 0; i < files.size(); ++i) {
+                args << line.Path(QStringLiteral("f%1.nc").arg(i));
+                SessionRig::Write(args.last(), files[i]);
+            }
+            CliProcess controller({"controller", "--port", line.modem.PortB(), "receive",
+                                   line.Path("ctl"), "--count", "3", "--final-dc2-delay",
+                                   QString::number(delayMs)});
+            ASSERT_TRUE(controller.WaitForText("asking"));
+            CliProcess sender(args);
+            ASSERT_TRUE(sender.Wait(60000)) << baud << ' ' << delayMs;
+            ASSERT_TRUE(controller.Wait(10000));
+            EXPECT_EQ(sender.ExitCode(), 0) << baud << ' ' << delayMs << sender.err.toStdString();
+            EXPECT_EQ(controller.ExitCode(), 0) << controller.err.toStdString();
+            for (int i = 0; i < files.size(); ++i)
+                EXPECT_EQ(SessionRig::Read(line.Path(QStringLiteral("ctl/O000%1.nc").arg(i + 1))),
+                          files[i])
+                    << baud << ' ' << delayMs << ' ' << i;
+            EXPECT_EQ(sender.OutLines().size(), 3);
+        }
+    }
 }
 
 } // namespace

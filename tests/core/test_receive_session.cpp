@@ -262,12 +262,17 @@ TEST(ReceiveSession, SeriesStopsWhenTheNextNameExistsAndTheAnswerIsNo)
     EXPECT_FALSE(rig.session->IsActive());
     EXPECT_TRUE(rig.host.ControlsEnabled());
     EXPECT_EQ(SessionRig::Read(rig.Path("part001.nc")), "older");
-    // The counter is kept: the next Start offers the same numbered name.
-    EXPECT_EQ(rig.session->ContinuousCounter(), 1);
+    EXPECT_EQ(rig.host.questionPaths.last(), rig.Path("part001.nc")); // the question names it
+    // The series ended without saving: the next Start takes the name in the
+    // box, and a name the operator edited begins anew.
+    EXPECT_EQ(rig.session->ContinuousCounter(), 0);
     rig.host.continuous = false;
+    rig.host.target = rig.Path("other.nc");
     rig.session->StartTransfer();
-    EXPECT_EQ(rig.host.overwriteQuestions, 2);
-    EXPECT_EQ(rig.host.target, rig.Path("part001.nc"));
+    EXPECT_EQ(rig.host.overwriteQuestions, 1);
+    EXPECT_TRUE(rig.session->IsActive());
+    EXPECT_EQ(rig.session->TargetName(), rig.Path("other.nc"));
+    rig.session->CancelTransfer();
 }
 
 } // namespace

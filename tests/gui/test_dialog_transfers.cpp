@@ -12,11 +12,11 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QInputMethodEvent>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,7 +94,7 @@ protected:
     std::unique_ptr<CTransferDlg> m_dialog;
 };
 
-TEST_F(DialogTransfers, EscEndsAtOnceWithoutCleanUp)
+TEST_F(DialogTransfers, EscEndsLikeExitThenCloses)
 {
     ChooseReceive(Path("partial.nc"));
     PressStart();
@@ -103,7 +103,8 @@ TEST_F(DialogTransfers, EscEndsAtOnceWithoutCleanUp)
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(m_dialog->isVisible());
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
-    EXPECT_TRUE(QFileInfo::exists(Path("partial.nc")));
+    EXPECT_FALSE(m_dialog->Session().IsActive());
+    EXPECT_FALSE(QFileInfo::exists(Path("partial.nc"))); // nothing left behind
 }
 
 TEST_F(DialogTransfers, CloseBoxAndExitRemoveWhatTheReceiveCreated)
@@ -194,6 +195,42 @@ TEST_F(DialogTransfers, SendBatchShowsEachRowsOutcome)
     ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(stored); }, 10000));
     EXPECT_EQ(Read(stored), QByteArray(1500, 'A'));
     EXPECT_TRUE(m_prompts.messages.isEmpty());
+}
+
+TEST_F(DialogTransfers, SendStartExplainsWhatStopsIt)
+{
+    // Files chosen with the browse button are a new batch.
+    Write(Path("a.nc"), "G00 X0\n");
+    m_prompts.files = {Path("a.nc")};
+    m_dialog->Session().SetRowCursor(3); // where an earlier batch stopped
+    QTest::mouseClick(m_dialog->Item<QAbstractButton>(CTransferDlg::kBrowse), Qt::LeftButton);
+    EXPECT_EQ(m_dialog->Session().RowCursor(), 0);
+
+    // A typed speed that is no number, or one the port cannot take: refused
+    // before the line is touched. Then a port that is not there: the reason on
+    // the second line, and the row says why it was not sent.
+    auto* baud = m_dialog->Item<QComboBox>(CTransferDlg::kBaudBox);
+    auto* port = m_dialog->Item<QComboBox>(CTransferDlg::kPortBox);
+    struct Case
+    {
+        QString baud, port, message, rowState;
+    };
+    for (const Case& c :
+         {Case{"96OO", m_modem.PortA(), "波特率必须是正整数。\n96OO", ""},
+          Case{"12345", m_modem.PortA(), "端口无法设置为此波特率。\n12345", ""},
+          Case{"9600", Path("no-such-port"), "无法打开端口！\n", "无法打开端口！"}}) {
+        m_prompts.messages.clear();
+        baud->setEditText(c.baud);
+        port->setEditText(c.port);
+        PressStart();
+        ASSERT_FALSE(m_prompts.messages.isEmpty()) << c.baud.toStdString();
+        EXPECT_TRUE(m_prompts.messages[0].text.startsWith(c.message))
+            << m_prompts.messages[0].text.toStdString();
+        EXPECT_FALSE(m_prompts.messages[0].text.section(u'\n', 1).isEmpty()) << "the reason";
+        EXPECT_EQ(m_dialog->FileList()->GetRowState(0), c.rowState);
+        EXPECT_EQ(m_dialog->Session().RowCursor(), 0); // the next Start begins with the row
+        EXPECT_EQ(m_modem.BytesForwarded(VirtualNullModem::AToB), 0);
+    }
 }
 
 TEST_F(DialogTransfers, HistoryShowsEachRecordFiltersAndExportsWhatItShows)

@@ -33,6 +33,7 @@ public:
     QStringList messages;       // texts of plain messages, in order
     QStringList messageDetails; // their details
     int overwriteQuestions = 0;
+    QStringList questionPaths; // the path each overwrite question names
     QStringList remembered;
     QList<bool> controlStates; // every EnableControls call
     int rangeUpper = -1;
@@ -62,9 +63,10 @@ public:
         messages << LocalText(chineseId, englishId);
         messageDetails << detail;
     }
-    bool AskOverwrite(const QString&) override
+    bool AskOverwrite(const QString& path) override
     {
         ++overwriteQuestions;
+        questionPaths << path;
         return overwriteAnswer;
     }
     void EnableControls(bool enable) override { controlStates << enable; }

@@ -3,8 +3,8 @@
 #include <QTemporaryDir>
 
 // The data and settings folders of the tests and of every program they
-// start point into a scratch directory: no test writes to the user's own
-// journal or reads the user's RS232.ini.
+// start point into a scratch directory of this run: no test writes to the
+// user's own journal or recovered data, or reads the user's RS232.ini.
 struct ScratchHome
 {
     QTemporaryDir dir;
