@@ -1,5 +1,6 @@
 #include "app/CTransferDlg.h"
 
+#include "app/DialogJournal.h"
 #include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/PortList.h"
@@ -50,6 +51,7 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     m_port = new SerialPort(this);
     m_session = std::make_unique<TransferSession>(*m_port, *this);
+    m_journal = new DialogJournal(m_settings, this);
     CreateMenus();
     CreateControls();
     BindMessages();
@@ -104,6 +106,8 @@ void CTransferDlg::BindMessages()
         connect(m_commands[language][kCmdEnglish], &QAction::triggered, this,
                 &CTransferDlg::OnLanguageEnglish);
         connect(m_commands[language][kCmdAbout], &QAction::triggered, this, &CTransferDlg::OnAbout);
+        connect(m_commands[language][kCmdHistory], &QAction::triggered, m_journal,
+                &DialogJournal::ShowHistory);
     }
     // The serial line's one event.
     connect(m_port, &SerialPort::OnComm, this, &CTransferDlg::OnComm);
@@ -456,6 +460,11 @@ void CTransferDlg::EnsureRowVisible(int row)
 void CTransferDlg::RepaintList()
 {
     FileList()->viewport()->update();
+}
+
+void CTransferDlg::FileFinished(const FileReport& report)
+{
+    m_journal->Record(report, Link().portName);
 }
 
 // ------------------------------------------------------------------ closing

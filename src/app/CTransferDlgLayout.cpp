@@ -2,6 +2,7 @@
 // both languages and the two layouts of Send and Receive. The transfer side of
 // the dialog, its settings and its closing are in CTransferDlg.cpp.
 #include "app/CTransferDlg.h"
+#include "app/DialogJournal.h"
 #include "ui/CHoverButton.h"
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
@@ -143,7 +144,8 @@ void CTransferDlg::CreateMenus()
                                {kCmdEnglish, {"英文(English)", "English(英文)"}}};
     const char* popupTitle[2] = {"语言(language)", "Language(语言)"};
     // The commands on the bar itself, after the language pop-up.
-    const Item barItems[] = {{kCmdAbout, {"关于", "Information"}}};
+    const Item barItems[] = {{kCmdAbout, {"关于", "Information"}},
+                             {kCmdHistory, {"历史记录", "History"}}};
     for (int language = 0; language < 2; ++language) {
         auto* bar = new QMenuBar(this);
         QMenu* popup = bar->addMenu(QString::fromUtf8(popupTitle[language]));
@@ -229,6 +231,7 @@ void CTransferDlg::CreateControls()
 void CTransferDlg::ApplyCaptions(int language)
 {
     const int lang = language == 0 ? 0 : 1;
+    m_journal->SetLanguage(lang);
     if (auto* bar = ProgressBar()) {
         bar->SetLanguage(lang);
         bar->repaint();

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
+#include "journal/JournalThread.h"
 #include "resources/StringTable.h"
 #include "transfer/TransferSession.h"
 
@@ -233,6 +234,8 @@ void CliHost::BatchEnded()
 
 void CliHost::FileFinished(const FileReport& report)
 {
+    if (m_journal)
+        m_journal->Record(TransferRecord::FromReport(report, m_options.link.portName));
     if (report.outcome == QLatin1String(FileReport::kCancelled)) {
         if (m_timedOut)
             return; // no file came: the timeout said so

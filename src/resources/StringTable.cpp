@@ -111,6 +111,23 @@ constexpr Entry kTable[] = {
     {197, "Not enough room: %1 bytes needed, %2 available (%3)."},
     {198, "文件夹无法写入：%1"},
     {199, "The folder cannot be written: %1"},
+    // The transfer journal and its History window.
+    {210, "历史记录"},
+    {211, "History"},
+    {212, "传输记录无法写入：%1。\n本条记录已暂存在本机的 %2，之后可用 tapeway-cli journal --sync "
+          "补写。"},
+    {213, "The transfer journal could not be written: %1.\nThe record is kept in the local "
+          "journal %2; 'tapeway-cli journal --sync' copies it later."},
+    {214, "传输记录无法写入，本条记录未能保存：%1"},
+    {215, "The transfer journal could not be written and the record was not kept: %1"},
+    {216, "正在读取传输记录…"},
+    {217, "Reading the journal..."},
+    {218, "无法读取传输记录：%1"},
+    {219, "The journal cannot be read: %1"},
+    {220, "无法写入 %1：%2"},
+    {221, "Cannot write %1: %2"},
+    {222, "共 %1 条记录，显示 %2 条"},
+    {223, "%1 records, %2 shown"},
 };
 
 const QHash<int, QString>& Table()
