@@ -4,6 +4,8 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/SignalNotifier.h"
+#include "journal/JournalThread.h"
+#include "resources/StringTable.h"
 #include "serve/ServeService.h"
 #include "serve/ServeText.h"
 #include "serve/StatusFile.h"
@@ -67,7 +69,22 @@ int ServeCommand::RunServe(const QStringList& args)
     options.runtimeDir = line.Parser().value(runtime);
     options.language = line.Language();
     options.retryMs = int(retrySeconds * 1000);
+    // Every transfer of every line is journalled with the line's name; a
+    // journal that fails changes nothing of the service: one line says so.
+    QString journalError;
+    const std::optional<JournalLocation> journalLocation = line.Journal(&journalError);
+    JournalThread journal(journalLocation, journalError);
+    QObject::connect(&journal, &JournalThread::JournalFailed, &journal,
+                     [&](bool keptLocally, const QString& reason) {
+                         const int language = line.Language();
+                         QString text = keptLocally
+                                            ? LocalText(language, 212, 213)
+                                                  .arg(reason, JournalLocation::DefaultSqlitePath())
+                                            : LocalText(language, 214, 215).arg(reason);
+                         Console::Err(text.replace(u'\n', u' '));
+                     });
     ServeService service(options);
+    service.SetJournal(&journal);
     QObject::connect(&service, &ServeService::Message, &service,
                      [](const QString& text) { Console::Err(text); });
     QObject::connect(&service, &ServeService::Finished, qApp,
@@ -77,7 +94,11 @@ int ServeCommand::RunServe(const QStringList& args)
                      &ServeService::HandleSignal);
     if (!service.Start())
         return kExitUsage;
-    return QCoreApplication::exec();
+    Console::Err(QStringLiteral("journal: %1").arg(journal.ConfiguredText()));
+    const int status = QCoreApplication::exec();
+    // The last records are written before the service ends.
+    journal.Finish();
+    return status;
 }
 
 int ServeCommand::RunStatus(const QStringList& args)

@@ -279,9 +279,11 @@ void ServeLine::UpdateQueue()
 void ServeLine::Record(LineTransfer transfer)
 {
     transfer.line = m_config.name;
+    transfer.port = m_config.link.portName;
     transfer.finished = QDateTime::currentDateTime();
     transfer.report = m_report;
-    transfer.report.path = transfer.file;
+    // Where the file is now; a receive that failed left none, only its inbox.
+    transfer.report.path = transfer.file.isEmpty() ? m_config.inbox : transfer.file;
     transfer.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     m_clock.invalidate();
     m_status.last = transfer;
@@ -455,6 +457,10 @@ void ServeLine::FinishSend(bool ok)
                        .arg(m_config.name, name)
                        .arg(m_total)
                        .arg(Seconds(elapsed), transfer.file));
+        // The session reports the file right after "Complete".
+        m_awaitingReport = transfer;
+        UpdateQueue();
+        return;
     } else {
         QString moved;
         const int failures = m_outbox.Failures(path) + 1;
@@ -475,6 +481,16 @@ void ServeLine::FinishSend(bool ok)
 }
 
 // ------------------------------------------------------------ session host
+
+void ServeLine::FileFinished(const FileReport& report)
+{
+    m_report = report;
+    if (!m_awaitingReport)
+        return;
+    const LineTransfer transfer = *m_awaitingReport;
+    m_awaitingReport.reset();
+    Record(transfer);
+}
 
 void ServeLine::ShowMessage(int chineseId, int englishId, const QString& message)
 {

@@ -20,6 +20,7 @@ namespace tapeway {
 struct LineTransfer
 {
     QString line;
+    QString port;
     bool sent = false; // false: received from the machine
     QString file;      // where the file is now (inbox, sent/, failed/ or still the outbox)
     qint64 bytes = 0;  // the file's length as announced
@@ -108,7 +109,7 @@ public:
     void ReceiveEnded(const QString& target, int chineseId, int englishId) override;
     void BatchEnded() override { ScheduleResume(); }
     bool AnswerRequestWithSend() override;
-    void FileFinished(const FileReport& report) override { m_report = report; }
+    void FileFinished(const FileReport& report) override;
 
 signals:
     void StatusChanged();
@@ -161,6 +162,8 @@ private:
     int m_announcedBaud = 0;
     QElapsedTimer m_clock;
     FileReport m_report; // the session's report of the file that ended last
+    // A send's end is known before the session's report of it comes.
+    std::optional<LineTransfer> m_awaitingReport;
 };
 
 } // namespace tapeway

@@ -1,5 +1,6 @@
 #include "serve/ServeService.h"
 
+#include "journal/JournalThread.h"
 #include "serve/ServeText.h"
 #include "serve/StatusFile.h"
 
@@ -138,11 +139,19 @@ void ServeService::StartPending()
         raw->SetRetryMs(m_options.retryMs);
         connect(raw, &ServeLine::Event, this, &ServeService::Message);
         connect(raw, &ServeLine::StatusChanged, this, &ServeService::ScheduleStatus);
-        connect(raw, &ServeLine::TransferEnded, this, &ServeService::TransferEnded);
+        connect(raw, &ServeLine::TransferEnded, this, &ServeService::OnTransferEnded);
         connect(raw, &ServeLine::Stopped, this, [this, raw] { OnLineStopped(raw); });
         m_lines.push_back(std::move(line));
         raw->Start();
     }
+}
+
+void ServeService::OnTransferEnded(const LineTransfer& transfer)
+{
+    if (m_journal)
+        m_journal->Record(
+            TransferRecord::FromReport(transfer.report, transfer.port, transfer.line));
+    emit TransferEnded(transfer);
 }
 
 void ServeService::OnLineStopped(ServeLine* line)

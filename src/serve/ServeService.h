@@ -11,6 +11,8 @@
 
 namespace tapeway {
 
+class JournalThread;
+
 // The service: every line of the configuration file served at once, in one
 // thread, on the event loop. SIGHUP (HandleSignal) reads the file again:
 // added lines start, removed lines stop after their current file, changed
@@ -41,19 +43,23 @@ public:
     void Stop();
     void HandleSignal(int signalNumber);
 
+    // Every finished transfer is recorded there, with its line's name.
+    void SetJournal(JournalThread* journal) { m_journal = journal; }
+
     QString StatusPath() const { return m_statusPath; }
     QList<const ServeLine*> Lines() const;
 
 signals:
     // A log line (one event), for stderr.
     void Message(const QString& text);
-    // Every finished transfer of every line, with the line's name: what
-    // the journal records.
+    // Every finished transfer of every line, with the line's name (after
+    // the journal, if any, was handed its record).
     void TransferEnded(const LineTransfer& transfer);
     void Finished(int exitStatus);
 
 private:
     void StartPending();
+    void OnTransferEnded(const LineTransfer& transfer);
     void OnLineStopped(ServeLine* line);
     bool PortInUse(const LineConfig& config) const;
     void ScheduleStatus();
@@ -67,6 +73,7 @@ private:
     QTimer m_statusTimer;
     QString m_statusError;
     bool m_stopping = false;
+    JournalThread* m_journal = nullptr;
 };
 
 } // namespace tapeway

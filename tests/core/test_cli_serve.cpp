@@ -1,6 +1,7 @@
 // tapeway-cli serve end to end: the built service on one end of paced
 // virtual null-modems, "tapeway-cli controller" processes as the machines on
 // the other, and the configuration table of the service.
+#include "journal/SqlJournal.h"
 #include "serve/ServeConfig.h"
 #include "support/CliProcess.h"
 #include "support/FaultTools.h"
@@ -100,8 +101,8 @@ struct Service
     void Start(const QString& sections)
     {
         faults::Write(config, sections.toUtf8());
-        process.Start(
-            {"serve", "--config", config, "--runtime-dir", Path("run"), "--retry-seconds", "2"});
+        process.Start({"serve", "--config", config, "--runtime-dir", Path("run"), "--retry-seconds",
+                       "2", "--journal", "sqlite:" + Path("run/journal.sqlite")});
     }
     QJsonObject Line(const QString& name) const
     {
@@ -297,8 +298,31 @@ TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
     QStringList after = faults::Listing(s.dir.path());
     after.removeAll("S1/out/c.nc " + QString::number(huge.size()));
     after.removeAll("S1/got2/");
-    EXPECT_EQ(after.filter(QRegularExpression("^(?!run/)")), before);
+    EXPECT_EQ(after.filter(QRegularExpression("^(?!run/)")).join('\n').toStdString(),
+              before.join('\n').toStdString());
     EXPECT_EQ(s.Line("R1").value("state").toString(), "stopped");
+
+    // The journal has every transfer once, with its line's name and where the file is now.
+    QString error;
+    const auto records =
+        SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+            .Find({}, &error)
+            .value_or(QList<TransferRecord>());
+    ASSERT_FALSE(records.isEmpty()) << error.toStdString();
+    std::map<QString, QStringList> journal;
+    for (const TransferRecord& record : records)
+        journal[record.line] << record.outcome + ' ' + QFileInfo(record.path).fileName();
+    for (auto& [line, entries] : journal)
+        entries.sort();
+    const auto entries = [&](const QString& line) {
+        return journal[line].join(", ").toStdString();
+    };
+    EXPECT_EQ(journal["R1"],
+              (QStringList{"cancelled in", "received O1001001.nc", "received O77.nc"}));
+    EXPECT_EQ(journal["X"], (QStringList{"link_broken in", "received O4242.nc"}));
+    ASSERT_EQ(journal["S2"].size(), 2) << entries("S2");
+    EXPECT_TRUE(journal["S2"][0].startsWith("sent ") && journal["S2"][0].endsWith("-a.nc"));
+    EXPECT_EQ(journal["S1"].first(), "cancelled c.nc") << entries("S1");
 }
 
 } // namespace
