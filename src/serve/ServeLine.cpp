@@ -448,9 +448,12 @@ void ServeLine::FinishSend(bool ok)
     if (ok) {
         QString error;
         const QString moved = m_outbox.MarkSent(path, &error);
+        // Such a file is not offered again; the line goes on.
         if (moved.isEmpty())
-            m_localError =
-                QStringLiteral("%1 was sent but cannot move to sent/: %2").arg(path, error);
+            emit Event(ServeText(m_language, ServeMessage::LocalFailed)
+                           .arg(m_config.name, QStringLiteral("%1 was sent but cannot move to "
+                                                              "sent/: %2")
+                                                   .arg(path, error)));
         else
             transfer.file = moved;
         emit Event(ServeText(m_language, ServeMessage::Sent)
@@ -461,20 +464,19 @@ void ServeLine::FinishSend(bool ok)
         m_awaitingReport = transfer;
         UpdateQueue();
         return;
-    } else {
-        QString moved;
-        const int failures = m_outbox.Failures(path) + 1;
-        const bool gone = m_outbox.MarkFailed(path, &moved);
-        emit Event(ServeText(m_language, ServeMessage::SendFailed)
-                       .arg(m_config.name, name)
-                       .arg(failures)
-                       .arg(Outbox::kMaxFailures)
-                       .arg(m_lastMessage));
-        if (gone && !moved.isEmpty()) {
-            transfer.file = moved;
-            emit Event(
-                ServeText(m_language, ServeMessage::MovedToFailed).arg(m_config.name, name, moved));
-        }
+    }
+    QString moved;
+    const int failures = m_outbox.Failures(path) + 1;
+    const bool gone = m_outbox.MarkFailed(path, &moved);
+    emit Event(ServeText(m_language, ServeMessage::SendFailed)
+                   .arg(m_config.name, name)
+                   .arg(failures)
+                   .arg(Outbox::kMaxFailures)
+                   .arg(m_lastMessage));
+    if (gone && !moved.isEmpty()) {
+        transfer.file = moved;
+        emit Event(
+            ServeText(m_language, ServeMessage::MovedToFailed).arg(m_config.name, name, moved));
     }
     Record(transfer);
     UpdateQueue();

@@ -2,6 +2,8 @@
 // virtual null-modems, "tapeway-cli controller" processes as the machines on
 // the other, and the configuration table of the service.
 #include "journal/SqlJournal.h"
+#include "serve/InboxNaming.h"
+#include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
 #include "support/CliProcess.h"
 #include "support/FaultTools.h"
@@ -174,6 +176,43 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     ASSERT_TRUE(serve.Wait(10000));
     EXPECT_EQ(serve.ExitCode(), 2);
     EXPECT_TRUE(serve.err.contains(path + ":5: unknown key")) << serve.err.toStdString();
+}
+
+TEST(CliServe, InboxNamesAndOutboxFolders)
+{
+    const QDateTime at(QDate(2026, 5, 1), QTime(8, 9, 10));
+    for (const auto& [data, name] :
+         {std::pair{"%\nO1234\nG0 X1\n", "O1234.nc"},
+          std::pair{"%\r\nO0077 (PART)\r\n", "O0077.nc"}, std::pair{"O5(A)\n", "O5.nc"},
+          std::pair{"%\nO123456\n", "L-20260501-080910.nc"},
+          std::pair{"%\nG1 O12\nN1\n", "L-20260501-080910.nc"}})
+        EXPECT_EQ(InboxFileName(data, "L", at), name) << data;
+
+    QTemporaryDir dir;
+    const auto path = [&](const QString& name) { return QDir(dir.path()).filePath(name); };
+    for (const QString name : {"b.nc", "a.nc", ".part.nc"})
+        faults::Write(path(name), "x");
+    Outbox outbox(dir.path());
+    EXPECT_TRUE(outbox.Queue().isEmpty()) << "files still settling";
+    const QDateTime later = QDateTime::currentDateTime().addSecs(3);
+    EXPECT_EQ(outbox.Queue(later), (QStringList{path("a.nc"), path("b.nc")}));
+    QString moved, error;
+    EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
+    EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
+    EXPECT_EQ(outbox.Queue(later).first(), path("a.nc")) << "a failed file stays first";
+    EXPECT_TRUE(outbox.MarkFailed(path("a.nc"), &moved));
+    EXPECT_TRUE(moved.startsWith(path("failed/")) && moved.endsWith("-a.nc"))
+        << moved.toStdString();
+    const QString sent = outbox.MarkSent(path("b.nc"), &error);
+    EXPECT_TRUE(sent.startsWith(path("sent/")) && sent.endsWith("-b.nc")) << sent.toStdString();
+    EXPECT_EQ(faults::Read(sent), "x");
+    // A taken name is passed over, never replaced.
+    faults::Write(path("c.nc"), "c");
+    faults::Write(path("d.nc"), "d");
+    EXPECT_EQ(MoveToFreeName(path("c.nc"), path("sent"), "O1.nc", &error), path("sent/O1.nc"));
+    EXPECT_EQ(MoveToFreeName(path("d.nc"), path("sent"), "O1.nc", &error), path("sent/O1001.nc"));
+    EXPECT_EQ(faults::Read(path("sent/O1.nc")), "c");
+    EXPECT_EQ(outbox.Queue(later), QStringList());
 }
 
 TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
