@@ -79,6 +79,10 @@ struct Service
         if (::testing::Test::HasFailure()) {
             process.Collect();
             std::cerr << "service log:\n" << process.err.toStdString();
+            for (const auto& [name, machine] : machines) // what each line did
+                std::cerr << name.toStdString() << ": garbled to the machine "
+                          << machine.modem->BytesGarbled(VirtualNullModem::AToB) << ", to us "
+                          << machine.modem->BytesGarbled(VirtualNullModem::BToA) << "\n";
         }
     }
 
@@ -92,7 +96,7 @@ struct Service
         machine.Plug();
         QDir().mkpath(Path(name + "/in"));
         QDir().mkpath(Path(name + "/out"));
-        QString text = QStringLiteral("[%1]\nPort=%2 ; the machine\nMode=%3\nBaud=38400\n")
+        QString text = QStringLiteral("[%1]\nPort=%2 ; the machine\nMode=%3\nBaud=9600\n")
                            .arg(name, machine.link, mode);
         if (mode != "send")
             text += QStringLiteral("Inbox=%1/in\n").arg(name);
@@ -215,6 +219,11 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     EXPECT_EQ(outbox.Queue(later), QStringList());
 }
 
+// While many lines run at once every transfer stays at 9600 baud: on a
+// loaded two-core machine a starved null-modem thread may put a speed
+// change inside a byte's wire time and garble it, which the single-line
+// tests at each speed already cover. The lines that come back alone switch
+// to 38400.
 TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
 {
     Service s;
@@ -250,7 +259,7 @@ TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
         for (int i = 0; i < files.size(); ++i)
             faults::Write(s.Path(QStringLiteral("%1-p%2.nc").arg(name).arg(i)), files[i]);
         s.machines[name].Run(
-            {"send", "--baud", "38400", s.Path(name + "-p0.nc"), s.Path(name + "-p1.nc")});
+            {"send", "--baud", "9600", s.Path(name + "-p0.nc"), s.Path(name + "-p1.nc")});
     }
     for (const QString name : {"S1", "S2"})
         s.machines[name].Run({"receive", s.Path(name + "/got"), "--count", "2"});
