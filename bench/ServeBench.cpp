@@ -155,8 +155,8 @@ ServeBenchResult RunServeBench(const QString& dir, int lines, int baud, int file
         double helpers = 0.0;
         for (const auto& process : modems)
             helpers += CpuSeconds(process->processId());
-        std::fprintf(stderr, "  %d lines: service %.2f s CPU, null-modems %.2f s CPU in all\n", lines,
-                     cpu, helpers);
+        std::fprintf(stderr, "  %d lines: service %.2f s CPU, null-modems %.2f s CPU in all\n",
+                     lines, cpu, helpers);
 
         // "M3: received PATH (N bytes in S s)", one per line.
         service->waitForReadyRead(100);
@@ -187,7 +187,10 @@ ServeBenchResult RunServeBench(const QString& dir, int lines, int baud, int file
         }
         result.cpuPerLineHour = lineSeconds > 0 ? cpu / (lineSeconds / 3600.0) : 0.0;
         if (result.whole < lines)
-            result.failure = QStringLiteral("%1 of %2 files whole").arg(result.whole).arg(lines);
+            result.failure = QStringLiteral("%1 of %2 files whole, %3 transfers failed")
+                                 .arg(result.whole)
+                                 .arg(lines)
+                                 .arg(log.count(QStringLiteral(": receive failed")));
     }
     End(*service);
     for (auto& process : controllers)
