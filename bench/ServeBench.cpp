@@ -186,6 +186,11 @@ ServeBenchResult RunServeBench(const QString& dir, int lines, int baud, int file
                 ++result.whole;
         }
         result.cpuPerLineHour = lineSeconds > 0 ? cpu / (lineSeconds / 3600.0) : 0.0;
+        for (const QString& event : log.split(u'\n')) {
+            if (event.contains(QStringLiteral("failed")) ||
+                event.contains(QStringLiteral("unusable")))
+                std::fprintf(stderr, "    %s\n", qPrintable(event));
+        }
         if (result.whole < lines)
             result.failure = QStringLiteral("%1 of %2 files whole, %3 transfers failed")
                                  .arg(result.whole)
