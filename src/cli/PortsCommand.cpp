@@ -4,18 +4,43 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "serial/PortList.h"
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QStandardPaths>
 
 namespace tapeway {
+
+namespace {
+
+// The dialog's settings file (the dialog is "tapeway", this program "tapeway-cli").
+QString DialogSettingsPath()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("tapeway/RS232.ini"));
+}
+
+} // namespace
 
 int PortsCommand::Run(const QStringList& args)
 {
     CommandLine line(QStringLiteral("ports"),
                      QStringLiteral("Lists the serial ports as the dialog's port box does: in "
                                     "ascending port-number order, COM1 to COM4 when none is "
-                                    "found."));
+                                    "found; then the network port the dialog remembers "
+                                    "(rfc2217://..., tcp://...)."));
     if (const auto status = line.ParseOptionsOnly(args))
         return *status;
-    for (const QString& entry : FillPortList(DiscoverPorts(), QString()).entries)
+    QStringList entries = FillPortList(DiscoverPorts(), QString()).entries;
+    const QString settingsPath = DialogSettingsPath();
+    if (!settingsPath.isEmpty()) {
+        const QString remembered =
+            SettingsStore(settingsPath)
+                .ReadSettingString(QStringLiteral("COM"), QStringLiteral("value"));
+        if (IsNetworkPortName(remembered) && !entries.contains(remembered))
+            entries.append(remembered);
+    }
+    for (const QString& entry : entries)
         Console::Out(entry);
     return kExitDone;
 }

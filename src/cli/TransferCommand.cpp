@@ -25,7 +25,9 @@ int TransferCommand::Run(const QStringList& args)
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Serial port: a device path such as /dev/ttyUSB0, "
-                                                 "a name such as ttyS0, or COM1..COM4."),
+                                                 "a name such as ttyS0, COM1..COM4, or a port on a "
+                                                 "device server: rfc2217://HOST:PORT, or "
+                                                 "tcp://HOST:PORT?baud=N for a fixed speed."),
                                   QStringLiteral("PORT"));
     const QCommandLineOption baud(QStringLiteral("baud"),
                                   QStringLiteral("Speed of the data phase: 9600 (default), 19200 "
@@ -107,6 +109,11 @@ int TransferCommand::Run(const QStringList& args)
     host.Configure(options);
     host.SetSession(&session);
     QObject::connect(&serial, &SerialPort::OnComm, &session, &TransferSession::OnComm);
+    // Why the line broke (a device server out of reach, say), after the outcome.
+    QObject::connect(&serial, &SerialPort::LineBroken, &serial, [&](const QString& reason) {
+        progress.End();
+        progress.Note(QStringLiteral("%1: %2").arg(options.link.portName, reason));
+    });
     SignalNotifier interrupts;
     QObject::connect(&interrupts, &SignalNotifier::Interrupted, &host, &CliHost::Interrupt);
     QObject::connect(&host, &CliHost::Finished, qApp,

@@ -89,6 +89,10 @@ constexpr Entry kTable[] = {
     {175, "失败"},
     {176, "Default"},
     {177, "默认"},
+    // A network port whose speed is fixed by the device server (tcp://).
+    {200, "控制器约定的速度与该网络端口的固定速度（端口名中的 baud）不同，已拒绝接收！"},
+    {201, "The controller announced a speed other than this network port's fixed speed "
+          "(the baud in the port name): transfer refused!"},
 };
 
 const QHash<int, QString>& Table()

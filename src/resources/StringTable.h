@@ -7,7 +7,7 @@ namespace tapeway {
 // The user-interface language: 0 Chinese, 1 English. Every start is in Chinese.
 enum UiLanguage : int { kChinese = 0, kEnglish = 1 };
 
-// The program's string table (ids 101 to 177). A missing id gives an empty text.
+// The program's string table (ids 101 to 177, and from 200 on). A missing id gives an empty text.
 QString LoadString(int id);
 
 // Chooses one text of a pair: the Chinese id for language 0, the English id

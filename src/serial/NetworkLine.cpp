@@ -85,9 +85,16 @@ bool NetworkLine::ParseName(const QString& name, Address* address, QString* erro
 }
 
 NetworkLine::NetworkLine(const Address& address, QObject* parent)
-    : LineTransport(parent), m_address(address), m_connectTimer(new QTimer(this))
+    : LineTransport(parent), m_address(address), m_connectTimer(new QTimer(this)),
+      m_purgeTimer(new QTimer(this))
 {
     m_clock.start();
+    m_purgeTimer->setSingleShot(true);
+    connect(m_purgeTimer, &QTimer::timeout, this, [this] {
+        if (m_purgeAcks == PurgeAcks::Unknown)
+            m_purgeAcks = PurgeAcks::NotGiven;
+        m_purgesUnacknowledged = 0;
+    });
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         if (m_state == State::Connecting)
@@ -125,6 +132,10 @@ bool NetworkLine::Open(QString* error)
     m_unwritten.clear();
     m_baudRequests.clear();
     m_suspended = false;
+    m_purgeInputDue = false;
+    m_purgeOutputDue = false;
+    m_purgeAcks = PurgeAcks::Unknown;
+    m_purgesUnacknowledged = 0;
     m_formatSent = false;
     m_roundTripUs = 0;
 
@@ -153,6 +164,7 @@ void NetworkLine::Close()
 {
     m_state = State::Closed;
     m_connectTimer->stop();
+    m_purgeTimer->stop();
     if (m_socket) {
         QTcpSocket* socket = m_socket;
         m_socket = nullptr;
@@ -188,26 +200,40 @@ QByteArray NetworkLine::Absorb()
         return {};
     const QByteArray bytes = m_socket->readAll();
     if (m_address.kind == Kind::RawTcp)
-        return bytes;
+        return m_state == State::Ready ? bytes : QByteArray();
     const Rfc2217Codec::Decoded decoded = m_codec.Feed(bytes);
     if (!decoded.answer.isEmpty())
         SendCommand(decoded.answer);
-    for (const Rfc2217Codec::Reply& reply : decoded.replies)
-        OnReply(reply);
+
+    // Line data counts from the moment the line is agreed, and not between a
+    // receive purge and its acknowledgement; both may fall inside the piece.
+    qsizetype keepFrom = m_state == State::Ready && m_purgesUnacknowledged == 0 ? 0 : -1;
+    qsizetype agreedAt = 0;
     if (m_state == State::Negotiating) {
-        if (m_codec.ComPort() == Rfc2217Codec::ComPortState::Agreed) {
-            BecomeReady();
-        } else if (m_codec.ComPort() == Rfc2217Codec::ComPortState::Refused) {
+        const qsizetype said =
+            decoded.comPortSettledAt >= 0 ? decoded.comPortSettledAt : decoded.data.size();
+        m_preamble += decoded.data.left(std::min(said, kMaxPreamble - m_preamble.size()));
+        if (m_codec.ComPort() == Rfc2217Codec::ComPortState::Refused) {
             Break(tr("%1 refuses the Com Port Control Option (RFC 2217); a server with a fixed "
                      "speed is reached as tcp://")
                       .arg(Where()));
-        } else {
-            // Not line data yet: what the server says before the line is agreed.
-            m_preamble += decoded.data.left(kMaxPreamble - m_preamble.size());
             return {};
         }
+        if (m_codec.ComPort() != Rfc2217Codec::ComPortState::Agreed)
+            return {};
+        agreedAt = decoded.comPortSettledAt;
+        BecomeReady(); // may purge: what follows then waits for the acknowledgement
+        keepFrom = m_purgesUnacknowledged == 0 ? agreedAt : -1;
     }
-    return m_state == State::Ready ? decoded.data : QByteArray();
+    for (const Rfc2217Codec::Reply& reply : decoded.replies) {
+        const bool waiting = m_purgesUnacknowledged > 0;
+        OnReply(reply);
+        if (waiting && m_purgesUnacknowledged == 0 && reply.dataOffset >= agreedAt)
+            keepFrom = reply.dataOffset;
+    }
+    if (m_state != State::Ready || keepFrom < 0)
+        return {};
+    return decoded.data.mid(keepFrom);
 }
 
 void NetworkLine::OnSocketReadyRead()
@@ -240,6 +266,15 @@ void NetworkLine::OnReply(const Rfc2217Codec::Reply& reply)
             Break(tr("%1 runs the line at %2 baud, not at %3").arg(Where()).arg(set).arg(asked));
         return;
     }
+    case Rfc2217Codec::kPurgeData: {
+        const quint8 which = reply.value.isEmpty() ? 0 : quint8(reply.value[0]);
+        if (which != Rfc2217Codec::kPurgeReceive && which != Rfc2217Codec::kPurgeBoth)
+            return;
+        m_purgeAcks = PurgeAcks::Given;
+        if (m_purgesUnacknowledged > 0 && --m_purgesUnacknowledged == 0)
+            m_purgeTimer->stop();
+        return;
+    }
     case Rfc2217Codec::kFlowControlSuspend:
         m_suspended = true;
         return;
@@ -265,7 +300,12 @@ void NetworkLine::BecomeReady()
         SendCommand(Rfc2217Codec::SetControl(Rfc2217Codec::kNoFlowControl) +
                     Rfc2217Codec::SetControl(Rfc2217Codec::kDtrOff) +
                     Rfc2217Codec::SetControl(Rfc2217Codec::kRtsOff));
+        // Bytes the server's port holds from before the connection go too,
+        // when the opener asked for clean buffers.
+        SendPurge(m_purgeInputDue, m_purgeOutputDue);
     }
+    m_purgeInputDue = false;
+    m_purgeOutputDue = false;
     Flush();
 }
 
@@ -372,15 +412,33 @@ void NetworkLine::PurgeInput()
     // line drops its driver's buffer.
     Absorb();
     m_received.clear();
-    if (m_state == State::Ready && m_address.kind == Kind::Rfc2217)
-        SendCommand(Rfc2217Codec::PurgeData(Rfc2217Codec::kPurgeReceive));
+    if (m_state == State::Ready)
+        SendPurge(true, false);
+    else
+        m_purgeInputDue = true;
 }
 
 void NetworkLine::PurgeOutput()
 {
     m_held.clear();
-    if (m_state == State::Ready && m_address.kind == Kind::Rfc2217)
-        SendCommand(Rfc2217Codec::PurgeData(Rfc2217Codec::kPurgeTransmit));
+    if (m_state == State::Ready)
+        SendPurge(false, true);
+    else
+        m_purgeOutputDue = true;
+}
+
+void NetworkLine::SendPurge(bool input, bool output)
+{
+    if (m_address.kind != Kind::Rfc2217 || (!input && !output))
+        return;
+    const quint8 which = input && output ? Rfc2217Codec::kPurgeBoth
+                         : input         ? Rfc2217Codec::kPurgeReceive
+                                         : Rfc2217Codec::kPurgeTransmit;
+    SendCommand(Rfc2217Codec::PurgeData(which));
+    if (input && m_purgeAcks != PurgeAcks::NotGiven) {
+        ++m_purgesUnacknowledged;
+        m_purgeTimer->start(kPurgeAckMs);
+    }
 }
 
 qint64 NetworkLine::BytesQueued() const

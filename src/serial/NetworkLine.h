@@ -34,6 +34,7 @@ class NetworkLine : public LineTransport
     Q_OBJECT
 public:
     static constexpr int kConnectTimeoutMs = 5000;
+    static constexpr int kPurgeAckMs = 1000;
 
     enum class Kind
     {
@@ -88,6 +89,7 @@ private:
     void OnBytesWritten(qint64 bytes);
     void OnReply(const Rfc2217Codec::Reply& reply);
     void BecomeReady();
+    void SendPurge(bool input, bool output);
     void SendFormat(bool whole);
     void SendCommand(const QByteArray& command);
     void SendData(const QByteArray& data);
@@ -107,6 +109,23 @@ private:
     QByteArray m_received;    // line data not yet read
     QByteArray m_preamble;    // what the server said before the line was agreed
     bool m_suspended = false; // the server asked to stop sending (FLOWCONTROL-SUSPEND)
+
+    // Discards asked for before the line was agreed, done once it is.
+    bool m_purgeInputDue = false;
+    bool m_purgeOutputDue = false;
+    // Between a receive purge and the server's acknowledgement, what arrives
+    // was read by the server before the purge: it is dropped. A server that
+    // does not acknowledge the first purge within kPurgeAckMs is taken never
+    // to acknowledge one, and nothing is dropped on its line.
+    enum class PurgeAcks
+    {
+        Unknown,
+        Given,
+        NotGiven
+    };
+    PurgeAcks m_purgeAcks = PurgeAcks::Unknown;
+    int m_purgesUnacknowledged = 0;
+    QTimer* m_purgeTimer;
     // Socket bytes handed to Qt not yet written to the system, each chunk
     // with the number of line bytes in it.
     std::deque<std::pair<qint64, qint64>> m_unwritten;

@@ -178,8 +178,10 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
             return;
         }
         side.enabled = true;
-        if (option == kOptionComPort)
+        if (option == kOptionComPort) {
             m_comPort = ComPortState::Agreed;
+            out.comPortSettledAt = out.data.size();
+        }
         if (side.pending)
             side.pending = false;
         else
@@ -194,8 +196,10 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
             side.enabled = false;
             Put(out.answer, {kIAC, kWONT, option});
         }
-        if (option == kOptionComPort && wasAsked)
+        if (option == kOptionComPort && wasAsked) {
             m_comPort = ComPortState::Refused;
+            out.comPortSettledAt = out.data.size();
+        }
         return;
     }
     default:
@@ -214,7 +218,7 @@ void Rfc2217Codec::EndSub(Decoded& out)
     const auto code = quint8(sub[1]);
     if (code < kServerOffset)
         return; // the client's numbering: not the server's to send
-    Reply reply{quint8(code - kServerOffset), sub.mid(2)};
+    Reply reply{quint8(code - kServerOffset), sub.mid(2), out.data.size()};
     if (reply.command == kSignature && reply.value.isEmpty())
         out.answer += Request(kSignature, m_signature); // the server asks who we are
     out.replies.append(reply);

@@ -54,6 +54,7 @@ public:
     // PURGE-DATA values.
     static constexpr quint8 kPurgeReceive = 1;
     static constexpr quint8 kPurgeTransmit = 2;
+    static constexpr quint8 kPurgeBoth = 3;
 
     enum class ComPortState
     {
@@ -64,11 +65,13 @@ public:
     };
 
     // A com port command of the server: an answer to a request, or a
-    // notification. command is in the client's numbering.
+    // notification. command is in the client's numbering; dataOffset is the
+    // number of line bytes of the same piece that came before it.
     struct Reply
     {
         quint8 command = 0;
         QByteArray value;
+        qsizetype dataOffset = 0;
         bool operator==(const Reply&) const = default;
     };
 
@@ -77,6 +80,9 @@ public:
         QByteArray data;      // the line's bytes, escapes and commands removed
         QByteArray answer;    // to send to the server at once
         QList<Reply> replies; // in the order they came
+        // Where in data the server agreed to (or refused) the com port
+        // option, when it did in this piece; -1 otherwise.
+        qsizetype comPortSettledAt = -1;
     };
 
     // The text sent when the server asks for this side's signature.

@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 #include <cmath>
 
 namespace tapeway {
@@ -30,14 +29,9 @@ constexpr int kCannotSaveZh = 165, kCannotSaveEn = 164;
 constexpr int kRowStartZh = 122, kRowStartEn = 123;
 constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
 constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
+constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
 
 constexpr int kStagingAttempts = 100;
-
-// Speeds a header may switch the line to: the standard rates of the port layer.
-bool IsAcceptableBaud(int baud)
-{
-    return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
-}
 
 } // namespace
 
@@ -209,8 +203,13 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
 void TransferSession::AcceptHeader()
 {
     const int baud = m_receive->Baud();
-    if (!IsAcceptableBaud(baud)) {
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+    if (!m_port.CanSetBaud(baud)) {
+        // Refused before DC4; a line whose speed is fixed says why.
+        const bool fixed = m_port.FixedBaud() > 0;
+        if (fixed)
+            m_host.ShowAnnouncedBaud(baud);
+        EndTransfer(fixed ? kFixedSpeedZh : kReceiveErrorZh,
+                    fixed ? kFixedSpeedEn : kReceiveErrorEn, true);
         return;
     }
     SendByte(kDC4);
@@ -341,6 +340,8 @@ void TransferSession::StartNextSend()
             EnableControls(true);
             return;
         }
+        if (m_port.FixedBaud() > 0)
+            m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_send.emplace(std::move(data), m_baud);
         m_active = true;
         return;
