@@ -19,7 +19,7 @@ fuzz_build=${TAPEWAY_FUZZ_BUILD_DIR:-$here/build-fuzz}
 mode=${1:-run}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6svg6 libgl-dev
-          libgtest-dev fonts-wqy-microhei)
+          libgtest-dev fonts-wqy-microhei ser2net)
 
 install_missing() {
     local missing=()
