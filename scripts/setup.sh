@@ -2,7 +2,9 @@
 # Sets TAPEWAY up on a Debian machine and builds it.
 #   scripts/setup.sh run    install what is missing, build, start the program
 #                           (the dialog; without a display tapeway-cli demo)
-#   scripts/setup.sh test   install what is missing, build, run every test
+#   scripts/setup.sh test   install what is missing, build, run every test (those
+#                           labelled postgresql inside pg_virtualenv, against a
+#                           throw-away PostgreSQL server)
 #   scripts/setup.sh sanitize
 #                           the core and its tests built with AddressSanitizer and
 #                           UndefinedBehaviorSanitizer in a second build directory,
@@ -19,7 +21,8 @@ fuzz_build=${TAPEWAY_FUZZ_BUILD_DIR:-$here/build-fuzz}
 mode=${1:-run}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6svg6 libgl-dev
-          libgtest-dev fonts-wqy-microhei ser2net)
+          libgtest-dev fonts-wqy-microhei qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-psql
+          postgresql postgresql-common ser2net)
 
 install_missing() {
     local missing=()
@@ -36,6 +39,17 @@ install_missing() {
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# Every test; those labelled postgresql get a throw-away server from
+# pg_virtualenv (-t: its cluster in a temporary directory, also as root).
+run_tests() {
+    ctest --output-on-failure -j"$(nproc)" -LE postgresql
+    if command -v pg_virtualenv >/dev/null; then
+        pg_virtualenv -t ctest --output-on-failure -L postgresql
+    else
+        ctest --output-on-failure -L postgresql # reported as skipped
+    fi
 }
 
 build() {
@@ -59,7 +73,7 @@ test)
     install_missing
     build
     cd "$build"
-    ctest --output-on-failure -j"$(nproc)"
+    run_tests
     ;;
 sanitize)
     install_missing
@@ -68,9 +82,9 @@ sanitize)
         -DTAPEWAY_BUILD_GUI=OFF -DTAPEWAY_SANITIZE=ON
     cmake --build "$sanitize_build" -j"$(nproc)"
     cd "$sanitize_build"
-    ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
-    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        ctest --output-on-failure -j"$(nproc)"
+    export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1
+    export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+    run_tests
     ;;
 fuzz)
     install_missing

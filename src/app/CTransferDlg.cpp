@@ -1,5 +1,6 @@
 #include "app/CTransferDlg.h"
 
+#include "app/DialogJournal.h"
 #include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/PortList.h"
@@ -11,6 +12,7 @@
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
 #include "ui/FileListView.h"
+#include "ui/LibraryTranslations.h"
 #include "ui/PromptSeam.h"
 #include "ui/ResourcePaths.h"
 #include "ui/UiResources.h"
@@ -19,12 +21,10 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGroupBox>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSerialPortInfo>
 
@@ -32,59 +32,15 @@ using namespace tapeway;
 
 namespace {
 
-constexpr int kDialogWidthDu = 308;
-constexpr int kDialogHeightDu = 246;
 constexpr int kPathCaretLimit = 52;
-
-struct Caption
-{
-    int id;
-    const char* chinese;
-    const char* english;
-};
-
-// The fixed captions of the window, in the order they are written.
-constexpr Caption kCaptions[] = {
-    {CTransferDlg::kBaudLabel, "波特率", "Baud rate"},
-    {CTransferDlg::kLinkGroup, "通信设置", "Set communication"},
-    {CTransferDlg::kDataBitsLabel, "数据位", "Data Bit"},
-    {CTransferDlg::kParityLabel, "校  验", "Check"},
-    {CTransferDlg::kPortLabel, "端口号", "Port number"},
-    {CTransferDlg::kStopBitsLabel, "停止位", "Stop bit"},
-    {CTransferDlg::kTypeGroup, "通信类型", "Type"},
-    {CTransferDlg::kSendRadio, "发   送", "Send"},
-    {CTransferDlg::kReceiveRadio, "接   收", "Receive"},
-    {CTransferDlg::kStart, "开始", "Start"},
-    {CTransferDlg::kExit, "退出", "Exit"},
-    {CTransferDlg::kCancel, "取消", "Cancel"},
-};
-
-constexpr const char* kColumnTitles[2][3] = {{"选择", "状态", "文件路径"},
-                                             {"Selecting", "State", "Path"}};
-
-void SetControlText(QWidget* widget, const QString& text)
-{
-    if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        button->setText(text);
-    else if (auto* label = qobject_cast<QLabel*>(widget))
-        label->setText(text);
-    else if (auto* group = qobject_cast<QGroupBox*>(widget))
-        group->setTitle(text);
-}
-
-QComboBox* NewCombo(QWidget* parent)
-{
-    auto* combo = new QComboBox(parent);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    return combo;
-}
 
 } // namespace
 
 CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
 {
     m_icon = ProgramIcon();
+    m_qtTexts = std::make_unique<LibraryTranslations>();
+    m_qtTexts->SetLanguage(m_language);
     InstallSerialControl();
     m_dialogFont = DialogFont({QStringLiteral("宋体")}, 11);
     setFont(m_dialogFont);
@@ -95,120 +51,25 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
                    Qt::WindowCloseButtonHint);
     m_port = new SerialPort(this);
     m_session = std::make_unique<TransferSession>(*m_port, *this);
+    m_journal = new DialogJournal(m_settings, this);
     CreateMenus();
     CreateControls();
     BindMessages();
     OnInitDialog();
 }
 
-CTransferDlg::~CTransferDlg() = default;
+CTransferDlg::~CTransferDlg()
+{
+    // The window hides after this body, and the port box may lose the focus
+    // then, when there is no dialog left to store its text.
+    Item<QComboBox>(kPortBox)->lineEdit()->disconnect(this);
+}
 
 bool CTransferDlg::InstallSerialControl()
 {
     // No control to install here: the serial line is Qt's own. It is there
     // when the port layer knows its speeds.
     return !QSerialPortInfo::standardBaudRates().isEmpty();
-}
-
-void CTransferDlg::Place(QWidget* widget, int id, int x, int y, int w, int h)
-{
-    const int top = m_menus[0] ? m_menus[0]->sizeHint().height() : 0;
-    QRect r = DialogUnitsToPixels(QRect(x, y, w, h), m_dialogFont);
-    if (qobject_cast<QComboBox*>(widget)) // the height given includes the drop-down
-        r.setHeight(widget->sizeHint().height());
-    r.translate(0, top);
-    widget->setGeometry(r);
-    if (id != -1) {
-        widget->setObjectName(QString::number(id));
-        m_controls.insert(id, widget);
-    }
-}
-
-void CTransferDlg::CreateMenus()
-{
-    struct Item
-    {
-        int id;
-        const char* text[2];
-    };
-    const Item popupItems[] = {{kCmdChinese, {"中文(Chinese)", "Chinese(中文)"}},
-                               {kCmdEnglish, {"英文(English)", "English(英文)"}}};
-    const char* popupTitle[2] = {"语言(language)", "Language(语言)"};
-    const char* aboutTitle[2] = {"关于", "Information"};
-    for (int language = 0; language < 2; ++language) {
-        auto* bar = new QMenuBar(this);
-        QMenu* popup = bar->addMenu(QString::fromUtf8(popupTitle[language]));
-        for (const Item& item : popupItems) {
-            QAction* action = popup->addAction(QString::fromUtf8(item.text[language]));
-            m_commands[language].insert(item.id, action);
-        }
-        m_commands[language].insert(kCmdAbout,
-                                    bar->addAction(QString::fromUtf8(aboutTitle[language])));
-        bar->setVisible(language == 0);
-        m_menus[language] = bar;
-    }
-}
-
-void CTransferDlg::CreateControls()
-{
-    const QSize client =
-        DialogUnitsToPixels(QRect(0, 0, kDialogWidthDu, kDialogHeightDu), m_dialogFont).size();
-    const int menuHeight = m_menus[0]->sizeHint().height();
-    setFixedSize(client.width(), client.height() + menuHeight);
-    for (QMenuBar* bar : m_menus)
-        bar->setGeometry(0, 0, client.width(), menuHeight);
-
-    // Group frames first, so that they lie under the controls they frame.
-    Place(new QGroupBox(QStringLiteral("通信设置"), this), kLinkGroup, 30, 105, 132, 91);
-    Place(new QGroupBox(QStringLiteral("通信类型"), this), kTypeGroup, 221, 105, 56, 91);
-
-    auto* separator = new QFrame(this);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    Place(separator, -1, 0, 0, 308, 1);
-
-    Place(NewCombo(this), kPathBox, 30, 13, 220, 115);
-    Place(new CHoverButton(this), kBrowse, 253, 10, 24, 18);
-    Place(new FileListView(this), kFileList, 30, 31, 247, 67);
-
-    const int labelIds[] = {kPortLabel, kBaudLabel, kDataBitsLabel, kParityLabel, kStopBitsLabel};
-    const char* labelTexts[] = {"端口号", "波特率", "数据位", "校  验", "停止位"};
-    const int comboIds[] = {kPortBox, kBaudBox, kDataBitsBox, kParityBox, kStopBitsBox};
-    const int comboHeights[] = {69, 92, 70, 77, 80};
-    for (int i = 0; i < 5; ++i) {
-        auto* label = new QLabel(QString::fromUtf8(labelTexts[i]), this);
-        label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-        Place(label, labelIds[i], 34, 121 + 14 * i, 46, 8);
-        Place(NewCombo(this), comboIds[i], 84, 119 + 14 * i, 71, comboHeights[i]);
-    }
-    for (int id : {kDataBitsBox, kParityBox, kStopBitsBox})
-        GetDlgItem(id)->setEnabled(false);
-
-    auto* announced = new QLabel(this);
-    announced->setFrameStyle(QFrame::Box | QFrame::Plain);
-    announced->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Place(announced, kAnnouncedBaud, 84, 133, 71, 13);
-
-    Place(new QCheckBox(QStringLiteral("连续接收"), this), kContinuous, 171, 127, 43, 10);
-    Place(new QLabel(this), kSpareLabel, 178, 180, 48, 8);
-
-    auto* send = new QRadioButton(QStringLiteral("发   送"), this);
-    auto* receive = new QRadioButton(QStringLiteral("接   收"), this);
-    Place(send, kSendRadio, 228, 128, 45, 10);
-    Place(receive, kReceiveRadio, 228, 171, 45, 10);
-
-    Place(new CPercentBar(this), kProgress, 31, 201, 246, 14);
-
-    auto* start = new QPushButton(QStringLiteral("开始"), this);
-    start->setDefault(true);
-    Place(start, kStart, 51, 226, 50, 14);
-    Place(new QPushButton(QStringLiteral("取消"), this), kCancel, 130, 226, 50, 14);
-    Place(new QPushButton(QStringLiteral("关闭"), this), kExit, 209, 226, 50, 14);
-    for (int id : {kCancel, kExit, kBrowse})
-        Item<QPushButton>(id)->setAutoDefault(false);
-
-    // Tab order follows the window's order of controls.
-    setTabOrder(GetDlgItem(kPathBox), GetDlgItem(kBrowse));
 }
 
 void CTransferDlg::BindMessages()
@@ -219,20 +80,34 @@ void CTransferDlg::BindMessages()
     connect(Item<QAbstractButton>(kExit), &QAbstractButton::clicked, this, &CTransferDlg::OnExit);
     connect(Item<QAbstractButton>(kCancel), &QAbstractButton::clicked, this,
             &CTransferDlg::CancelTransfer);
-    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::clicked, this,
-            &CTransferDlg::OnReceiveMode);
-    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::clicked, this,
-            &CTransferDlg::OnSendMode);
+    // The mode follows the radio buttons' state however it changed: a click,
+    // the keyboard, an accessibility action or the program itself.
+    connect(Item<QAbstractButton>(kReceiveRadio), &QAbstractButton::toggled, this,
+            [this](bool checked) {
+                if (checked)
+                    OnReceiveMode();
+            });
+    connect(Item<QAbstractButton>(kSendRadio), &QAbstractButton::toggled, this,
+            [this](bool checked) {
+                if (checked)
+                    OnSendMode();
+            });
     connect(Item<QAbstractButton>(kStart), &QAbstractButton::clicked, this,
             &CTransferDlg::StartTransfer);
     connect(Item<QComboBox>(kBaudBox), &QComboBox::activated, this, &CTransferDlg::OnBaudChanged);
     connect(Item<QComboBox>(kPortBox), &QComboBox::activated, this, &CTransferDlg::OnPortChanged);
+    // A typed port name counts once it is confirmed: Enter or leaving the box
+    // (and Start).
+    connect(Item<QComboBox>(kPortBox)->lineEdit(), &QLineEdit::editingFinished, this,
+            &CTransferDlg::OnPortChanged);
     for (int language = 0; language < 2; ++language) {
         connect(m_commands[language][kCmdChinese], &QAction::triggered, this,
                 &CTransferDlg::OnLanguageChinese);
         connect(m_commands[language][kCmdEnglish], &QAction::triggered, this,
                 &CTransferDlg::OnLanguageEnglish);
         connect(m_commands[language][kCmdAbout], &QAction::triggered, this, &CTransferDlg::OnAbout);
+        connect(m_commands[language][kCmdHistory], &QAction::triggered, m_journal,
+                &DialogJournal::ShowHistory);
     }
     // The serial line's one event.
     connect(m_port, &SerialPort::OnComm, this, &CTransferDlg::OnComm);
@@ -250,11 +125,7 @@ void CTransferDlg::OnInitDialog()
 
     const int savedBaud = ReadSettingValue(QStringLiteral("BAUD"), 0);
 
-    auto* list = FileList();
-    QStringList titles;
-    for (const char* title : kColumnTitles[0])
-        titles << QString::fromUtf8(title);
-    list->SetColumnTitles(titles);
+    ApplyColumnTitles(0);
 
     m_session->SetRowCursor(0);
     path->hide();
@@ -386,8 +257,11 @@ void CTransferDlg::FillPortList()
 
 void CTransferDlg::OnPortChanged()
 {
-    const QString text = Item<QComboBox>(kPortBox)->currentText();
-    if (!text.isEmpty())
+    // Stored as the transfer uses it: any text, a device path or a network
+    // address as much as a listed name.
+    const QString text = Item<QComboBox>(kPortBox)->currentText().trimmed();
+    if (!text.isEmpty() &&
+        text != ReadSettingString(QStringLiteral("COM"), QStringLiteral("value"), {}))
         WriteSettingValue(QStringLiteral("COM"), text);
 }
 
@@ -411,54 +285,16 @@ QString CTransferDlg::LocalText(int chineseId, int englishId) const
 
 void CTransferDlg::ShowMessage(int chineseId, int englishId, const QString& detail)
 {
-    Q_UNUSED(detail);
-    PromptSeam::ShowMessage(this, LocalText(chineseId, englishId));
+    // The fixed text first; the reason (and a hint) on the lines below.
+    QString text = LocalText(chineseId, englishId);
+    if (!detail.isEmpty())
+        text += u'\n' + detail;
+    PromptSeam::ShowMessage(this, text);
 }
 
 bool CTransferDlg::AskOverwrite(const QString& path)
 {
-    Q_UNUSED(path);
-    return PromptSeam::AskYesNo(this, LocalText(138, 139));
-}
-
-void CTransferDlg::ApplyCaptions(int language)
-{
-    const int lang = language == 0 ? 0 : 1;
-    if (auto* bar = ProgressBar()) {
-        bar->SetLanguage(lang);
-        bar->repaint();
-    }
-    if (IsReceiveMode())
-        Item<QComboBox>(kBaudBox)->setEditText(LocalText(177, 176));
-    for (const Caption& caption : kCaptions)
-        SetControlText(GetDlgItem(caption.id),
-                       QString::fromUtf8(lang == 0 ? caption.chinese : caption.english));
-    QStringList titles;
-    for (const char* title : kColumnTitles[lang])
-        titles << QString::fromUtf8(title);
-    FileList()->SetColumnTitles(titles);
-    Item<QCheckBox>(kContinuous)
-        ->setText(lang == 0 ? QStringLiteral("继续接收") : QStringLiteral("Continue"));
-}
-
-void CTransferDlg::OnLanguageChinese()
-{
-    if (m_language == 0)
-        return;
-    m_language = 0;
-    m_menus[1]->hide();
-    m_menus[0]->show();
-    ApplyCaptions(m_language);
-}
-
-void CTransferDlg::OnLanguageEnglish()
-{
-    if (m_language == 1)
-        return;
-    m_language = 1;
-    m_menus[0]->hide();
-    m_menus[1]->show();
-    ApplyCaptions(m_language);
+    return PromptSeam::AskYesNo(this, LocalText(138, 139) + u'\n' + QDir::toNativeSeparators(path));
 }
 
 void CTransferDlg::OnAbout()
@@ -466,44 +302,6 @@ void CTransferDlg::OnAbout()
     CAboutBox about(this);
     about.SetLanguage(m_language);
     about.exec();
-}
-
-// ----------------------------------------------------------------- layouts
-
-void CTransferDlg::ApplyLayout()
-{
-    const bool send = Item<QRadioButton>(kSendRadio)->isChecked();
-    auto* list = FileList();
-    auto* path = Item<QComboBox>(kPathBox);
-    list->setVisible(send);
-    list->setEnabled(send);
-    path->setVisible(!send);
-    path->setEnabled(!send);
-    Item<QWidget>(kContinuous)->setVisible(!send);
-}
-
-void CTransferDlg::OnReceiveMode()
-{
-    if (auto* bar = ProgressBar()) {
-        bar->SetMode(1);
-        bar->repaint();
-    }
-    auto* baud = Item<QComboBox>(kBaudBox);
-    baud->setEnabled(false);
-    baud->setEditText(LocalText(177, 176));
-    ApplyLayout();
-}
-
-void CTransferDlg::OnSendMode()
-{
-    if (auto* bar = ProgressBar()) {
-        bar->SetMode(0);
-        bar->repaint();
-    }
-    auto* baud = Item<QComboBox>(kBaudBox);
-    baud->setEnabled(true);
-    baud->setEditText(baud->itemText(baud->currentIndex()));
-    ApplyLayout();
 }
 
 void CTransferDlg::ShowPathEnd()
@@ -544,12 +342,14 @@ void CTransferDlg::OnBrowse()
     list->RemoveAllRows();
     for (int i = 0; i < chosen.size(); ++i)
         list->AppendRow(i, chosen[i]);
+    m_session->SetRowCursor(0); // new files are a new batch
 }
 
 // --------------------------------------------------------------- transfers
 
 void CTransferDlg::StartTransfer()
 {
+    OnPortChanged(); // Start confirms a typed port name
     m_session->StartTransfer();
 }
 
@@ -662,6 +462,11 @@ void CTransferDlg::RepaintList()
     FileList()->viewport()->update();
 }
 
+void CTransferDlg::FileFinished(const FileReport& report)
+{
+    m_journal->Record(report, Link().portName);
+}
+
 // ------------------------------------------------------------------ closing
 
 void CTransferDlg::OnExit()
@@ -680,7 +485,9 @@ void CTransferDlg::closeEvent(QCloseEvent* event)
 void CTransferDlg::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        // Esc ends the dialog at once, without the clean-up of Exit.
+        // Esc ends the dialog like Exit: what a running transfer created
+        // goes, then the window closes.
+        m_session->CloseDownTransfer();
         m_escaping = true;
         reject();
         return;

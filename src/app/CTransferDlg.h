@@ -18,7 +18,9 @@ class QPushButton;
 class QRadioButton;
 class QAbstractButton;
 class CPercentBar;
+class DialogJournal;
 class FileListView;
+class LibraryTranslations;
 
 namespace tapeway {
 class SerialPort;
@@ -65,6 +67,7 @@ public:
     {
         kCmdChinese = 32776,
         kCmdEnglish = 32777,
+        kCmdHistory = 32778,
         kCmdAbout = 65535
     };
 
@@ -130,6 +133,8 @@ public:
     void SetRowState(int row, const QString& text) override;
     void EnsureRowVisible(int row) override;
     void RepaintList() override;
+    void FileFinished(const tapeway::FileReport& report) override;
+    DialogJournal& Journal() { return *m_journal; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -142,6 +147,8 @@ private:
     void OnInitDialog();
     void CreateMenus();
     void ApplyLayout();
+    void ApplyColumnTitles(int language);
+    void ApplyAccessibleTexts(int language);
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);
@@ -157,4 +164,6 @@ private:
     tapeway::SettingsStore m_settings;
     tapeway::SerialPort* m_port = nullptr;
     std::unique_ptr<tapeway::TransferSession> m_session;
+    DialogJournal* m_journal = nullptr;
+    std::unique_ptr<LibraryTranslations> m_qtTexts;
 };

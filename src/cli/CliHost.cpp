@@ -4,10 +4,12 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
+#include "journal/JournalThread.h"
 #include "resources/StringTable.h"
 #include "transfer/TransferSession.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace tapeway {
 
@@ -23,12 +25,6 @@ constexpr int kCannotSaveEn = 164;
 constexpr int kRowStartZh = 122, kRowStartEn = 123;
 constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
 constexpr int kDefaultZh = 177, kDefaultEn = 176;
-
-bool LooksLikePermissionProblem(const QString& detail)
-{
-    return detail.contains(QStringLiteral("ermission"), Qt::CaseInsensitive) ||
-           detail.contains(QStringLiteral("access"), Qt::CaseInsensitive);
-}
 
 } // namespace
 
@@ -111,25 +107,27 @@ QString CliHost::LocalText(int chineseId, int englishId) const
 
 void CliHost::ShowMessage(int chineseId, int englishId, const QString& detail)
 {
-    if (englishId == m_lastOutcomeId)
-        return; // the result line said it already
+    // The first line of a detail is the system's reason, further lines a
+    // hint or where data was kept: each on a line of its own.
+    QStringList lines = detail.split(u'\n', Qt::SkipEmptyParts);
+    const QString reason = lines.isEmpty() ? QString() : lines.takeFirst();
     m_progress.End();
-    QString text = LocalText(chineseId, englishId);
-    if (chineseId == kPortErrorZh) {
-        m_portFailed = true;
-        text = QStringLiteral("%1 %2").arg(m_options.link.portName, text);
-        if (!detail.isEmpty())
-            text += QStringLiteral(" (%1)").arg(detail);
+    if (englishId == m_lastOutcomeId) {
+        // The result line said it already; the reasons still matter.
+        if (!reason.isEmpty())
+            m_progress.Note(reason);
+    } else {
+        QString text = LocalText(chineseId, englishId);
+        if (chineseId == kPortErrorZh) {
+            m_portFailed = true;
+            text = QStringLiteral("%1 %2").arg(m_options.link.portName, text);
+        }
+        if (!reason.isEmpty())
+            text += QStringLiteral(" (%1)").arg(reason);
         m_progress.Note(text);
-#ifdef Q_OS_LINUX
-        if (LooksLikePermissionProblem(detail))
-            m_progress.Note(CliText(m_options.language, CliMessage::PortHint));
-#endif
-        return;
     }
-    if (!detail.isEmpty())
-        text += QStringLiteral(" (%1)").arg(detail);
-    m_progress.Note(text);
+    for (const QString& line : lines)
+        m_progress.Note(line);
 }
 
 bool CliHost::AskOverwrite(const QString& path)
@@ -234,6 +232,22 @@ void CliHost::BatchEnded()
     ScheduleCheck();
 }
 
+void CliHost::FileFinished(const FileReport& report)
+{
+    if (m_journal)
+        m_journal->Record(TransferRecord::FromReport(report, m_options.link.portName));
+    if (report.outcome == QLatin1String(FileReport::kCancelled)) {
+        if (m_timedOut)
+            return; // no file came: the timeout said so
+        m_progress.End();
+        Record(report.receive ? m_target : m_options.files.value(m_currentRow),
+               CliText(m_options.language, CliMessage::CancelledFile), false);
+    } else if (!report.receive && !report.detail.isEmpty() &&
+               report.outcome != QLatin1String(FileReport::kPortError)) {
+        m_progress.Note(report.detail); // why a row was skipped
+    }
+}
+
 void CliHost::Record(const QString& path, const QString& outcome, bool ok)
 {
     if (!ok)
@@ -268,6 +282,15 @@ void CliHost::CheckFinished()
     m_finished = true;
     m_headerTimeout.stop();
     m_progress.End();
+    // Every file of the command line has its result line.
+    if (!m_options.receive) {
+        for (const QString& file : m_options.files) {
+            const bool reported = std::any_of(m_results.cbegin(), m_results.cend(),
+                                              [&](const Result& r) { return r.path == file; });
+            if (!reported)
+                Record(file, CliText(m_options.language, CliMessage::NotSent), false);
+        }
+    }
     emit Finished(ExitStatus());
 }
 

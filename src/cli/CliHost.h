@@ -9,6 +9,7 @@
 
 namespace tapeway {
 
+class JournalThread;
 class ProgressReporter;
 class TransferSession;
 
@@ -17,7 +18,7 @@ class TransferSession;
 // progress goes to a ProgressReporter, messages to stderr and one result line
 // per file to stdout ("<outcome>\t<path>", the outcome in the words the
 // dialog shows). When the session has nothing more to do, Finished carries
-// the exit status.
+// the exit status. With a journal, every file's record goes to it.
 class CliHost : public QObject, public SessionHost
 {
     Q_OBJECT
@@ -49,6 +50,7 @@ public:
     // Takes the options for the next run and forgets the score of the last.
     void Configure(const Options& options);
     void SetSession(TransferSession* session) { m_session = session; }
+    void SetJournal(JournalThread* journal) { m_journal = journal; }
 
     // Ctrl-C: the session is cancelled like with the Cancel button.
     void Interrupt();
@@ -79,6 +81,7 @@ public:
     void RepaintList() override {}
     void ReceiveEnded(const QString& target, int chineseId, int englishId) override;
     void BatchEnded() override;
+    void FileFinished(const FileReport& report) override;
 
 signals:
     // A file's transfer begins (send: its row starts; receive: the session
@@ -98,6 +101,7 @@ private:
 
     ProgressReporter& m_progress;
     TransferSession* m_session = nullptr;
+    JournalThread* m_journal = nullptr;
     Options m_options;
     QString m_target;
     QTimer m_headerTimeout;

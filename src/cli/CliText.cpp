@@ -11,11 +11,6 @@ QString CliText(int language, CliMessage message)
     case CliMessage::UseOverwrite:
         return zh ? QStringLiteral("目标文件已存在；要覆盖请加 --overwrite。")
                   : QStringLiteral("The target exists; give --overwrite to replace it.");
-    case CliMessage::PortHint:
-        return zh ? QStringLiteral("提示：Linux 上使用串口须属于 dialout 组："
-                                   "sudo usermod -aG dialout $USER，然后重新登录。")
-                  : QStringLiteral("Hint: on Linux, serial ports need membership of the dialout "
-                                   "group: sudo usermod -aG dialout $USER, then log in again.");
     case CliMessage::WaitingForHeader:
         return zh ? QStringLiteral("在 %2 上等待控制器发送 %1 …")
                   : QStringLiteral("Waiting on %2 for the controller to send %1 ...");
@@ -30,6 +25,10 @@ QString CliText(int language, CliMessage message)
                   : QStringLiteral("No header arrived within %1 s.");
     case CliMessage::Cancelled:
         return zh ? QStringLiteral("已取消。") : QStringLiteral("Cancelled.");
+    case CliMessage::CancelledFile:
+        return zh ? QStringLiteral("已取消") : QStringLiteral("Cancelled");
+    case CliMessage::NotSent:
+        return zh ? QStringLiteral("未发送") : QStringLiteral("Not sent");
     case CliMessage::SeriesEnded:
         return zh ? QStringLiteral("没有更多文件，连续接收结束。")
                   : QStringLiteral("No further file came; the series ends.");

@@ -9,13 +9,14 @@ namespace tapeway {
 enum class CliMessage
 {
     UseOverwrite,     // the target exists and --overwrite was not given
-    PortHint,         // how to get access to serial ports on Linux
     WaitingForHeader, // %1 target, %2 port
     Sending,          // %1 file, %2 byte count, %3 port
     AnnouncedSpeed,   // %1 baud
     HeaderTimeout,    // %1 seconds
     Cancelled,
-    SeriesEnded, // continuous receive ended by the header timeout
+    SeriesEnded,   // continuous receive ended by the header timeout
+    CancelledFile, // result line of a file whose transfer was cancelled
+    NotSent,       // result line of a file the batch never reached
 };
 
 QString CliText(int language, CliMessage message);

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "journal/JournalLocation.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 #include <optional>
 
 namespace tapeway {
 
-// What every command of tapeway-cli shares: --help, --lang en|zh, and the
-// way a wrong command line is reported (the reason and the usage on stderr,
-// exit status 2).
+// What every command of tapeway-cli shares: --help, --lang en|zh,
+// --journal URL, and the way a wrong command line is reported (the reason and
+// the usage on stderr, exit status 2).
 class CommandLine
 {
 public:
@@ -27,6 +29,11 @@ public:
 
     // 0 Chinese, 1 English; valid after Parse.
     int Language() const { return m_language; }
+    // The journal chosen by --journal, TAPEWAY_JOURNAL, [JOURNAL] Location
+    // in the dialog's RS232.ini or the default; valid after Parse. nullopt
+    // when a text from the environment or the settings is wrong (a wrong
+    // --journal is a usage error); error says which and why.
+    std::optional<JournalLocation> Journal(QString* error) const;
 
     // Reports a usage error and gives the exit status for it.
     int UsageError(const QString& reason) const;
@@ -42,6 +49,7 @@ private:
     QCommandLineParser m_parser;
     QCommandLineOption m_help;
     QCommandLineOption m_lang;
+    QCommandLineOption m_journal;
     int m_language = 1;
 };
 

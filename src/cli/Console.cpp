@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +25,11 @@ void Console::Out(const QString& line)
     Write(stdout, line + u'\n');
 }
 
+void Console::OutRaw(const QString& text)
+{
+    Write(stdout, text);
+}
+
 void Console::Err(const QString& line)
 {
     Write(stderr, line + u'\n');
@@ -40,6 +46,20 @@ bool Console::ErrIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 #else
     return false;
+#endif
+}
+
+int Console::OutWidth()
+{
+#ifdef Q_OS_UNIX
+    if (isatty(STDOUT_FILENO) != 1)
+        return 0;
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+#else
+    return 0;
 #endif
 }
 

@@ -11,10 +11,14 @@ class Console
 {
 public:
     static void Out(const QString& line);
+    // Writes text to stdout as it is (no newline added).
+    static void OutRaw(const QString& text);
     static void Err(const QString& line);
     // Writes text to stderr as it is (no newline added), for a live bar.
     static void ErrRaw(const QString& text);
     static bool ErrIsTerminal();
+    // The width of the terminal stdout goes to; 0 when it goes elsewhere.
+    static int OutWidth();
 };
 
 } // namespace tapeway

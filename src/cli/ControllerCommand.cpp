@@ -46,8 +46,12 @@ int ControllerCommand::Run(const QStringList& args)
                                                         "check."));
     const QCommandLineOption ignoreDC4(
         QStringLiteral("ignore-dc4"), QStringLiteral("Fault (send): stay at 9600 baud after DC4."));
-    for (const QCommandLineOption* option :
-         {&port, &baud, &count, &dropByte, &flipByte, &silentAfter, &wrongHeader, &ignoreDC4})
+    const QCommandLineOption finalDelay(
+        QStringLiteral("final-dc2-delay"),
+        QStringLiteral("receive: send the DC2 after the last packet MS milliseconds late."),
+        QStringLiteral("MS"));
+    for (const QCommandLineOption* option : {&port, &baud, &count, &dropByte, &flipByte,
+                                             &silentAfter, &wrongHeader, &ignoreDC4, &finalDelay})
         parser.addOption(*option);
     parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("send or receive."));
     parser.addPositionalArgument(QStringLiteral("ARGS"), QStringLiteral("FILE... or DIR."),
@@ -73,6 +77,12 @@ int ControllerCommand::Run(const QStringList& args)
         if (parser.isSet(*option) && !CommandLine::ToInt(parser.value(*option), 0, target))
             return line.UsageError(
                 QStringLiteral("--%1 takes a byte offset from 0").arg(option->names().first()));
+    }
+    if (parser.isSet(finalDelay)) {
+        qint64 delay = 0;
+        if (!CommandLine::ToInt(parser.value(finalDelay), 0, &delay) || delay > 600000)
+            return line.UsageError(QStringLiteral("--final-dc2-delay takes milliseconds"));
+        faults.finalDC2DelayMs = int(delay);
     }
     faults.wrongHeaderCheck = parser.isSet(wrongHeader);
     faults.ignoreDC4 = parser.isSet(ignoreDC4);

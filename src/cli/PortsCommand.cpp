@@ -3,24 +3,11 @@
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
+#include "journal/JournalLocation.h"
 #include "serial/PortList.h"
 #include "settings/SettingsStore.h"
 
-#include <QDir>
-#include <QStandardPaths>
-
 namespace tapeway {
-
-namespace {
-
-// The dialog's settings file (the dialog is "tapeway", this program "tapeway-cli").
-QString DialogSettingsPath()
-{
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("tapeway/RS232.ini"));
-}
-
-} // namespace
 
 int PortsCommand::Run(const QStringList& args)
 {
@@ -32,7 +19,8 @@ int PortsCommand::Run(const QStringList& args)
     if (const auto status = line.ParseOptionsOnly(args))
         return *status;
     QStringList entries = FillPortList(DiscoverPorts(), QString()).entries;
-    const QString settingsPath = DialogSettingsPath();
+    // The dialog's settings file, where it remembers a typed port name.
+    const QString settingsPath = JournalLocation::ProgramSettingsPath();
     if (!settingsPath.isEmpty()) {
         const QString remembered =
             SettingsStore(settingsPath)

@@ -18,6 +18,7 @@ namespace {
 int g_pipe[2] = {-1, -1};
 struct sigaction g_oldInt;
 struct sigaction g_oldTerm;
+struct sigaction g_oldHup;
 
 extern "C" void OnSignal(int signalNumber)
 {
@@ -46,6 +47,7 @@ SignalNotifier::SignalNotifier(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &g_oldInt);
     ::sigaction(SIGTERM, &action, &g_oldTerm);
+    ::sigaction(SIGHUP, &action, &g_oldHup);
 }
 
 SignalNotifier::~SignalNotifier()
@@ -54,6 +56,7 @@ SignalNotifier::~SignalNotifier()
         return;
     ::sigaction(SIGINT, &g_oldInt, nullptr);
     ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+    ::sigaction(SIGHUP, &g_oldHup, nullptr);
     delete m_notifier;
     m_notifier = nullptr;
     ::close(g_pipe[0]);

@@ -5,6 +5,8 @@
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
 #include "cli/SignalNotifier.h"
+#include "journal/JournalThread.h"
+#include "resources/StringTable.h"
 #include "serial/SerialPort.h"
 #include "transfer/TransferSession.h"
 
@@ -103,11 +105,25 @@ int TransferCommand::Run(const QStringList& args)
     }
 
     ProgressReporter progress;
+    QString journalError;
+    const std::optional<JournalLocation> journalLocation = line.Journal(&journalError);
+    JournalThread journal(journalLocation, journalError);
+    // A journal that fails changes nothing of the transfer: one line says so.
+    QObject::connect(&journal, &JournalThread::JournalFailed, &journal,
+                     [&](bool keptLocally, const QString& reason) {
+                         const int language = line.Language();
+                         QString text = keptLocally
+                                            ? LocalText(language, 212, 213)
+                                                  .arg(reason, JournalLocation::DefaultSqlitePath())
+                                            : LocalText(language, 214, 215).arg(reason);
+                         progress.Note(text.replace(u'\n', u' '));
+                     });
     SerialPort serial;
     CliHost host(progress);
     TransferSession session(serial, host);
     host.Configure(options);
     host.SetSession(&session);
+    host.SetJournal(&journal);
     QObject::connect(&serial, &SerialPort::OnComm, &session, &TransferSession::OnComm);
     // Why the line broke (a device server out of reach, say), after the outcome.
     QObject::connect(&serial, &SerialPort::LineBroken, &serial, [&](const QString& reason) {
@@ -119,7 +135,12 @@ int TransferCommand::Run(const QStringList& args)
     QObject::connect(&host, &CliHost::Finished, qApp,
                      [](int status) { QCoreApplication::exit(status); });
     QTimer::singleShot(0, &session, &TransferSession::StartTransfer);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The last records are written before the program ends; what the
+    // journal has to say is said.
+    journal.Finish();
+    QCoreApplication::sendPostedEvents();
+    return status;
 }
 
 } // namespace tapeway

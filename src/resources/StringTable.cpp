@@ -89,10 +89,50 @@ constexpr Entry kTable[] = {
     {175, "失败"},
     {176, "Default"},
     {177, "默认"},
+    // Reasons and hints shown on a message's second line.
+    {180, "波特率必须是正整数。"},
+    {181, "The baud rate must be a positive whole number."},
+    {182, "端口无法设置为此波特率。"},
+    {183, "The port cannot be set to this baud rate."},
+    {184,
+     "提示：Linux 上使用串口须属于 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。"},
+    {185, "Hint: on Linux, serial ports need membership of the dialout group: "
+          "sudo usermod -aG dialout $USER, then log in again."},
+    {186, "端口正被其他程序使用：请关闭该程序后再试。"},
+    {187, "The port is in use by another program: close that program and try again."},
+    {188, "数据已保存在：%1"},
+    {189, "The data was kept in: %1"},
+    {190, "数据也无法保存：%1"},
+    {191, "The data could not be kept either: %1"},
+    {192, "控制器约定的速度：%1 波特"},
+    {193, "The controller announced %1 baud."},
+    {194, "不是普通文件：%1"},
+    {195, "Not a regular file: %1"},
+    {196, "磁盘空间不足：需要 %1 字节，只有 %2 字节可用（%3）。"},
+    {197, "Not enough room: %1 bytes needed, %2 available (%3)."},
+    {198, "文件夹无法写入：%1"},
+    {199, "The folder cannot be written: %1"},
     // A network port whose speed is fixed by the device server (tcp://).
     {200, "控制器约定的速度与该网络端口的固定速度（端口名中的 baud）不同，已拒绝接收！"},
     {201, "The controller announced a speed other than this network port's fixed speed "
           "(the baud in the port name): transfer refused!"},
+    // The transfer journal and its History window.
+    {210, "历史记录"},
+    {211, "History"},
+    {212, "传输记录无法写入：%1。\n本条记录已暂存在本机的 %2，之后可用 tapeway-cli journal --sync "
+          "补写。"},
+    {213, "The transfer journal could not be written: %1.\nThe record is kept in the local "
+          "journal %2; 'tapeway-cli journal --sync' copies it later."},
+    {214, "传输记录无法写入，本条记录未能保存：%1"},
+    {215, "The transfer journal could not be written and the record was not kept: %1"},
+    {216, "正在读取传输记录…"},
+    {217, "Reading the journal..."},
+    {218, "无法读取传输记录：%1"},
+    {219, "The journal cannot be read: %1"},
+    {220, "无法写入 %1：%2"},
+    {221, "Cannot write %1: %2"},
+    {222, "共 %1 条记录，显示 %2 条"},
+    {223, "%1 records, %2 shown"},
 };
 
 const QHash<int, QString>& Table()

@@ -2,7 +2,14 @@
 
 #include "serial/SerialPort.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
 
 namespace tapeway {
 
@@ -85,6 +92,32 @@ bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error)
 bool ApplyBaudRate(SerialPort& port, int baud, const LinkSettings& link)
 {
     return port.SetSettings(SettingsText(baud, link));
+}
+
+PortOpenFailure DiagnoseOpenFailure(const QString& portName)
+{
+#ifdef Q_OS_UNIX
+    if (portName.isEmpty() || portName.contains(QStringLiteral("://")))
+        return PortOpenFailure::Other;
+    QString device = portName;
+    static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,3})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch com = comName.match(portName);
+    if (com.hasMatch())
+        device = QStringLiteral("/dev/ttyS%1").arg(com.captured(1).toInt() - 1);
+    else if (!device.contains(u'/'))
+        device = QStringLiteral("/dev/") + device;
+    const QByteArray path = QFile::encodeName(device);
+    if (::access(path.constData(), F_OK) != 0)
+        return PortOpenFailure::Other;
+    if (::access(path.constData(), R_OK | W_OK) != 0)
+        return errno == EACCES || errno == EPERM ? PortOpenFailure::NoPermission
+                                                 : PortOpenFailure::Other;
+    return PortOpenFailure::InUse;
+#else
+    Q_UNUSED(portName);
+    return PortOpenFailure::Other;
+#endif
 }
 
 void SendControlByte(SerialPort& port, char byte)

@@ -40,6 +40,18 @@ bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error = nullp
 // Rewrites the line settings with the given baud and the chosen frame format.
 bool ApplyBaudRate(SerialPort& port, int baud, const LinkSettings& link);
 
+// Why a port could not be opened, as far as the file system tells: the user
+// may not use the device, or the device is there and usable but held by
+// another program (its lock, or an exclusive open). Other for everything
+// else, a network port among them.
+enum class PortOpenFailure
+{
+    Other,
+    NoPermission,
+    InUse,
+};
+PortOpenFailure DiagnoseOpenFailure(const QString& portName);
+
 // Sends one protocol byte.
 void SendControlByte(SerialPort& port, char byte);
 

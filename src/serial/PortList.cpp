@@ -27,20 +27,29 @@ PortList FillPortList(const QStringList& discovered, const QString& savedName)
             InsertPortSorted(ports.entries, name);
     }
 
+    // The fixed list matches the saved name exactly, a discovered port
+    // regardless of letter case.
+    Qt::CaseSensitivity match = Qt::CaseInsensitive;
     if (ports.entries.isEmpty()) {
-        for (int number = 1; number <= 4; ++number) {
-            const QString name = QStringLiteral("COM%1").arg(number);
-            ports.entries.append(name);
-            if (!savedName.isEmpty() && name == savedName)
-                ports.selected = number - 1;
-        }
+        for (int number = 1; number <= 4; ++number)
+            ports.entries.append(QStringLiteral("COM%1").arg(number));
+        match = Qt::CaseSensitive;
+    }
+    if (savedName.isEmpty())
         return ports;
-    }
 
+    int found = -1;
     for (qsizetype i = 0; i < ports.entries.size(); ++i) {
-        if (!savedName.isEmpty() && ports.entries[i].compare(savedName, Qt::CaseInsensitive) == 0)
-            ports.selected = int(i);
+        if (ports.entries[i].compare(savedName, match) == 0)
+            found = int(i);
     }
+    if (found < 0) {
+        // A name the operator typed (a device path, an adapter that is not
+        // plugged in yet, a network port) is offered as it was saved.
+        ports.entries.append(savedName);
+        found = int(ports.entries.size() - 1);
+    }
+    ports.selected = found;
     return ports;
 }
 

@@ -22,7 +22,9 @@ void InsertPortSorted(QStringList& list, const QString& name);
 // ascending port-number order; when there are none, COM1 to COM4 are listed.
 // The saved name selects a discovered port regardless of letter case (the
 // last such entry when several match) but a port of the COM1 to COM4 list
-// only when it matches exactly. Otherwise the first entry is selected.
+// only when it matches exactly. A saved name that matches no entry (one the
+// operator typed) is added at the end, exactly as saved, and selected.
+// Without a saved name the first entry is selected.
 PortList FillPortList(const QStringList& discovered, const QString& savedName);
 
 // Whether a port name means a port on a network device server

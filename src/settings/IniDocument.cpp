@@ -17,6 +17,24 @@ QString Decode(QByteArrayView bytes)
     return decoder.decode(bytes);
 }
 
+// A line that is not UTF-8 was written in the Chinese Windows code page: its
+// text as UTF-8, or nothing when it is not GB18030 either (then its bytes
+// are kept as they are).
+std::optional<QByteArray> FromWindowsCodePage(const QByteArray& text)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString probe = utf8.decode(text); // decode() decodes only when taken as text
+    if (!utf8.hasError())
+        return std::nullopt;
+    QStringDecoder gb18030("GB18030", QStringDecoder::Flag::Stateless);
+    if (!gb18030.isValid())
+        return std::nullopt;
+    const QString decoded = gb18030.decode(text);
+    if (gb18030.hasError())
+        return std::nullopt;
+    return decoded.toUtf8();
+}
+
 // The name of the section a line opens, or nothing when it opens none.
 std::optional<QString> SectionName(const QByteArray& line)
 {
@@ -85,6 +103,10 @@ IniDocument IniDocument::FromBytes(const QByteArray& data)
     for (QByteArray& line : document.m_lines) {
         if (line.endsWith('\r'))
             line.chop(1);
+        // Line by line: the original program wrote the code page, this one
+        // may have added UTF-8 lines since.
+        if (const std::optional<QByteArray> converted = FromWindowsCodePage(line))
+            line = *converted;
     }
     return document;
 }

@@ -13,9 +13,12 @@ namespace tapeway {
 // values is ignored; a value enclosed in a pair of matching quotes comes back
 // without them. Lines starting with ';' are comments.
 //
-// The document keeps the file's lines as bytes, so a change rewrites only the
-// line it touches and bytes that are not UTF-8 survive untouched elsewhere.
-// A leading UTF-8 byte-order mark and CRLF line ends are kept as found.
+// Text is UTF-8. A line that is not (the original Windows program wrote the
+// Chinese Windows code page) is read as GB18030 and goes out as UTF-8.
+// Otherwise the document keeps the file's lines as bytes, so a change
+// rewrites only the line it touches and bytes that are neither UTF-8 nor
+// GB18030 survive untouched elsewhere. A leading UTF-8 byte-order mark and
+// CRLF line ends are kept as found.
 class IniDocument
 {
 public:

@@ -12,6 +12,13 @@ const QString kSection = QStringLiteral("PATH");
 const QString kIndexKey = QStringLiteral("index");
 constexpr int kSlotCount = 10;
 
+// Paths are compared as the file system compares names.
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
 QString SlotKey(int slot)
 {
     return QString::number(slot);
@@ -61,7 +68,7 @@ bool RememberPath(SettingsStore& store, const QString& path, int comboCount)
     int found = -1;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const QString stored = store.ReadSettingString(kSection, SlotKey(slot));
-        if (!stored.isEmpty() && stored.compare(path, Qt::CaseInsensitive) == 0)
+        if (!stored.isEmpty() && stored.compare(path, kPathCase) == 0)
             found = slot;
     }
     if (found >= 0) {

@@ -22,7 +22,8 @@ struct PathHistory
 PathHistory LoadPathHistory(const SettingsStore& store);
 
 // Records that a receive into path starts. A path already in the history
-// (letter case ignored) only becomes the one used last. A new path goes into
+// (compared as the file system compares names: letter case counts, except on
+// Windows) only becomes the one used last. A new path goes into
 // the slot after the newest one (slot 0 when the combo box, comboCount
 // entries, is still empty) and becomes the newest and the one used last.
 // Returns true when the path was new, i.e. when the caller appends it to

@@ -26,6 +26,7 @@ public:
     Step Feed(QByteArrayView chunk);
 
     int Baud() const { return m_baud; }
+    const QByteArray& File() const { return m_file; }
     qint64 TotalLength() const { return m_file.size(); }
     qint64 DataOffset() const { return m_dataOffset; }
     int PacketCounter() const { return m_packetCounter; }

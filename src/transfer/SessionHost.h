@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/LinkSettings.h"
+#include "transfer/FileReport.h"
 
 #include <QString>
 
@@ -59,6 +60,9 @@ public:
     }
     // A send batch found no further ticked row.
     virtual void BatchEnded() {}
+    // A file ended (complete, failed or cancelled): once per file, after the
+    // line has been served, so a host may keep it without delaying a byte.
+    virtual void FileFinished(const FileReport& report) { Q_UNUSED(report); }
 };
 
 } // namespace tapeway

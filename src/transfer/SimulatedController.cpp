@@ -293,9 +293,11 @@ void SimulatedController::HandleReceiveInput(const QByteArray& chunk)
         });
         return;
     }
+    const bool lateAcknowledge = step.finished && m_faults.finalDC2DelayMs > 0;
     if (step.packetDone) {
         m_port.SetInBufferCount(0);
-        Transmit(QByteArray(1, kDC2));
+        if (!lateAcknowledge)
+            Transmit(QByteArray(1, kDC2));
     }
     if (!step.finished)
         return;
@@ -312,14 +314,26 @@ void SimulatedController::HandleReceiveInput(const QByteArray& chunk)
     if (m_session != session)
         return;
     m_busy = true;
-    AfterDrain([this] {
-        m_busy = false;
-        ApplyBaudRate(m_port, kStartBaud, m_link);
-        m_port.SetInBufferCount(0);
-        if (m_fileIndex >= m_count)
-            Finish();
-        else
-            StartReceivingFile();
+    const auto next = [this] {
+        AfterDrain([this] {
+            m_busy = false;
+            ApplyBaudRate(m_port, kStartBaud, m_link);
+            m_port.SetInBufferCount(0);
+            if (m_fileIndex >= m_count)
+                Finish();
+            else
+                StartReceivingFile();
+        });
+    };
+    if (!lateAcknowledge) {
+        next();
+        return;
+    }
+    QTimer::singleShot(m_faults.finalDC2DelayMs, this, [this, session, next] {
+        if (m_session != session)
+            return;
+        Transmit(QByteArray(1, kDC2));
+        next();
     });
 }
 

@@ -26,6 +26,8 @@ struct ControllerFaults
     qint64 silentAfter = -1;       // nothing is sent from this offset on
     bool wrongHeaderCheck = false; // every header it sends has 1 added to byte 16
     bool ignoreDC4 = false;        // as sender: stays at 9600 baud after DC4
+    int finalDC2DelayMs = 0;       // as receiver: the DC2 after the last packet comes this
+                                   // late (a controller storing the program)
 };
 
 // Plays a CNC controller on a serial port, for tests and for trying the

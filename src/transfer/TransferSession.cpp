@@ -3,10 +3,14 @@
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
 #include "transfer/FileNaming.h"
+#include "transfer/ReceiveFiles.h"
 #include "transfer/SessionHost.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
 #include <cmath>
 
 namespace tapeway {
@@ -29,9 +33,30 @@ constexpr int kCannotSaveZh = 165, kCannotSaveEn = 164;
 constexpr int kRowStartZh = 122, kRowStartEn = 123;
 constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
 constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
+constexpr int kBaudNotNumberZh = 180, kBaudNotNumberEn = 181;
+constexpr int kBaudNotSettableZh = 182, kBaudNotSettableEn = 183;
+constexpr int kPermissionHintZh = 184, kPermissionHintEn = 185;
+constexpr int kInUseHintZh = 186, kInUseHintEn = 187;
+constexpr int kKeptInZh = 188, kKeptInEn = 189;
+constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
+constexpr int kAnnouncedZh = 192, kAnnouncedEn = 193;
+constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
+constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
 constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
 
+// How long a sender waits for the receiver's DC2 after the last packet, on
+// top of that packet's wire time.
+constexpr int kAcknowledgeGraceMs = 2000;
+// A full data packet on the wire: DC1, a block and the checksum.
+constexpr int kFullPacketBytes = 1 + kBlockSize + kChecksumSize;
+
 constexpr int kStagingAttempts = 100;
+
+// Speeds the baud box may hold: the standard rates of the port layer.
+bool IsAcceptableBaud(int baud)
+{
+    return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
+}
 
 } // namespace
 
@@ -51,6 +76,12 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, &TransferSession::BreakLink);
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
+    m_acknowledgeTimer.setSingleShot(true);
+    connect(&m_acknowledgeTimer, &QTimer::timeout, this, [this] {
+        // No acknowledgement came: the last packet has long left the line.
+        if (m_active && m_awaitingAcknowledge)
+            CompleteSend();
+    });
     connect(&m_port, &SerialPort::LineBroken, this, [this] {
         if (m_active)
             BreakLink();
@@ -70,18 +101,57 @@ void TransferSession::StopTimers()
     m_readyTimer.stop();
     m_watchdog.stop();
     m_repaintTimer.stop();
+    m_acknowledgeTimer.stop();
+}
+
+int TransferSession::WatchdogMs() const
+{
+    // A slow line may need longer than the silence limit for one packet.
+    return m_timings.watchdogMs +
+           2 * int(SerialPort::WireTimeMs(kFullPacketBytes, m_port.CurrentBaud()));
+}
+
+QString TransferSession::PortProblem(const QString& reason) const
+{
+    switch (DiagnoseOpenFailure(m_host.Link().portName)) {
+    case PortOpenFailure::NoPermission:
+        return reason + u'\n' + m_host.LocalText(kPermissionHintZh, kPermissionHintEn);
+    case PortOpenFailure::InUse:
+        return reason + u'\n' + m_host.LocalText(kInUseHintZh, kInUseHintEn);
+    case PortOpenFailure::Other:
+        break;
+    }
+    return reason;
+}
+
+bool TransferSession::CheckBaudText()
+{
+    // A speed typed into the box is refused before the line is touched.
+    const QString text = m_host.BaudText().trimmed();
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch() || text.toInt() <= 0) {
+        m_host.ShowMessage(kBaudNotNumberZh, kBaudNotNumberEn, text);
+        return false;
+    }
+    if (!IsAcceptableBaud(text.toInt())) {
+        m_host.ShowMessage(kBaudNotSettableZh, kBaudNotSettableEn, text);
+        return false;
+    }
+    return true;
 }
 
 void TransferSession::StartTransfer()
 {
     ++m_generation;
     m_createdNew = false;
-    m_baud = LeadingInt(m_host.BaudText());
     m_receive.reset();
     m_send.reset();
     m_switchingSpeed = false;
-    m_finishingSend = false;
+    m_awaitingAcknowledge = false;
     m_receiving = m_host.IsReceiveMode();
+    if (!m_receiving && !CheckBaudText())
+        return;
+    m_baud = LeadingInt(m_host.BaudText());
     if (m_receiving)
         StartReceive();
     else
@@ -92,6 +162,9 @@ void TransferSession::StartTransfer()
 
 void TransferSession::StartReceive()
 {
+    // A name the operator edited starts a new series.
+    if (m_continuousCounter > 0 && m_host.ReceiveTargetText().trimmed() != m_targetName)
+        m_continuousCounter = 0;
     QString name;
     if (m_continuousCounter > 0) {
         name = ContinuousName(m_continuousBase, m_continuousCounter);
@@ -101,6 +174,8 @@ void TransferSession::StartReceive()
         m_continuousBase = name;
     }
     m_targetName = name;
+    m_fileStarted = QDateTime::currentDateTimeUtc();
+    m_dataBaud = 0;
     if (name.isEmpty()) {
         // A series whose next name cannot be formed starts again from the typed name.
         m_continuousCounter = 0;
@@ -111,39 +186,59 @@ void TransferSession::StartReceive()
     m_host.RememberPath(name);
     CloseFile(false);
 
-    const bool exists = QFileInfo::exists(name);
-    if (exists && !m_host.AskOverwrite(name))
+    // What can be known before any data arrives is checked now, not after
+    // the whole transfer.
+    QString reason;
+    if (!CheckReceiveTarget(name, &reason)) {
+        RefuseReceive(kCannotOpenZh, kCannotOpenEn, reason);
         return;
+    }
+    const bool exists = QFileInfo::exists(name);
+    if (exists && !m_host.AskOverwrite(QFileInfo(name).absoluteFilePath())) {
+        m_continuousCounter = 0;
+        return;
+    }
     auto file = std::make_unique<QFile>();
     if (exists) {
-        // The existing file stays as it is until the new data has arrived whole.
-        if (!CreateStagingFile(name, *file)) {
-            m_host.ShowMessage(kCannotOpenZh, kCannotOpenEn);
-            m_host.ReceiveEnded(name, kCannotOpenZh, kCannotOpenEn);
-            return;
+        // The existing file stays as it is until the new data has arrived
+        // whole. The staging file only marks the receive in the temporary
+        // folder; the data waits in memory, so a folder that refuses it
+        // blocks nothing.
+        if (CreateStagingFile(name, *file)) {
+            m_stagingName = file->fileName();
+            m_file = std::move(file);
         }
-        m_stagingName = file->fileName();
     } else {
         file->setFileName(name);
         if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            m_host.ShowMessage(kCannotOpenZh, kCannotOpenEn);
-            m_host.ReceiveEnded(name, kCannotOpenZh, kCannotOpenEn);
+            RefuseReceive(
+                kCannotOpenZh, kCannotOpenEn,
+                QStringLiteral("%1: %2").arg(QFileInfo(name).absolutePath(), file->errorString()));
             return;
         }
         m_createdNew = true;
+        m_file = std::move(file);
     }
-    m_file = std::move(file);
 
     m_active = true;
     EnableControls(false);
-    QString reason;
     if (!OpenPort(m_port, m_host.Link(), &reason)) {
-        m_host.ShowMessage(kPortErrorZh, kPortErrorEn, reason);
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        const QString detail = PortProblem(reason);
+        ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
+        m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
+        EndTransfer(nullptr, kReceiveErrorZh, kReceiveErrorEn, true);
         return;
     }
     m_receive.emplace();
     m_headerTimer.start(m_timings.headerRequestMs);
+}
+
+void TransferSession::RefuseReceive(int chineseId, int englishId, const QString& detail)
+{
+    m_continuousCounter = 0;
+    ReportFile(FileReport::kFileError, chineseId, englishId, nullptr, detail);
+    m_host.ShowMessage(chineseId, englishId, detail);
+    m_host.ReceiveEnded(m_targetName, chineseId, englishId);
 }
 
 bool TransferSession::CreateStagingFile(const QString& target, QFile& file)
@@ -165,10 +260,12 @@ bool TransferSession::CreateStagingFile(const QString& target, QFile& file)
 
 void TransferSession::OnReceiveChunk(const QByteArray& chunk)
 {
-    m_readyTimer.stop();
     if (m_switchingSpeed || !m_receive)
         return; // nothing is due while DC4 is still leaving the line
     const ReceiveProtocol::Step step = m_receive->Feed(chunk);
+    // DC3 is asked again until a packet's DC1 comes; noise does not stop it.
+    if (m_receive->GetState() != ReceiveProtocol::State::WaitingForData)
+        m_readyTimer.stop();
     if (step.headerStarted)
         m_headerTimer.stop();
     // From the header's first byte on, the link counts as broken when the
@@ -178,10 +275,10 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
     if (step.headerStarted || step.packetDone ||
         state == ReceiveProtocol::State::CollectingHeader ||
         state == ReceiveProtocol::State::CollectingPacket)
-        m_watchdog.start(m_timings.watchdogMs);
+        m_watchdog.start(WatchdogMs());
     if (step.failure == ReceiveProtocol::Failure::HeaderCheck ||
         step.failure == ReceiveProtocol::Failure::BadHeader) {
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
         return;
     }
     if (step.headerAccepted) {
@@ -195,7 +292,7 @@ void TransferSession::OnReceiveChunk(const QByteArray& chunk)
         SendByte(kDC2);
     }
     if (step.failure == ReceiveProtocol::Failure::DataChecksum)
-        EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
     else if (step.finished)
         FinishReceive();
 }
@@ -204,20 +301,32 @@ void TransferSession::AcceptHeader()
 {
     const int baud = m_receive->Baud();
     if (!m_port.CanSetBaud(baud)) {
-        // Refused before DC4; a line whose speed is fixed says why.
-        const bool fixed = m_port.FixedBaud() > 0;
-        if (fixed)
-            m_host.ShowAnnouncedBaud(baud);
-        EndTransfer(fixed ? kFixedSpeedZh : kReceiveErrorZh,
-                    fixed ? kFixedSpeedEn : kReceiveErrorEn, true);
+        // Refused before DC4; a line whose speed is fixed says so.
+        const QString announced = m_host.LocalText(kAnnouncedZh, kAnnouncedEn).arg(baud);
+        if (m_port.FixedBaud() > 0)
+            EndTransfer(FileReport::kPortError, kFixedSpeedZh, kFixedSpeedEn, true, announced);
+        else
+            EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true, announced);
+        return;
+    }
+    // A volume without room for the file is known now, before DC4.
+    qint64 available = 0;
+    QString volume;
+    if (!CheckRoomFor(m_targetName, m_receive->TotalLength(), &available, &volume)) {
+        EndTransfer(FileReport::kFileError, kCannotSaveZh, kCannotSaveEn, true,
+                    m_host.LocalText(kNoRoomZh, kNoRoomEn)
+                        .arg(m_receive->TotalLength())
+                        .arg(available)
+                        .arg(volume));
         return;
     }
     SendByte(kDC4);
     m_baud = baud;
+    m_dataBaud = baud;
     m_host.SetProgressRange(0, int(m_receive->TotalLength()));
     m_port.SetInBufferCount(0);
     m_host.ShowAnnouncedBaud(baud);
-    m_watchdog.start(m_timings.watchdogMs);
+    m_watchdog.start(WatchdogMs());
     // The speed changes only once DC4 has left the line at the old speed.
     m_switchingSpeed = true;
     const quint64 generation = m_generation;
@@ -226,7 +335,7 @@ void TransferSession::AcceptHeader()
             return;
         m_switchingSpeed = false;
         if (!ApplyBaudRate(m_port, baud, m_host.Link())) {
-            EndTransfer(kReceiveErrorZh, kReceiveErrorEn, true);
+            EndTransfer(FileReport::kPortError, kReceiveErrorZh, kReceiveErrorEn, true);
             return;
         }
         m_port.SetInBufferCount(0);
@@ -234,36 +343,35 @@ void TransferSession::AcceptHeader()
     });
 }
 
-bool TransferSession::SaveReceived(const QByteArray& data)
-{
-    // One rename puts the new content under the target's name; the old
-    // content stays until then.
-    QSaveFile out(m_targetName);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    // A full disk may show only when the buffer is flushed, and commit()
-    // does not report a failed flush: check it here.
-    if (out.write(data) != data.size() || !out.flush()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
-}
-
 void TransferSession::FinishReceive()
 {
     m_active = false;
     StopTimers();
     const QByteArray data = m_receive->Data();
-    m_receive.reset();
     const bool createdNew = m_createdNew;
     CloseFile(false);
-    const bool saved = SaveReceived(data);
-    if (!saved && createdNew)
-        QFile::remove(m_targetName); // not the empty placeholder either
+    QString reason;
+    const bool saved = SaveAtomically(m_targetName, data, &reason);
+    QString detail, recovered;
+    if (!saved) {
+        if (createdNew)
+            QFile::remove(m_targetName); // not the empty placeholder either
+        // Data that arrived intact is never thrown away.
+        QString why;
+        recovered = KeepRecoveryCopy(m_targetName, data, &why);
+        detail =
+            reason + u'\n' +
+            (recovered.isEmpty()
+                 ? m_host.LocalText(kNotKeptZh, kNotKeptEn).arg(why)
+                 : m_host.LocalText(kKeptInZh, kKeptInEn).arg(QDir::toNativeSeparators(recovered)));
+        m_continuousCounter = 0;
+    }
     m_createdNew = false;
     const int zh = saved ? kReceivedZh : kCannotSaveZh;
     const int en = saved ? kReceivedEn : kCannotSaveEn;
+    ReportFile(saved ? FileReport::kReceived : FileReport::kNotSaved, zh, en, &data, detail,
+               recovered);
+    m_receive.reset();
     m_host.ReceiveEnded(m_targetName, zh, en);
 
     if (saved && m_host.IsContinuousChecked()) {
@@ -279,7 +387,7 @@ void TransferSession::FinishReceive()
         });
         return;
     }
-    m_host.ShowMessage(zh, en);
+    m_host.ShowMessage(zh, en, detail);
     m_host.SetProgressPos(0);
     EnableControls(true);
     m_host.SetProgressPos(0);
@@ -302,28 +410,43 @@ void TransferSession::StartNextSend()
         }
         const int row = CurrentRow();
         const QFileInfo info(path);
+        m_sendPath = path;
+        m_fileStarted = QDateTime::currentDateTimeUtc();
+        m_dataBaud = 0;
+        const auto skipRow = [&](const char* outcome, int zh, int en, const QString& detail = {}) {
+            m_host.SetRowState(row, m_host.LocalText(zh, en));
+            ReportFile(outcome, zh, en, nullptr, detail);
+        };
         if (path.isEmpty() || !info.exists()) {
-            m_host.SetRowState(row, m_host.LocalText(kNoSuchFileZh, kNoSuchFileEn));
+            skipRow(FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn);
+            continue;
+        }
+        // Only regular files: opening a FIFO or a device would wait for a
+        // writer on the thread that serves the line.
+        if (!info.isFile()) {
+            skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
+                    m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(path));
             continue;
         }
         QFile file(path);
-        if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-            m_host.SetRowState(row, m_host.LocalText(kCannotOpenZh, kCannotOpenEn));
+        if (!file.open(QIODevice::ReadOnly)) {
+            skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
+                    QStringLiteral("%1: %2").arg(path, file.errorString()));
             continue;
         }
         const qint64 length = file.size();
         if (length <= 0) {
-            m_host.SetRowState(row, m_host.LocalText(kNoDataZh, kNoDataEn));
+            skipRow(FileReport::kNoData, kNoDataZh, kNoDataEn);
             continue;
         }
         if (length > kMaxFileLength) {
             // No header can announce it.
-            m_host.SetRowState(row, m_host.LocalText(kCannotReadWholeZh, kCannotReadWholeEn));
+            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
             continue;
         }
         QByteArray data = file.read(length);
         if (data.size() < length) {
-            m_host.SetRowState(row, m_host.LocalText(kCannotReadWholeZh, kCannotReadWholeEn));
+            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
             continue;
         }
         file.close();
@@ -334,8 +457,13 @@ void TransferSession::StartNextSend()
         EnableControls(false);
         QString reason;
         if (!OpenPort(m_port, m_host.Link(), &reason)) {
+            // The row says why it was not sent, and the next Start begins with it.
             m_active = false;
-            m_host.ShowMessage(kPortErrorZh, kPortErrorEn, reason);
+            const QString detail = PortProblem(reason);
+            m_host.SetRowState(row, m_host.LocalText(kPortErrorZh, kPortErrorEn));
+            ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
+            m_rowCursor = row;
+            m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
             m_host.ShowMessage(kSendErrorZh, kSendErrorEn);
             EnableControls(true);
             return;
@@ -343,6 +471,7 @@ void TransferSession::StartNextSend()
         if (m_port.FixedBaud() > 0)
             m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_send.emplace(std::move(data), m_baud);
+        m_dataBaud = m_baud;
         m_active = true;
         return;
     }
@@ -351,20 +480,29 @@ void TransferSession::StartNextSend()
 void TransferSession::OnSendChunk(const QByteArray& chunk)
 {
     m_port.SetInBufferCount(0);
-    if (m_finishingSend || !m_send)
+    if (!m_send)
         return;
+    if (m_awaitingAcknowledge) {
+        // The receiver's DC2 after the last packet acknowledges the file; only
+        // a DC2 after it asks for the next file's header.
+        if (chunk.contains(kDC2)) {
+            m_acknowledgeTimer.stop();
+            CompleteSend();
+        }
+        return;
+    }
     const int counterBefore = m_send->PacketCounter();
     const SendProtocol::Step step = m_send->Feed(chunk);
     if (step.switchSpeed && !ApplyBaudRate(m_port, m_send->Baud(), m_host.Link())) {
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
-        m_rowCursor = 0;
-        EndTransfer(kSendErrorZh, kSendErrorEn, true);
+        m_rowCursor = CurrentRow(); // the next Start goes on with this row
+        EndTransfer(FileReport::kPortError, kSendErrorZh, kSendErrorEn, true);
         return;
     }
     // Every answer of the protocol restarts the silence count; requests it
     // cannot use (bytes of a wrong speed, say) do not.
     if (!step.output.isEmpty() || step.switchSpeed)
-        m_watchdog.start(m_timings.watchdogMs);
+        m_watchdog.start(WatchdogMs());
     if (!step.output.isEmpty())
         m_port.SetOutput(step.output);
     if (step.dataSent) {
@@ -377,22 +515,24 @@ void TransferSession::OnSendChunk(const QByteArray& chunk)
         }
     }
     if (step.complete) {
-        // "Complete" only once every byte of the last packet has left the line.
-        m_finishingSend = true;
+        // "Complete" once the receiver acknowledges the last packet with its
+        // DC2, which comes at the data speed: the line stays at it until
+        // then. Without an acknowledgement the file counts as sent once the
+        // packet's wire time and a grace period have passed.
+        m_awaitingAcknowledge = true;
         m_watchdog.stop();
-        const quint64 generation = m_generation;
-        m_port.Drain([this, generation] {
-            if (generation == m_generation && m_active)
-                CompleteSend();
-        });
+        m_acknowledgeTimer.start(int(SerialPort::WireTimeMs(step.output.size(), m_send->Baud())) +
+                                 kAcknowledgeGraceMs);
     }
 }
 
 void TransferSession::CompleteSend()
 {
+    m_awaitingAcknowledge = false;
     m_repaintTimer.stop();
     m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowCompleteZh, kRowCompleteEn));
-    EndTransfer(kSentZh, kSentEn, false);
+    ReportFile(FileReport::kSent, kSentZh, kSentEn, &m_send->File());
+    EndTransfer(nullptr, kSentZh, kSentEn, false);
     StartTransfer();
 }
 
@@ -416,10 +556,11 @@ void TransferSession::BreakLink()
     if (!m_active)
         return;
     if (!m_receiving) {
+        // The next Start resumes at the failed row; rows already complete stay so.
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
-        m_rowCursor = 0;
+        m_rowCursor = CurrentRow();
     }
-    EndTransfer(kLinkBrokenZh, kLinkBrokenEn, true);
+    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true);
 }
 
 void TransferSession::CloseFile(bool removeCreated)
@@ -443,7 +584,7 @@ void TransferSession::StopSession()
     m_receive.reset();
     m_send.reset();
     m_switchingSpeed = false;
-    m_finishingSend = false;
+    m_awaitingAcknowledge = false;
     CloseFile(true);
 }
 
@@ -455,14 +596,47 @@ void TransferSession::RemoveStagingFile()
     }
 }
 
-void TransferSession::EndTransfer(int chineseId, int englishId, bool show)
+void TransferSession::ReportFile(const char* outcome, int chineseId, int englishId,
+                                 const QByteArray* verified, const QString& detail,
+                                 const QString& recovered)
 {
-    // A receive that ends here did not save: what it created goes again.
+    FileReport report;
+    report.receive = m_receiving;
+    const QString path = m_receiving ? m_targetName : m_sendPath;
+    report.path = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+    report.baud = m_dataBaud;
+    if (verified) {
+        report.bytes = verified->size();
+        report.sha256 = QCryptographicHash::hash(*verified, QCryptographicHash::Sha256);
+    } else if (m_receive) {
+        report.bytes = m_receive->DataOffset();
+    } else if (m_send) {
+        report.bytes = m_send->DataOffset();
+    }
+    report.outcome = QString::fromLatin1(outcome);
+    report.chineseId = chineseId;
+    report.englishId = englishId;
+    report.detail = detail;
+    report.recovered = recovered;
+    report.started = m_fileStarted;
+    report.ended = QDateTime::currentDateTimeUtc();
+    m_host.FileFinished(report);
+}
+
+void TransferSession::EndTransfer(const char* outcome, int chineseId, int englishId, bool show,
+                                  const QString& detail)
+{
+    if (outcome)
+        ReportFile(outcome, chineseId, englishId, nullptr, detail);
+    // A receive that ends here did not save: what it created goes again,
+    // and a series starts anew.
     StopSession();
-    if (m_receiving)
+    if (m_receiving) {
+        m_continuousCounter = 0;
         m_host.ReceiveEnded(m_targetName, chineseId, englishId);
+    }
     if (show)
-        m_host.ShowMessage(chineseId, englishId);
+        m_host.ShowMessage(chineseId, englishId, detail);
     m_host.SetProgressPos(0);
     EnableControls(true);
 }
@@ -476,6 +650,8 @@ void TransferSession::EnableControls(bool enable)
 
 void TransferSession::CancelTransfer()
 {
+    if (m_active)
+        ReportFile(FileReport::kCancelled, 0, 0);
     StopSession();
     m_host.SetProgressPos(0);
     EnableControls(true);
@@ -489,6 +665,8 @@ void TransferSession::CancelTransfer()
 
 void TransferSession::CloseDownTransfer()
 {
+    if (m_active)
+        ReportFile(FileReport::kCancelled, 0, 0);
     StopSession();
     RemoveStagingFile();
 }

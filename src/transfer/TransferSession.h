@@ -1,8 +1,10 @@
 #pragma once
 
+#include "transfer/FileReport.h"
 #include "transfer/ReceiveProtocol.h"
 #include "transfer/SendProtocol.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QString>
@@ -70,7 +72,23 @@ private:
     void AcceptHeader();
     void FinishReceive();
     void CompleteSend();
-    void EndTransfer(int chineseId, int englishId, bool show);
+    // Ends the file with the outcome's message pair (shown when show) and
+    // reports it, unless outcome is null (the caller reported it).
+    void EndTransfer(const char* outcome, int chineseId, int englishId, bool show,
+                     const QString& detail = {});
+    // Tells the host how the current file ended; verified is the exact data
+    // moved when it was verified (a complete send, a received file).
+    void ReportFile(const char* outcome, int chineseId, int englishId,
+                    const QByteArray* verified = nullptr, const QString& detail = {},
+                    const QString& recovered = {});
+    // A receive that cannot begin because of the local file.
+    void RefuseReceive(int chineseId, int englishId, const QString& detail);
+    // The typed speed of a send is a whole number the port can be set to.
+    bool CheckBaudText();
+    // A port's open failure with a hint for the usual causes.
+    QString PortProblem(const QString& reason) const;
+    // Silence that breaks an agreed link: at least twice a full packet's wire time more.
+    int WatchdogMs() const;
     void EnableControls(bool enable);
     void BreakLink();
     void StopTimers();
@@ -80,7 +98,6 @@ private:
     void RemoveStagingFile();
     void CloseFile(bool removeCreated);
     void SendByte(char byte);
-    bool SaveReceived(const QByteArray& data);
     int CurrentRow() const { return m_rowCursor - 1; }
 
     SerialPort& m_port;
@@ -92,22 +109,26 @@ private:
     int m_baud = 0;
     std::optional<ReceiveProtocol> m_receive;
     std::optional<SendProtocol> m_send;
-    bool m_switchingSpeed = false; // DC4 is leaving the line before the speed changes
-    bool m_finishingSend = false;  // the last packet is leaving the line
-    quint64 m_generation = 0;      // guards callbacks of a drain against a later session
+    bool m_switchingSpeed = false;      // DC4 is leaving the line before the speed changes
+    bool m_awaitingAcknowledge = false; // the last packet left; the receiver's DC2 is due
+    quint64 m_generation = 0;           // guards callbacks of a drain against a later session
 
     std::unique_ptr<QFile> m_file; // the created target or the staging file
     bool m_createdNew = false;
     QString m_targetName;
     QString m_stagingName;
+    QString m_sendPath;      // the file of the current send row
+    QDateTime m_fileStarted; // when the current file began (UTC)
+    int m_dataBaud = 0;      // speed of the data phase, once agreed
     int m_rowCursor = 0;
     int m_continuousCounter = 0;
     QString m_continuousBase;
 
-    QTimer m_headerTimer;  // DC2 every second until the header starts
-    QTimer m_readyTimer;   // DC3 every 100 ms until packet 1 starts
-    QTimer m_watchdog;     // silence on an agreed link
-    QTimer m_repaintTimer; // list repaint during the data phase of a send
+    QTimer m_headerTimer;      // DC2 every second until the header starts
+    QTimer m_readyTimer;       // DC3 every 100 ms until packet 1 starts
+    QTimer m_watchdog;         // silence on an agreed link
+    QTimer m_repaintTimer;     // list repaint during the data phase of a send
+    QTimer m_acknowledgeTimer; // how long a send waits for the last packet's DC2
 };
 
 } // namespace tapeway

@@ -16,6 +16,13 @@ constexpr int kChineseOkId = 130;
 constexpr int kEnglishOkId = 131;
 constexpr int kFontPointSize = 9;
 
+// The box's own sentences: Chinese, English.
+constexpr const char* kDescription[2] = {
+    "在本机与数控车床的控制器之间经 RS-232 串口传送数控加工程序。",
+    "Moves CNC part programs between this computer and a CNC lathe controller over RS-232."};
+constexpr const char* kLicence[2] = {"可自由使用和转赠，不附任何形式的担保。",
+                                     "Free to use and to pass on, with no warranty of any kind."};
+
 QLabel* AddStatic(QWidget* parent, const QString& name, const QString& text, const QRect& du)
 {
     auto* label = new QLabel(parent);
@@ -49,15 +56,10 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
     m_icon->setPixmap(icon.pixmap(QSize(side, side)));
 
     m_product = AddStatic(this, QStringLiteral("product"), ProductLine(), QRect(42, 19, 162, 8));
-    m_description = AddStatic(this, QString::number(kDescriptionId),
-                              QStringLiteral("Moves CNC part programs between this computer and a "
-                                             "CNC lathe controller over RS-232."),
-                              QRect(41, 37, 181, 23));
+    m_description =
+        AddStatic(this, QString::number(kDescriptionId), QString(), QRect(41, 37, 181, 23));
     m_description->setWordWrap(true);
-    m_licence = AddStatic(this, QStringLiteral("licence"),
-                          QStringLiteral("Free to use and to pass on, with no warranty of any "
-                                         "kind."),
-                          QRect(41, 67, 149, 24));
+    m_licence = AddStatic(this, QStringLiteral("licence"), QString(), QRect(41, 67, 149, 24));
     m_licence->setWordWrap(true);
 
     m_ok = new QPushButton(QStringLiteral("确定"), this);
@@ -90,4 +92,6 @@ void CAboutBox::ApplyLanguage()
     if (!caption.isEmpty())
         setWindowTitle(caption);
     m_ok->setText(tapeway::LoadString(chinese ? kChineseOkId : kEnglishOkId));
+    m_description->setText(QString::fromUtf8(kDescription[chinese ? 0 : 1]));
+    m_licence->setText(QString::fromUtf8(kLicence[chinese ? 0 : 1]));
 }

@@ -5,8 +5,9 @@
 class QLabel;
 class QPushButton;
 
-// The About box: the program icon, the product and build line and an OK
-// button (1025), captioned in the language of the main dialog. Controls are
+// The About box: the program icon, the product and build line, what the
+// program does and on what terms, and an OK button (1025), all in the
+// language of the main dialog but the product line. Controls are
 // found by their id as object name ("1025", "1026"); the icon and the product
 // line are "icon" and "product".
 class CAboutBox : public QDialog

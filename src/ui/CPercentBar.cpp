@@ -2,7 +2,9 @@
 
 #include "resources/StringTable.h"
 #include "ui/CMemoryDC.h"
+#include "ui/CPercentBarAccessible.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -78,6 +80,11 @@ CPercentBar::CPercentBar(QWidget* parent) : QProgressBar(parent)
     // The paint covers the client area; nothing is erased before it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setContentsMargins(1, 1, 1, 1);
+    static const bool accessible = [] {
+        QAccessible::installFactory(&CPercentBarAccessible::Create);
+        return true;
+    }();
+    Q_UNUSED(accessible);
 }
 
 void CPercentBar::SetRange(qint32 lower, qint32 upper)
@@ -108,6 +115,10 @@ qint32 CPercentBar::SetPos(qint32 pos)
 {
     const qint32 old = m_pos;
     m_pos = pos;
+    if (pos != old && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, pos);
+        QAccessible::updateAccessibility(&event);
+    }
     const int width = FilledWidth(contentsRect().width());
     if (width != m_lastFilledWidth) {
         m_lastFilledWidth = width;

@@ -19,6 +19,9 @@
 // where the platform keeps the backing store, the previous picture stays.
 //
 // A 1-pixel frame is drawn round the client area (contentsRect()).
+//
+// Assistive technology reads the caption and the position
+// (CPercentBarAccessible).
 class CPercentBar : public QProgressBar
 {
     Q_OBJECT

@@ -37,16 +37,37 @@ bool PromptSeam::AskYesNo(QWidget* parent, const QString& text)
     return box.exec() == QMessageBox::Yes;
 }
 
+namespace {
+
+// "Description|pattern||" becomes "Description (pattern)" for Qt.
+QString NameFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    return QStringLiteral("%1 (%2)").arg(parts.value(0), parts.value(1, QStringLiteral("*")));
+}
+
+} // namespace
+
+QString PromptSeam::SaveFile(QWidget* parent, const FileRequest& request)
+{
+    if (s_responder)
+        return s_responder->SaveFile(request);
+    QFileDialog dialog(parent);
+    dialog.setNameFilter(NameFilter(request.filter));
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
 QStringList PromptSeam::OpenFiles(QWidget* parent, const FileRequest& request)
 {
     if (s_responder)
         return s_responder->OpenFiles(request);
-    // "Description|pattern||" becomes "Description (pattern)" for Qt.
-    const QStringList parts = request.filter.split(u'|');
-    const QString description = parts.value(0);
-    const QString pattern = parts.value(1, QStringLiteral("*"));
     QFileDialog dialog(parent);
-    dialog.setNameFilter(QStringLiteral("%1 (%2)").arg(description, pattern));
+    dialog.setNameFilter(NameFilter(request.filter));
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);

@@ -26,6 +26,12 @@ public:
         virtual bool Message(const QString& caption, const QString& text, bool yesNo) = 0;
         // The chosen files, empty when cancelled.
         virtual QStringList OpenFiles(const FileRequest& request) = 0;
+        // The file to write, empty when cancelled.
+        virtual QString SaveFile(const FileRequest& request)
+        {
+            Q_UNUSED(request);
+            return {};
+        }
     };
 
     // nullptr puts back the real dialogs. The responder is not owned.
@@ -36,6 +42,8 @@ public:
     // Yes/No question with an empty caption.
     static bool AskYesNo(QWidget* parent, const QString& text);
     static QStringList OpenFiles(QWidget* parent, const FileRequest& request);
+    // Where to write a new file (an existing one is replaced after asking).
+    static QString SaveFile(QWidget* parent, const FileRequest& request);
 
     // The program's name as message boxes show it: the executable's file
     // name without its extension.

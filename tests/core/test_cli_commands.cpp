@@ -70,7 +70,11 @@ TEST(CliCommands, PortThatCannotBeOpened)
     const QString file = QDir(dir.path()).filePath("s.nc");
     SessionRig::Write(file, "G0 X0");
     CliProcess send;
-    EXPECT_EQ(CliProcess::RunToEnd({"send", "--port", "/dev/no-such-tty", file}, &send), 3);
+    EXPECT_EQ(CliProcess::RunToEnd({"send", "--port", "/dev/no-such-tty", file, file + "2"}, &send),
+              3);
+    // Every file named gets its line: why the first stopped, the rest not sent.
+    EXPECT_EQ(send.OutLines(),
+              (QStringList{"Invalid port number!\t" + file, "Not sent\t" + file + "2"}));
 
     if (::geteuid() != 0) {
         // A device we may not open: the system's reason and the dialout hint.

@@ -32,6 +32,7 @@ const QString kComplete = QStringLiteral("Complete");
 const QString kFailed = QStringLiteral("Failed");
 const QByteArray kOldContent = "O0001 (the program on disk)\nM30\n";
 
+const QString kCancelled = QStringLiteral("Cancelled");
 constexpr int kExitDone = 0, kExitFailed = 1, kExitLocalFile = 4, kExitCancelled = 130;
 
 struct Rig
@@ -230,6 +231,12 @@ std::vector<Row> Rows()
                  ASSERT_TRUE(rig.DataFlows());
                  ASSERT_TRUE(QDir(rig.Path("gone")).removeRecursively());
                  ASSERT_TRUE(rig.cli.Wait(30000));
+                 // The verified data is kept, and stderr says where.
+                 rig.cli.Collect();
+                 const QString kept =
+                     rig.cli.err.section(QStringLiteral("The data was kept in: "), 1)
+                         .section(u'\n', 0, 0);
+                 EXPECT_EQ(Read(kept), rig.data) << rig.cli.err.toStdString();
              },
          .exitCode = kExitLocalFile,
          .outcome = kCannotSave,
@@ -245,11 +252,13 @@ std::vector<Row> Rows()
     add({.name = "ReceiveInterruptWaitingForHeader",
          .faults = SilentAfter(0),
          .during = SignalWhen(Waiting, SIGINT, 500),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "ReceiveInterruptInsideHeader",
          .faults = Drop(kInHeader),
          .during = SignalWhen([](Rig& rig) { return rig.controller->BytesSent() >= 17; }, SIGINT),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "ReceiveInterruptWaitingForData",
          .faults =
              [] {
@@ -259,18 +268,21 @@ std::vector<Row> Rows()
              }(),
          .during = SignalWhen(
              [](Rig& rig) { return rig.modem->SpeedOf(VirtualNullModem::AToB) == 38400; }, SIGINT),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "ReceiveInterruptMidFileNewTarget",
          .existing = false,
          .baud = 9600,
          .size = 6000,
          .during = SignalWhen(Flowing, SIGINT, 0),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "ReceiveTerminateMidFile",
          .baud = 9600,
          .size = 6000,
          .during = SignalWhen(Flowing, SIGTERM, 0),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
 
     // Send.
     add({.name = "SendControllerDC4Lost",
@@ -303,7 +315,8 @@ std::vector<Row> Rows()
          .arrange =
              [](Rig& rig) { rig.modem->SetTap(VirtualNullModem::BToA, DropTap(0x12, 1, true)); },
          .during = SignalWhen([](Rig&) { return true; }, SIGINT, 1500),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "SendInterruptAfterHeader",
          .send = true,
          .arrange =
@@ -311,19 +324,22 @@ std::vector<Row> Rows()
          .during = SignalWhen(
              [](Rig& rig) { return rig.modem->BytesForwarded(VirtualNullModem::AToB) >= 17; },
              SIGINT),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "SendInterruptMidFile",
          .send = true,
          .baud = 9600,
          .size = 6000,
          .during = SignalWhen(Flowing, SIGINT, 0),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     add({.name = "SendTerminateMidFile",
          .send = true,
          .baud = 9600,
          .size = 6000,
          .during = SignalWhen(Flowing, SIGTERM, 0),
-         .exitCode = kExitCancelled});
+         .exitCode = kExitCancelled,
+         .outcome = kCancelled});
     return rows;
 }
 

@@ -1,10 +1,12 @@
 // tapeway-cli end to end: the built program on one end of a paced virtual
 // null-modem, the simulated controller (in this process, or as a second
 // tapeway-cli) on the other.
+#include "journal/SqlJournal.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -19,7 +21,8 @@ const QString kReceived = QStringLiteral("All data has been received!");
 const QString kDataError = QStringLiteral("Received data error!");
 const QString kLinkBroken = QStringLiteral("communicate break down!");
 
-// A paced null-modem: the program under test on end A, the controller on B.
+// A paced null-modem: the program under test on end A, the controller on B;
+// a journal of its own.
 struct Line
 {
     VirtualNullModem modem;
@@ -32,7 +35,37 @@ struct Line
             qFatal("null-modem: %s", qPrintable(modem.LastError()));
     }
     QString Path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+    QString JournalFile() const { return Path("journal/journal.sqlite"); }
+    QStringList Journal() const { return {"--journal", "sqlite:" + JournalFile()}; }
+
+    // The journal's records, oldest first.
+    QList<TransferRecord> Records() const
+    {
+        SqlJournal journal(*JournalLocation::Parse("sqlite:" + JournalFile()));
+        QString error;
+        QList<TransferRecord> records = journal.Find({}, &error).value_or(QList<TransferRecord>());
+        std::reverse(records.begin(), records.end());
+        return records;
+    }
 };
+
+// A file's record: direction, outcome, path and port; bytes and hash of the
+// data when it arrived whole (none otherwise).
+void ExpectRecord(const TransferRecord& r, bool receive, const QString& outcome,
+                  const QString& path, const QByteArray& data, const QString& port)
+{
+    EXPECT_EQ(r.receive, receive) << path.toStdString();
+    EXPECT_EQ(r.outcome, outcome) << path.toStdString();
+    EXPECT_EQ(r.path, path);
+    EXPECT_EQ(r.port, port);
+    if (data.isEmpty()) {
+        EXPECT_TRUE(r.sha256.isEmpty()) << path.toStdString();
+    } else {
+        EXPECT_EQ(r.sha256, QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(r.bytes, data.size());
+    }
+    EXPECT_TRUE(r.started.isValid() && r.started <= r.ended) << path.toStdString();
+}
 
 TEST(CliTransfer, SendToTheControllerAtEachSpeed)
 {
@@ -57,7 +90,7 @@ TEST(CliTransfer, SendToTheControllerAtEachSpeed)
             args << path;
         }
         ASSERT_TRUE(controller.ReceiveFiles(line.Path("ctl"), int(files.size())));
-        CliProcess cli(args);
+        CliProcess cli(line.Journal() + args);
         ASSERT_TRUE(cli.Wait(60000)) << c.baud << cli.err.toStdString();
         EXPECT_EQ(cli.ExitCode(), 0) << cli.err.toStdString();
         ASSERT_TRUE(WaitFor([&] { return got.size() == files.size(); }, 5000));
@@ -67,6 +100,12 @@ TEST(CliTransfer, SendToTheControllerAtEachSpeed)
             expected << kComplete + '\t' + args[5 + i];
         EXPECT_EQ(cli.OutLines(), expected);
         EXPECT_TRUE(cli.err.contains("100%")) << cli.err.toStdString();
+        const QList<TransferRecord> records = line.Records();
+        ASSERT_EQ(records.size(), files.size());
+        for (int i = 0; i < files.size(); ++i) {
+            ExpectRecord(records[i], false, "sent", args[5 + i], files[i], line.modem.PortA());
+            EXPECT_EQ(records[i].baud, c.baud);
+        }
     }
 }
 
@@ -79,7 +118,8 @@ TEST(CliTransfer, ReceiveFromTheControllerAtEachSpeed)
         const QByteArray data = SessionRig::Pattern(size, baud);
         ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{data}, baud));
         const QString target = line.Path("part.nc");
-        CliProcess cli({"receive", "--port", line.modem.PortA(), target});
+        CliProcess cli(QStringList{"receive", "--port", line.modem.PortA(), target} +
+                       line.Journal());
         ASSERT_TRUE(cli.Wait(60000)) << baud;
         // What the line did, should the transfer fail.
         EXPECT_EQ(cli.ExitCode(), 0)
@@ -91,6 +131,10 @@ TEST(CliTransfer, ReceiveFromTheControllerAtEachSpeed)
         EXPECT_EQ(SessionRig::Read(target), data) << baud;
         EXPECT_EQ(cli.OutLines(), QStringList{kReceived + '\t' + target});
         EXPECT_TRUE(cli.err.contains(QString::number(baud))) << "announced speed shown";
+        const QList<TransferRecord> records = line.Records();
+        ASSERT_EQ(records.size(), 1);
+        ExpectRecord(records[0], true, "received", target, data, line.modem.PortA());
+        EXPECT_EQ(records[0].baud, baud);
     }
 }
 
@@ -114,31 +158,42 @@ TEST(CliTransfer, ContinuousReceiveStopsAfterCount)
 
 TEST(CliTransfer, InterruptCleansUpLikeCancel)
 {
-    // A new target: created at the start, gone after Ctrl-C. An existing one
-    // (with --overwrite): untouched after SIGTERM, and no staging file left.
+    // A new target: created at the start, gone after Ctrl-C or a closed
+    // terminal. An existing one (with --overwrite): untouched after SIGTERM,
+    // and no staging file left.
     Line line;
     const QString fresh = line.Path("fresh.nc");
-    CliProcess waiting({"receive", "--port", line.modem.PortA(), fresh});
-    ASSERT_TRUE(waiting.WaitForText("Waiting"));
-    EXPECT_TRUE(QFileInfo::exists(fresh));
-    ASSERT_TRUE(waiting.Signal(SIGINT));
-    ASSERT_TRUE(waiting.Wait(10000));
-    EXPECT_EQ(waiting.ExitCode(), 130);
-    EXPECT_FALSE(QFileInfo::exists(fresh));
-    EXPECT_TRUE(waiting.out.isEmpty());
+    for (int signal : {SIGINT, SIGHUP}) {
+        CliProcess waiting(line.Journal() +
+                           QStringList{"receive", "--port", line.modem.PortA(), fresh});
+        ASSERT_TRUE(waiting.WaitForText("Waiting"));
+        EXPECT_TRUE(QFileInfo::exists(fresh));
+        ASSERT_TRUE(waiting.Signal(signal));
+        ASSERT_TRUE(waiting.Wait(10000));
+        EXPECT_EQ(waiting.ExitCode(), 130) << signal;
+        EXPECT_FALSE(QFileInfo::exists(fresh)) << signal;
+        EXPECT_EQ(waiting.OutLines(), QStringList{"Cancelled\t" + fresh});
+    }
 
     const QString stem = QStringLiteral("twcli%1").arg(QCoreApplication::applicationPid());
     const QString existing = line.Path(stem + ".nc");
     SessionRig::Write(existing, "keep me");
     SimulatedController controller(line.modem.PortB());
     ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{SessionRig::Pattern(9000)}, 9600));
-    CliProcess midway({"receive", "--overwrite", "--port", line.modem.PortA(), existing});
+    CliProcess midway(line.Journal() + QStringList{"receive", "--overwrite", "--port",
+                                                   line.modem.PortA(), existing});
     ASSERT_TRUE(midway.WaitForText("%", 20000)) << "data is flowing";
     ASSERT_TRUE(midway.Signal(SIGTERM));
     ASSERT_TRUE(midway.Wait(10000));
     EXPECT_EQ(midway.ExitCode(), 130);
     EXPECT_EQ(SessionRig::Read(existing), "keep me");
     EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
+    const QList<TransferRecord> records = line.Records();
+    ASSERT_EQ(records.size(), 3);
+    ExpectRecord(records[0], true, "cancelled", fresh, {}, line.modem.PortA());
+    ExpectRecord(records[1], true, "cancelled", fresh, {}, line.modem.PortA());
+    ExpectRecord(records[2], true, "cancelled", existing, {}, line.modem.PortA());
+    EXPECT_GT(records[2].bytes, 0);
 }
 
 TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
@@ -149,12 +204,13 @@ TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
     {
         QStringList fault;
         QString error;
+        QString outcome; // in the journal
     };
     const QList<Case> cases = {
-        {{"--flip-byte", "1000"}, kDataError},
-        {{"--wrong-header-check"}, kDataError},
-        {{"--drop-byte", "600"}, kLinkBroken},
-        {{"--silent-after", "1200"}, kLinkBroken},
+        {{"--flip-byte", "1000"}, kDataError, "data_error"},
+        {{"--wrong-header-check"}, kDataError, "data_error"},
+        {{"--drop-byte", "600"}, kLinkBroken, "link_broken"},
+        {{"--silent-after", "1200"}, kLinkBroken, "link_broken"},
     };
     std::vector<std::unique_ptr<Line>> lines;
     std::vector<std::unique_ptr<CliProcess>> controllers, receivers;
@@ -166,8 +222,10 @@ TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
         controllers.push_back(std::make_unique<CliProcess>(
             QStringList{"controller", "--port", line.modem.PortB(), "send", "--baud", "38400"} +
             c.fault + QStringList{line.Path("src.nc")}));
-        receivers.push_back(std::make_unique<CliProcess>(QStringList{
-            "receive", "--overwrite", "--port", line.modem.PortA(), line.Path("target.nc")}));
+        receivers.push_back(
+            std::make_unique<CliProcess>(QStringList{"receive", "--overwrite", "--port",
+                                                     line.modem.PortA(), line.Path("target.nc")} +
+                                         line.Journal()));
     }
     for (size_t i = 0; i < size_t(cases.size()); ++i) {
         CliProcess& receiver = *receivers[i];
@@ -181,6 +239,10 @@ TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
             << what.toStdString();
         EXPECT_EQ(QDir(lines[i]->dir.path()).entryList(QDir::Files),
                   (QStringList{"src.nc", "target.nc"}));
+        const QList<TransferRecord> records = lines[i]->Records();
+        ASSERT_EQ(records.size(), 1) << what.toStdString();
+        ExpectRecord(records[0], true, cases[int(i)].outcome, lines[i]->Path("target.nc"), {},
+                     lines[i]->modem.PortA());
         // A controller that sent its last packet is done; the others still
         // wait for a request that never comes, until SIGTERM.
         if (controllers[i]->Signal(SIGTERM)) {
@@ -190,25 +252,39 @@ TEST(CliTransfer, ControllerFaultsGiveTheDialogsErrors)
     }
 }
 
-TEST(CliTransfer, SendToAControllerProcess)
+TEST(CliTransfer, BatchToAControllerProcessThatAcknowledgesLate)
 {
-    // Both ends are tapeway-cli: "send" and "controller receive".
-    Line line;
-    const QByteArray a = SessionRig::Pattern(2500, 11), b = SessionRig::Pattern(1024, 12);
-    SessionRig::Write(line.Path("a.nc"), a);
-    SessionRig::Write(line.Path("b.nc"), b);
-    CliProcess controller(
-        {"controller", "--port", line.modem.PortB(), "receive", line.Path("ctl"), "--count", "2"});
-    ASSERT_TRUE(controller.WaitForText("asking"));
-    CliProcess sender({"send", "--port", line.modem.PortA(), "--baud", "38400", line.Path("a.nc"),
-                       line.Path("b.nc")});
-    ASSERT_TRUE(sender.Wait(30000));
-    ASSERT_TRUE(controller.Wait(10000));
-    EXPECT_EQ(sender.ExitCode(), 0) << sender.err.toStdString();
-    EXPECT_EQ(controller.ExitCode(), 0) << controller.err.toStdString();
-    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0001.nc")), a);
-    EXPECT_EQ(SessionRig::Read(line.Path("ctl/O0002.nc")), b);
-    EXPECT_EQ(controller.OutLines().size(), 2);
+    // Both ends are tapeway-cli: "send" and "controller receive". A
+    // controller storing the program sends its DC2 after the last packet
+    // late; the sender takes it as the acknowledgement, not as a request.
+    for (int baud : {9600, 38400}) {
+        for (int delayMs : {0, 60, 500}) {
+            Line line;
+            const QList<QByteArray> files = {SessionRig::Pattern(1500, 11),
+                                             SessionRig::Pattern(700, 12),
+                                             SessionRig::Pattern(1024, 13)};
+            QStringList args = {"send", "--port", line.modem.PortA(), "--baud",
+                                QString::number(baud)};
+            for (int i = 0; i < files.size(); ++i) {
+                args << line.Path(QStringLiteral("f%1.nc").arg(i));
+                SessionRig::Write(args.last(), files[i]);
+            }
+            CliProcess controller({"controller", "--port", line.modem.PortB(), "receive",
+                                   line.Path("ctl"), "--count", "3", "--final-dc2-delay",
+                                   QString::number(delayMs)});
+            ASSERT_TRUE(controller.WaitForText("asking"));
+            CliProcess sender(args);
+            ASSERT_TRUE(sender.Wait(60000)) << baud << ' ' << delayMs;
+            ASSERT_TRUE(controller.Wait(10000));
+            EXPECT_EQ(sender.ExitCode(), 0) << baud << ' ' << delayMs << sender.err.toStdString();
+            EXPECT_EQ(controller.ExitCode(), 0) << controller.err.toStdString();
+            for (int i = 0; i < files.size(); ++i)
+                EXPECT_EQ(SessionRig::Read(line.Path(QStringLiteral("ctl/O000%1.nc").arg(i + 1))),
+                          files[i])
+                    << baud << ' ' << delayMs << ' ' << i;
+            EXPECT_EQ(sender.OutLines().size(), 3);
+        }
+    }
 }
 
 } // namespace

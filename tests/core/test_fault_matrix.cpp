@@ -86,6 +86,7 @@ struct Rig
     QByteArray data;      // what the controller or the session sends
     std::unique_ptr<QProcess> writer;
     std::unique_ptr<FileSizeLimit> sizeLimit;
+    std::shared_ptr<std::atomic<bool>> noiseSent;
 
     explicit Rig(const QString& rowName)
     {
@@ -284,6 +285,7 @@ std::vector<Row> Rows()
                  rig.target = rig.Path("plain/part.nc");
              },
          .messages = {kCannotOpen}});
+    // What can be checked at Start is refused there, before the line is used.
     add({.name = "ReceiveFolderNotWritable",
          .arrange =
              [](Rig& rig) {
@@ -291,7 +293,7 @@ std::vector<Row> Rows()
                      GTEST_SKIP() << "root writes into folders without write permission";
                  QFile::setPermissions(rig.dir.path(), QFile::ReadOwner | QFile::ExeOwner);
              },
-         .messages = {kCannotSave},
+         .messages = {kCannotOpen},
          .verify =
              [](Rig& rig) {
                  QFile::setPermissions(rig.dir.path(),
@@ -313,7 +315,75 @@ std::vector<Row> Rows()
                  WaitUntilOver(rig);
              },
          .messages = {kCannotSave},
-         .removesTargetDir = true});
+         .removesTargetDir = true,
+         .verify =
+             [](Rig& rig) {
+                 // The verified data is kept, and the message says where.
+                 const QString detail = rig.host.messageDetails.value(0);
+                 const QString kept = detail.section(QStringLiteral("The data was kept in: "), 1);
+                 ASSERT_FALSE(kept.isEmpty()) << detail.toStdString();
+                 EXPECT_TRUE(kept.contains(QStringLiteral("/tapeway/recovered/part.nc-")));
+                 EXPECT_EQ(Read(kept), rig.data);
+             }});
+    add({.name = "ReceiveTargetIsAFolder",
+         .existing = false,
+         .arrange = [](Rig& rig) { ASSERT_TRUE(QDir(rig.dir.path()).mkdir(rig.stem + ".nc")); },
+         .messages = {kCannotOpen}});
+    // Names up to the file system's limit: 255 bytes, in ASCII and in Chinese.
+    for (bool chinese : {false, true}) {
+        add({.name = chinese ? "ReceiveLongChineseNameExisting" : "ReceiveLongName",
+             .existing = chinese,
+             .arrange =
+                 [chinese](Rig& rig) {
+                     rig.target = rig.Path(chinese ? QString(84, QChar(0x7a0b)) + ".nc"
+                                                   : QString(252, u'n') + ".nc");
+                     if (chinese) {
+                         ASSERT_TRUE(Write(rig.target, kOldContent));
+                     }
+                 },
+             .messages = {kReceived},
+             .saved = true});
+    }
+    add({.name = "ReceiveTemporaryFolderRefuses",
+         .arrange =
+             [](Rig& rig) {
+                 // The staging name cannot be made: the receive goes on all the same.
+                 ASSERT_TRUE(Write(rig.Path("not-a-folder"), "x"));
+                 qputenv("TMPDIR", QFile::encodeName(rig.Path("not-a-folder")));
+             },
+         .messages = {kReceived},
+         .saved = true,
+         .verify = [](Rig&) { qunsetenv("TMPDIR"); }});
+    add({.name = "ReceiveUnsupportedSpeed",
+         .baud = 12300,
+         .messages = {kDataError},
+         .verify = [](Rig& rig) {
+             EXPECT_EQ(rig.host.messageDetails.value(0), "The controller announced 12300 baud.");
+         }});
+    add({.name = "ReceiveNoiseBeforeFirstPacket",
+         .arrange =
+             [](Rig& rig) {
+                 // DC3 is lost until a noise byte came; the session must go on asking.
+                 rig.noiseSent = std::make_shared<std::atomic<bool>>(false);
+                 rig.modem->SetTap(VirtualNullModem::AToB,
+                                   [sent = rig.noiseSent](quint8& byte, qint64) {
+                                       return byte != quint8(kDC3) || *sent;
+                                   });
+             },
+         .during =
+             [](Rig& rig) {
+                 ASSERT_TRUE(WaitFor([&] { return rig.host.announcedBaud != 0; }, 20000));
+                 RunEventLoopFor(300);
+                 QFile far(rig.modem->PortB());
+                 ASSERT_TRUE(far.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+                 ASSERT_EQ(far.write("\x55", 1), 1);
+                 RunEventLoopFor(200);
+                 *rig.noiseSent = true;
+                 WaitUntilOver(rig);
+             },
+         .messages = {kReceived},
+         .saved = true});
+
     for (bool existing : {true, false}) {
         add({.name = existing ? "ReceiveDiskFullExisting" : "ReceiveDiskFullNewTarget",
              .existing = existing,
@@ -492,6 +562,11 @@ std::vector<Row> Rows()
              [](Rig& rig) {
                  EXPECT_EQ(Read(QDir(rig.farDir.path()).filePath("O0001.nc")), rig.data);
              }});
+    add({.name = "SendSlowLine1200",
+         .send = true,
+         .baud = 1200,
+         .size = 1200, // a full packet takes 8.6 s, longer than the silence limit
+         .rowState = kComplete});
     add({.name = "SendHangUpMidFile",
          .send = true,
          .baud = 9600,
@@ -668,7 +743,7 @@ TEST_P(FaultMatrix, EndsCleanly)
         else if (row.existing)
             EXPECT_EQ(Read(rig.target), kOldContent);
         else
-            EXPECT_FALSE(QFileInfo::exists(rig.target));
+            EXPECT_FALSE(QFileInfo(rig.target).isFile());
     } else {
         EXPECT_EQ(Read(rig.source), rig.data);
     }

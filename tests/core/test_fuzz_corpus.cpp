@@ -13,8 +13,9 @@ namespace {
 
 QDir CorpusDir(const QString& target)
 {
-    // The corpus sits beside this source file's folder.
-    return QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../corpus/") +
+    // The corpus sits beside the tests' source folder (a compiler cache may
+    // make __FILE__ relative, so the build names the folder).
+    return QDir(QStringLiteral(TAPEWAY_TESTS_DIR) + QStringLiteral("/corpus/") +
                 target);
 }
 

@@ -133,8 +133,7 @@ TEST(PathHistory, KnownPathOnlyBecomesTheOneUsed)
     SettingsStore& store = settings.Store();
     const QStringList before = Slots(store);
 
-    const QString differentCase = Path(4).toUpper();
-    EXPECT_FALSE(RememberPath(store, differentCase, 10));
+    EXPECT_FALSE(RememberPath(store, Path(4), 10));
     EXPECT_EQ(Slots(store), before);
     EXPECT_EQ(store.ReadSettingInt("PATH", "index", -1), 6);
     EXPECT_EQ(store.ReadSettingValue("PATH", -1), 4);
@@ -161,6 +160,20 @@ TEST(PathHistory, PathGivenTwiceInOneRunIsListedOnce)
     const PathHistory history = LoadPathHistory(store);
     EXPECT_EQ(history.entries, QStringList({Path(1), chinese}));
     EXPECT_EQ(history.selected, 1);
+}
+
+TEST(PathHistory, LetterCaseCountsAsTheFileSystemCountsIt)
+{
+    TempSettings settings;
+    Combo combo;
+    combo.Remember(settings.Store(), "/data/O1000.nc");
+    combo.Remember(settings.Store(), "/data/o1000.nc");
+#ifdef Q_OS_WIN
+    EXPECT_EQ(combo.entries, QStringList({"/data/O1000.nc"}));
+#else
+    EXPECT_EQ(combo.entries, QStringList({"/data/O1000.nc", "/data/o1000.nc"}));
+#endif
+    EXPECT_EQ(LoadPathHistory(settings.Store()).selected, 0); // the one used last
 }
 
 TEST(PathHistory, ChoiceOfSlotForANewPath)

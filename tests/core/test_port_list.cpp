@@ -52,8 +52,10 @@ TEST(PortList, SavedPortInTheFallbackListMustMatchExactly)
 {
     EXPECT_EQ(FillPortList({}, "COM3").selected, 2);
     EXPECT_EQ(FillPortList({}, "COM4").selected, 3);
-    EXPECT_EQ(FillPortList({}, "com3").selected, 0);
-    EXPECT_EQ(FillPortList({}, "COM7").selected, 0);
+    EXPECT_EQ(FillPortList({}, "COM4").entries, kFallback);
+    // Any other name is one the operator typed: offered after the list.
+    EXPECT_EQ(FillPortList({}, "com3").entries, kFallback + QStringList{"com3"});
+    EXPECT_EQ(FillPortList({}, "com3").selected, 4);
 }
 
 TEST(PortList, SavedPortAmongDiscoveredIgnoresLetterCase)
@@ -63,9 +65,18 @@ TEST(PortList, SavedPortAmongDiscoveredIgnoresLetterCase)
     EXPECT_EQ(ports.selected, 1);
 
     EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, "COM10").selected, 2);
-    EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, "COM5").selected, 0);
     EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, QString()).selected, 0);
-    EXPECT_EQ(FillPortList({"ttyUSB0"}, "COM1").entries, QStringList({"ttyUSB0"}));
+    EXPECT_EQ(FillPortList({"COM10", "COM3", "COM1"}, QString()).entries.size(), 3);
+}
+
+TEST(PortList, TypedNameAbsentNowIsOfferedVerbatimAndSelected)
+{
+    for (const char* typed : {"/dev/serial/by-id/usb-FTDI-if00-port0", "rfc2217://lathe:4001",
+                              "tcp://10.0.0.7:7000", "COM5"}) {
+        EXPECT_EQ(FillPortList({"ttyUSB0", "ttyS0"}, typed).entries,
+                  QStringList({"ttyS0", "ttyUSB0", typed}));
+        EXPECT_EQ(FillPortList({"ttyUSB0", "ttyS0"}, typed).selected, 2);
+    }
 }
 
 TEST(PortList, LastMatchingEntryWins)

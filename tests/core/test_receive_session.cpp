@@ -44,6 +44,10 @@ TEST(ReceiveSession, FileArrivesWholeAtEachSpeed)
         EXPECT_TRUE(rig.port.GetPortOpen());
         EXPECT_EQ(rig.modem.BytesGarbled(VirtualNullModem::AToB), 0)
             << "DC4 cut by the speed change";
+        ASSERT_EQ(rig.host.reports.size(), 1);
+        EXPECT_EQ(rig.host.reports[0].outcome, "received");
+        EXPECT_EQ(rig.host.reports[0].bytes, size);
+        EXPECT_EQ(rig.host.reports[0].sha256.size(), 32);
     }
 }
 
@@ -113,6 +117,9 @@ TEST(ReceiveSession, CorruptedDataLeavesExistingFileAndNoStaging)
     rig.session->StartTransfer();
     ASSERT_TRUE(rig.WaitIdle());
     EXPECT_EQ(rig.host.messages, QStringList{kDataError});
+    ASSERT_EQ(rig.host.reports.size(), 1);
+    EXPECT_EQ(rig.host.reports[0].outcome, "data_error");
+    EXPECT_TRUE(rig.host.reports[0].sha256.isEmpty()); // nothing verified
     EXPECT_EQ(SessionRig::Read(target), "precious");
     EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
     EXPECT_TRUE(rig.host.ControlsEnabled());
@@ -181,6 +188,11 @@ TEST(ReceiveSession, CancelInEachPhaseLeavesNothingBehind)
         EXPECT_FALSE(QFileInfo::exists(fresh)) << phase;
         EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
         EXPECT_TRUE(rig.host.messages.isEmpty());
+        ASSERT_EQ(rig.host.reports.size(), 2);
+        for (const FileReport& report : rig.host.reports) {
+            EXPECT_EQ(report.outcome, "cancelled");
+            EXPECT_TRUE(report.sha256.isEmpty());
+        }
     }
 }
 
@@ -250,12 +262,17 @@ TEST(ReceiveSession, SeriesStopsWhenTheNextNameExistsAndTheAnswerIsNo)
     EXPECT_FALSE(rig.session->IsActive());
     EXPECT_TRUE(rig.host.ControlsEnabled());
     EXPECT_EQ(SessionRig::Read(rig.Path("part001.nc")), "older");
-    // The counter is kept: the next Start offers the same numbered name.
-    EXPECT_EQ(rig.session->ContinuousCounter(), 1);
+    EXPECT_EQ(rig.host.questionPaths.last(), rig.Path("part001.nc")); // the question names it
+    // The series ended without saving: the next Start takes the name in the
+    // box, and a name the operator edited begins anew.
+    EXPECT_EQ(rig.session->ContinuousCounter(), 0);
     rig.host.continuous = false;
+    rig.host.target = rig.Path("other.nc");
     rig.session->StartTransfer();
-    EXPECT_EQ(rig.host.overwriteQuestions, 2);
-    EXPECT_EQ(rig.host.target, rig.Path("part001.nc"));
+    EXPECT_EQ(rig.host.overwriteQuestions, 1);
+    EXPECT_TRUE(rig.session->IsActive());
+    EXPECT_EQ(rig.session->TargetName(), rig.Path("other.nc"));
+    rig.session->CancelTransfer();
 }
 
 } // namespace

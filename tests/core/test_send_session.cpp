@@ -1,7 +1,9 @@
 #include "support/SessionRig.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace tapeway;
 
@@ -62,6 +64,22 @@ TEST(SendSession, OurSendToOurReceiveAtEachSpeed)
             EXPECT_EQ(rig.host.rowHistory[row].first(), "Start");
         }
         EXPECT_TRUE(rig.host.rowHistory[2].contains("100%"));
+        // One report per file on each side, with the digest of the exact bytes.
+        ASSERT_EQ(rig.host.reports.size(), 3);
+        ASSERT_TRUE(WaitFor([&] { return receiver.host.reports.size() == 3; }, 10000));
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray digest =
+                QCryptographicHash::hash(files[i], QCryptographicHash::Sha256);
+            for (const FileReport& report : {rig.host.reports[i], receiver.host.reports[i]}) {
+                EXPECT_EQ(report.outcome, report.receive ? "received" : "sent") << i;
+                EXPECT_EQ(report.sha256, digest) << i;
+                EXPECT_EQ(report.bytes, files[i].size());
+                EXPECT_EQ(report.baud, baud);
+                EXPECT_LE(report.started, report.ended);
+            }
+            EXPECT_EQ(rig.host.reports[i].path,
+                      QFileInfo(rig.host.rows[i].path).absoluteFilePath());
+        }
         EXPECT_EQ(receiver.host.announcedBaud, baud);
         EXPECT_TRUE(rig.host.messages.isEmpty()); // a send shows no message box
         EXPECT_EQ(rig.session->RowCursor(), 0);
@@ -137,6 +155,9 @@ TEST(SendSession, UntickedRowsAreSkippedAndBadFilesMarked)
     AddRow(rig, rig.Path("empty.nc"));
     AddRow(rig, rig.Path("folder"));
     AddRow(rig, rig.Path("huge.nc"));
+    // A FIFO would block the open until a writer came.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(rig.Path("fifo.nc")).constData(), 0600), 0);
+    AddRow(rig, rig.Path("fifo.nc"));
     AddRow(rig, rig.Path("good.nc"));
     rig.host.rows[1].state = "left from before";
     QDir(rig.dir.path()).mkdir("in");
@@ -150,7 +171,9 @@ TEST(SendSession, UntickedRowsAreSkippedAndBadFilesMarked)
     EXPECT_EQ(rig.host.rows[2].state, "File contains no data!");
     EXPECT_EQ(rig.host.rows[3].state, "Cannot open file.");
     EXPECT_EQ(rig.host.rows[4].state, "Can't read whole data from the file!");
-    EXPECT_EQ(rig.host.rows[5].state, kComplete);
+    EXPECT_EQ(rig.host.rows[5].state, "Cannot open file.");
+    EXPECT_EQ(rig.host.reports[4].detail, "Not a regular file: " + rig.Path("fifo.nc"));
+    EXPECT_EQ(rig.host.rows[6].state, kComplete);
     EXPECT_EQ(SessionRig::Read(rig.Path("in/O0001.nc")), "G01 X10\n");
     EXPECT_TRUE(rig.host.messages.isEmpty());
 }
@@ -179,41 +202,63 @@ TEST(SendSession, CancelMidFileEmptiesTheRowAndKeepsTheSource)
 TEST(SendSession, WatchdogMarksTheRowFailed)
 {
     SessionRig rig;
+    SessionRig::Write(rig.Path("small.nc"), SessionRig::Pattern(100, 4));
     SessionRig::Write(rig.Path("src.nc"), SessionRig::Pattern(6000, 5));
+    AddRow(rig, rig.Path("small.nc"));
     AddRow(rig, rig.Path("src.nc"));
     AddRow(rig, rig.Path("src.nc"));
     ControllerFaults faults;
-    faults.silentAfter = 4; // the controller asks for the header and a packet or two, then nothing
+    // The controller takes the one-packet file whole, asks for the second
+    // file's header and a packet or two, then says nothing.
+    faults.silentAfter = 9;
     rig.controller->SetFaults(faults);
     QDir(rig.dir.path()).mkdir("in");
-    ASSERT_TRUE(rig.controller->ReceiveFiles(rig.Path("in"), 1));
+    ASSERT_TRUE(rig.controller->ReceiveFiles(rig.Path("in"), 2));
     rig.host.receiveMode = false;
     rig.session->StartTransfer();
     ASSERT_TRUE(
         WaitFor([&] { return !rig.session->IsActive() && !rig.host.messages.isEmpty(); }, 30000));
     EXPECT_EQ(rig.host.messages, QStringList{"communicate break down!"});
-    EXPECT_EQ(rig.host.rows[0].state, "Failed");
-    EXPECT_EQ(rig.host.rows[1].state, QString()); // the batch stopped there
-    EXPECT_EQ(rig.session->RowCursor(), 0);
+    EXPECT_EQ(rig.host.rows[0].state, "Complete");
+    EXPECT_EQ(rig.host.rows[1].state, "Failed");
+    EXPECT_EQ(rig.host.rows[2].state, QString()); // the batch stopped there
+    EXPECT_EQ(rig.session->RowCursor(), 1);       // and resumes there, not from the top
     EXPECT_TRUE(rig.host.ControlsEnabled());
+    rig.session->StartTransfer();
+    EXPECT_EQ(rig.host.rows[0].state, "Complete");
+    EXPECT_EQ(rig.host.rows[1].state, "Start");
+    rig.session->CancelTransfer();
 }
 
-TEST(SendSession, PortThatCannotOpenStopsTheBatch)
+TEST(SendSession, PortThatCannotOpenStopsTheBatchAtItsRow)
 {
-    SessionRig rig;
-    SessionRig::Write(rig.Path("src.nc"), "x");
-    AddRow(rig, rig.Path("src.nc"));
-    AddRow(rig, rig.Path("src.nc"));
-    rig.host.link.portName = rig.Path("no-such-port");
-    rig.host.receiveMode = false;
-    rig.session->StartTransfer();
-    EXPECT_FALSE(rig.session->IsActive());
-    EXPECT_EQ(rig.host.messages,
-              (QStringList{"Invalid port number!", "Error sending the package!"}));
-    EXPECT_FALSE(rig.host.messageDetails[0].isEmpty()); // the system's reason comes along
-    EXPECT_EQ(rig.host.rows[0].state, "Start");
-    EXPECT_EQ(rig.session->RowCursor(), 1); // the next Start goes on with the rows after it
-    EXPECT_TRUE(rig.host.ControlsEnabled());
+    // A port that does not exist, and one another program holds.
+    for (bool held : {false, true}) {
+        SessionRig rig;
+        SessionRig::Write(rig.Path("src.nc"), "x");
+        AddRow(rig, rig.Path("src.nc"));
+        AddRow(rig, rig.Path("src.nc"));
+        SerialPort holder;
+        if (held) {
+            holder.SetCommPort(rig.modem.PortA());
+            ASSERT_TRUE(holder.SetPortOpen(true));
+        } else {
+            rig.host.link.portName = rig.Path("no-such-port");
+        }
+        rig.host.receiveMode = false;
+        rig.session->StartTransfer();
+        EXPECT_FALSE(rig.session->IsActive());
+        EXPECT_EQ(rig.host.messages,
+                  (QStringList{"Invalid port number!", "Error sending the package!"}));
+        const QString detail = rig.host.messageDetails.value(0);
+        EXPECT_FALSE(detail.isEmpty()); // the system's reason comes along
+        EXPECT_EQ(detail.contains("in use by another program"), held) << detail.toStdString();
+        EXPECT_FALSE(detail.contains("dialout")) << detail.toStdString();
+        // The row says why, and the next Start begins with it.
+        EXPECT_EQ(rig.host.rows[0].state, "Invalid port number!");
+        EXPECT_EQ(rig.session->RowCursor(), 0);
+        EXPECT_TRUE(rig.host.ControlsEnabled());
+    }
 }
 
 } // namespace

@@ -81,15 +81,17 @@ TEST(SettingsStore, ReadsHandWrittenWindowsFile)
     EXPECT_EQ(store.ReadSettingString("COM", "value"), "COM4");
     EXPECT_EQ(store.ReadSettingString("path", "0"), kChinesePath);
     EXPECT_EQ(store.ReadSettingInt("PATH", "INDEX", 0), 3);
-    EXPECT_FALSE(store.ReadSettingString("PATH", "1").isEmpty()); // not UTF-8, still read
+    // The Chinese Windows code page of the original program, read as such.
+    EXPECT_EQ(store.ReadSettingString("PATH", "1"), QStringLiteral("C:\\程序\\a.nc"));
 
-    // A write changes its own line only and keeps the file's form.
+    // A write changes its own line only and keeps the file's form; the text
+    // goes out as UTF-8.
     EXPECT_TRUE(store.WriteSettingValue("PATH", 1));
     EXPECT_TRUE(store.WriteSettingString("COM", "extra", "x"));
     const QByteArray after = settings.ReadFile();
     EXPECT_TRUE(after.startsWith("\xEF\xBB\xBF; written by hand\r\n[baud]\r\nValue = 2 \r\n\r\n"));
     EXPECT_TRUE(after.contains("VALUE=\"COM4\"\r\nextra=x\r\n[PATH]"));
-    EXPECT_TRUE(after.contains("1=C:\\\xB3\xCC\xD0\xF2\\a.nc\r\nvalue=1\r\n"));
+    EXPECT_TRUE(after.contains(QStringLiteral("1=C:\\程序\\a.nc\r\nvalue=1\r\n").toUtf8()));
     EXPECT_EQ(after.count('\n'), after.count("\r\n"));
 }
 

@@ -21,7 +21,7 @@ QString ProductText(CAboutBox& box)
 
 } // namespace
 
-TEST(AboutBoxTest, CaptionAndButtonFollowTheLanguageAndTheProductLineDoesNot)
+TEST(AboutBoxTest, TextsFollowTheLanguageButTheProductLine)
 {
     CAboutBox box;
     QPushButton* ok = OkButton(box);
@@ -32,10 +32,17 @@ TEST(AboutBoxTest, CaptionAndButtonFollowTheLanguageAndTheProductLineDoesNot)
     const QString chineseProduct = ProductText(box);
     EXPECT_EQ(chineseProduct, QStringLiteral("TAPEWAY 1.2 Build at 2012-03-30"));
 
+    auto* description = box.findChild<QLabel*>(QStringLiteral("1026"));
+    auto* licence = box.findChild<QLabel*>(QStringLiteral("licence"));
+    EXPECT_TRUE(description->text().startsWith(QStringLiteral("在本机与数控车床")));
+    EXPECT_TRUE(licence->text().startsWith(QStringLiteral("可自由使用")));
+
     box.SetLanguage(1);
     EXPECT_EQ(box.windowTitle(), QStringLiteral("Information of TAPEWAY"));
     EXPECT_EQ(ok->text(), QStringLiteral("OK"));
     EXPECT_EQ(ProductText(box), chineseProduct);
+    EXPECT_TRUE(description->text().startsWith(QStringLiteral("Moves CNC part programs")));
+    EXPECT_TRUE(licence->text().startsWith(QStringLiteral("Free to use")));
 
     box.SetLanguage(0);
     EXPECT_EQ(box.windowTitle(), QStringLiteral("关于 TAPEWAY"));

@@ -1,5 +1,7 @@
 #include "ui/CPercentBar.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QImage>
 #include <QPaintEvent>
@@ -144,10 +146,16 @@ TEST(PercentBarTest, CaptionFollowsLanguageAndMode)
         {2, 7, QStringLiteral("Sending progress: 25%")},
         {0, -1, QStringLiteral("发送进度：25%")},
     };
+    // A screen reader reads the caption and the position.
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(&bar);
+    ASSERT_NE(item->valueInterface(), nullptr);
+    EXPECT_EQ(item->valueInterface()->currentValue().toInt(), 50);
+    EXPECT_EQ(item->valueInterface()->maximumValue().toInt(), 200);
     for (const Case& c : cases) {
         bar.SetLanguage(c.language);
         bar.SetMode(c.mode);
         EXPECT_EQ(bar.GetCaption(), c.caption) << c.language << "/" << c.mode;
+        EXPECT_EQ(item->text(QAccessible::Value), c.caption) << c.language << "/" << c.mode;
     }
 }
 

@@ -33,6 +33,7 @@ public:
     QStringList messages;       // texts of plain messages, in order
     QStringList messageDetails; // their details
     int overwriteQuestions = 0;
+    QStringList questionPaths; // the path each overwrite question names
     QStringList remembered;
     QList<bool> controlStates; // every EnableControls call
     int rangeUpper = -1;
@@ -41,7 +42,8 @@ public:
     QList<std::pair<QString, QString>> receiveOutcomes; // target, English outcome text
     int batchesEnded = 0;
     int listRepaints = 0;
-    QMap<int, QStringList> rowHistory; // every state text each row showed
+    QMap<int, QStringList> rowHistory;  // every state text each row showed
+    QList<tapeway::FileReport> reports; // every file's ending, in order
 
     bool ControlsEnabled() const { return controlStates.isEmpty() || controlStates.last(); }
 
@@ -61,9 +63,10 @@ public:
         messages << LocalText(chineseId, englishId);
         messageDetails << detail;
     }
-    bool AskOverwrite(const QString&) override
+    bool AskOverwrite(const QString& path) override
     {
         ++overwriteQuestions;
+        questionPaths << path;
         return overwriteAnswer;
     }
     void EnableControls(bool enable) override { controlStates << enable; }
@@ -107,4 +110,5 @@ public:
         receiveOutcomes << std::make_pair(path, tapeway::LoadString(englishId));
     }
     void BatchEnded() override { ++batchesEnded; }
+    void FileFinished(const tapeway::FileReport& report) override { reports << report; }
 };

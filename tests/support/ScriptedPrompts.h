@@ -23,6 +23,7 @@ public:
 
     bool yesAnswer = true;
     QStringList files; // what the next file dialog returns (empty: cancelled)
+    QString saveFile;  // what the next save dialog returns (empty: cancelled)
 
     bool Message(const QString& caption, const QString& text, bool yesNo) override
     {
@@ -33,6 +34,11 @@ public:
     {
         fileRequests.append(request);
         return files;
+    }
+    QString SaveFile(const PromptSeam::FileRequest& request) override
+    {
+        fileRequests.append(request);
+        return saveFile;
     }
     QStringList Texts() const
     {

@@ -1,0 +1,302 @@
+#include "journal/SqlJournal.h"
+
+#include "transfer/FileReport.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace tapeway {
+
+namespace {
+
+const QString kMetaTable = QStringLiteral("tapeway_journal");
+const QString kTable = QStringLiteral("tapeway_transfers");
+// Serialises schema work of several programs on one PostgreSQL database.
+constexpr qint64 kSchemaLockKey = 0x74617065776179; // "tapeway"
+
+const char* const kColumns = "record_id, started, ended, direction, port, baud, path, bytes, "
+                             "sha256, outcome, message, detail, program_version, host, "
+                             "user_name, line, pending";
+
+QString Reason(const QSqlError& error)
+{
+    const QString text = error.text().simplified();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+// Times are ISO 8601 UTC text with milliseconds: they sort as they compare.
+QString TimeText(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime TimeFrom(const QString& text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return time.isValid() ? time.toUTC() : time;
+}
+
+// A null QString would be bound as SQL NULL.
+QVariant Text(const QString& text)
+{
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+QString TransfersTable(bool postgresql)
+{
+    return QStringLiteral("CREATE TABLE %1 (seq %2, record_id TEXT NOT NULL UNIQUE, "
+                          "started TEXT NOT NULL, ended TEXT NOT NULL, direction TEXT NOT NULL, "
+                          "port TEXT NOT NULL, baud INTEGER NOT NULL, path TEXT NOT NULL, "
+                          "bytes BIGINT NOT NULL, sha256 TEXT, outcome TEXT NOT NULL, "
+                          "message TEXT NOT NULL, detail TEXT NOT NULL, "
+                          "program_version TEXT NOT NULL, host TEXT NOT NULL, "
+                          "user_name TEXT NOT NULL, line TEXT NOT NULL, "
+                          "pending INTEGER NOT NULL DEFAULT 0)")
+        .arg(kTable, postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY")
+                                : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"));
+}
+
+} // namespace
+
+SqlJournal::SqlJournal(const JournalLocation& location) : m_location(location)
+{
+    static QAtomicInt counter;
+    m_connection = QStringLiteral("tapeway-journal-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+SqlJournal::~SqlJournal()
+{
+    if (!QSqlDatabase::contains(m_connection))
+        return;
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool SqlJournal::Fail(const QString& what, const QString& reason, QString* error)
+{
+    if (error)
+        *error = what.isEmpty() ? reason : QStringLiteral("%1: %2").arg(what, reason);
+    // The next use connects afresh: a server may have gone and come back.
+    m_ready = false;
+    if (QSqlDatabase::contains(m_connection))
+        QSqlDatabase::database(m_connection, false).close();
+    return false;
+}
+
+bool SqlJournal::Open(QString* error)
+{
+    if (m_ready && QSqlDatabase::database(m_connection, false).isOpen())
+        return true;
+    m_ready = Connect(error) && PrepareSchema(error);
+    return m_ready;
+}
+
+bool SqlJournal::Connect(QString* error)
+{
+    const QString driver = IsPostgresql() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (m_location.IsOff())
+        return Fail({}, QStringLiteral("the journal is off"), error);
+    if (!QSqlDatabase::isDriverAvailable(driver))
+        return Fail({},
+                    QStringLiteral("Qt's %1 driver is not installed (%2)")
+                        .arg(driver, IsPostgresql() ? QStringLiteral("libqt6sql6-psql")
+                                                    : QStringLiteral("libqt6sql6-sqlite")),
+                    error);
+    QSqlDatabase db = QSqlDatabase::contains(m_connection)
+                          ? QSqlDatabase::database(m_connection, false)
+                          : QSqlDatabase::addDatabase(driver, m_connection);
+    db.close();
+    if (IsPostgresql()) {
+        db.setHostName(m_location.Host());
+        db.setPort(m_location.Port());
+        db.setUserName(m_location.User());
+        db.setPassword(m_location.Password());
+        db.setDatabaseName(m_location.Database());
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutS));
+    } else {
+        const QFileInfo file(m_location.Path());
+        if (!QDir().mkpath(file.absolutePath()))
+            return Fail({}, QStringLiteral("cannot create the folder %1").arg(file.absolutePath()),
+                        error);
+        db.setDatabaseName(file.absoluteFilePath());
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    }
+    if (!db.open())
+        return Fail(QStringLiteral("cannot open"), Reason(db.lastError()), error);
+    QSqlQuery setup(db);
+    // WAL lets readers and one writer work at once; a file system without
+    // shared memory keeps the rollback journal, which is slower but as safe.
+    // A server's notices (a table that exists already) are no news.
+    const bool ok =
+        IsPostgresql()
+            ? setup.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs)) &&
+                  setup.exec(QStringLiteral("SET client_min_messages = warning"))
+            : setup.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (!ok)
+        return Fail(QStringLiteral("cannot set up the connection"), Reason(setup.lastError()),
+                    error);
+    return true;
+}
+
+bool SqlJournal::PrepareSchema(QString* error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    const auto run = [&](const QString& statement) { return q.exec(statement); };
+    const auto failed = [&] {
+        const QString reason = Reason(q.lastError());
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return Fail(QStringLiteral("cannot prepare the journal's tables"), reason, error);
+    };
+    // One program at a time creates or upgrades the tables.
+    if (IsPostgresql()) {
+        if (!run(QStringLiteral("BEGIN")) ||
+            !run(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLockKey)))
+            return failed();
+    } else if (!run(QStringLiteral("BEGIN IMMEDIATE"))) {
+        return failed();
+    }
+    if (!run(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY, "
+                            "value TEXT NOT NULL)")
+                 .arg(kMetaTable)) ||
+        !run(QStringLiteral("SELECT value FROM %1 WHERE name = 'schema_version'").arg(kMetaTable)))
+        return failed();
+    const int version = q.next() ? q.value(0).toString().toInt() : 0;
+    q.finish();
+    if (version > kSchemaVersion) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return Fail({},
+                    QStringLiteral("the journal was made by a newer TAPEWAY (schema %1, this "
+                                   "program knows up to %2)")
+                        .arg(version)
+                        .arg(kSchemaVersion),
+                    error);
+    }
+    if (version == 0) {
+        if (!run(TransfersTable(IsPostgresql())) ||
+            !run(QStringLiteral("CREATE INDEX %1_ended ON %1 (ended)").arg(kTable)) ||
+            !run(QStringLiteral("CREATE INDEX %1_sha256 ON %1 (sha256)").arg(kTable)) ||
+            !run(QStringLiteral("INSERT INTO %1 (name, value) VALUES ('schema_version', '%2')")
+                     .arg(kMetaTable)
+                     .arg(kSchemaVersion)))
+            return failed();
+    }
+    // Later schema versions add their steps here, each from the one before.
+    if (!run(QStringLiteral("COMMIT")))
+        return failed();
+    return true;
+}
+
+bool SqlJournal::Record(const TransferRecord& record, QString* error)
+{
+    if (!Open(error))
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                             "?, ?, ?, ?) ON CONFLICT (record_id) DO NOTHING")
+                  .arg(kTable, QString::fromLatin1(kColumns)));
+    for (const QVariant& value :
+         {Text(record.id), QVariant(TimeText(record.started)), QVariant(TimeText(record.ended)),
+          QVariant(record.Direction()), Text(record.port), QVariant(record.baud), Text(record.path),
+          QVariant(record.bytes),
+          record.sha256.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : record.sha256,
+          Text(record.outcome), Text(record.message), Text(record.detail), Text(record.version),
+          Text(record.host), Text(record.user), Text(record.line),
+          QVariant(record.pending ? 1 : 0)})
+        q.addBindValue(value);
+    if (!q.exec())
+        return Fail(QStringLiteral("cannot write"), Reason(q.lastError()), error);
+    return true;
+}
+
+std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query, QString* error)
+{
+    if (!Open(error))
+        return std::nullopt;
+    QString sql =
+        QStringLiteral("SELECT %1 FROM %2 WHERE 1 = 1").arg(QString::fromLatin1(kColumns), kTable);
+    QVariantList values;
+    const auto where = [&](const QString& condition, const QVariant& value) {
+        sql += QStringLiteral(" AND ") + condition;
+        values << value;
+    };
+    if (query.since.isValid())
+        where(QStringLiteral("ended >= ?"), TimeText(query.since));
+    if (query.until.isValid())
+        where(QStringLiteral("ended < ?"), TimeText(query.until));
+    if (!query.pathContains.isEmpty())
+        where(IsPostgresql() ? QStringLiteral("strpos(path, ?) > 0")
+                             : QStringLiteral("instr(path, ?) > 0"),
+              query.pathContains);
+    if (!query.direction.isEmpty())
+        where(QStringLiteral("direction = ?"), query.direction);
+    if (!query.outcome.isEmpty())
+        where(QStringLiteral("outcome = ?"), query.outcome);
+    if (!query.sha256.isEmpty())
+        where(QStringLiteral("sha256 = ?"), query.sha256.toLower());
+    if (query.delivered) {
+        sql += QStringLiteral(" AND outcome IN (?, ?)");
+        values << QString::fromLatin1(FileReport::kSent)
+               << QString::fromLatin1(FileReport::kReceived);
+    }
+    if (query.pendingOnly)
+        sql += QStringLiteral(" AND pending = 1");
+    sql += QStringLiteral(" ORDER BY ended DESC, started DESC, record_id DESC");
+    if (query.limit > 0) {
+        sql += QStringLiteral(" LIMIT ?");
+        values << query.limit;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& value : values)
+        q.addBindValue(value);
+    if (!q.exec()) {
+        Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+        return std::nullopt;
+    }
+    QList<TransferRecord> records;
+    while (q.next()) {
+        TransferRecord r;
+        r.id = q.value(0).toString();
+        r.started = TimeFrom(q.value(1).toString());
+        r.ended = TimeFrom(q.value(2).toString());
+        r.receive = q.value(3).toString() == QStringLiteral("receive");
+        r.port = q.value(4).toString();
+        r.baud = q.value(5).toInt();
+        r.path = q.value(6).toString();
+        r.bytes = q.value(7).toLongLong();
+        r.sha256 = q.value(8).toString();
+        r.outcome = q.value(9).toString();
+        r.message = q.value(10).toString();
+        r.detail = q.value(11).toString();
+        r.version = q.value(12).toString();
+        r.host = q.value(13).toString();
+        r.user = q.value(14).toString();
+        r.line = q.value(15).toString();
+        r.pending = q.value(16).toInt() != 0;
+        records << r;
+    }
+    return records;
+}
+
+bool SqlJournal::MarkSynced(const QStringList& ids, QString* error)
+{
+    if (!Open(error))
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE %1 SET pending = 0 WHERE record_id = ?").arg(kTable));
+    for (const QString& id : ids) {
+        q.addBindValue(id);
+        if (!q.exec())
+            return Fail(QStringLiteral("cannot write"), Reason(q.lastError()), error);
+    }
+    return true;
+}
+
+} // namespace tapeway

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace tapeway {
+
+struct FileReport;
+
+// One file a session handled, as the journal keeps it: what the session
+// reported and who and where the host adds.
+struct TransferRecord
+{
+    QString id;        // unique over every journal (a UUID): a copy never doubles
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC
+    bool receive = false;
+    QString port;
+    int baud = 0; // speed of the data phase; 0 when it never began
+    QString path; // absolute path of the local file
+    qint64 bytes = 0;
+    QString sha256;  // lower-case hex of the exact bytes; empty when nothing was verified
+    QString outcome; // a FileReport code
+    QString message; // the English text of the message shown
+    QString detail;  // the system's reason, where there is one
+    QString version; // of the program that moved the file
+    QString host;
+    QString user;
+    QString line;         // name of a service line; empty for the dialog and tapeway-cli
+    bool pending = false; // kept here only because the configured journal failed
+
+    QString Direction() const;
+    // "send" / "receive"; false for any other text.
+    static bool ParseDirection(const QString& text, bool* receive);
+
+    // A record of a finished file: a new id, the English message, the
+    // program's version, this machine's name and the user's.
+    static TransferRecord FromReport(const FileReport& report, const QString& port,
+                                     const QString& line = QString());
+    // Newest first (end time, then start time, then id): the order of every listing.
+    static void SortNewestFirst(QList<TransferRecord>& records);
+};
+
+// What a listing asks for; empty fields do not filter.
+struct JournalQuery
+{
+    QDateTime since; // ended at or after
+    QDateTime until; // ended before
+    QString pathContains;
+    QString direction; // "send" or "receive"
+    QString outcome;
+    QString sha256;           // with delivered: only sent or received (saved) files
+    bool delivered = false;   // outcome sent or received
+    bool pendingOnly = false; // records waiting to be copied to the configured journal
+    int limit = 0;            // 0: every record
+};
+
+} // namespace tapeway

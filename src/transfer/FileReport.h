@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace tapeway {
+
+// What a session knows about one file when it ends: reported once per file,
+// whether it completed, failed or was cancelled. Hosts add who and where
+// (port, host, user, line) before keeping it anywhere.
+struct FileReport
+{
+    // Stable outcome codes, for records and queries.
+    static constexpr const char* kSent = "sent";
+    static constexpr const char* kReceived = "received";
+    static constexpr const char* kNotSaved = "not_saved"; // verified data could not be saved
+    static constexpr const char* kDataError =
+        "data_error"; // a check failed or the header was refused
+    static constexpr const char* kLinkBroken = "link_broken"; // silence or a broken line
+    static constexpr const char* kCancelled = "cancelled";
+    static constexpr const char* kPortError = "port_error"; // the line could not be opened or set
+    static constexpr const char* kFileError =
+        "file_error";                                 // the local file could not be opened or read
+    static constexpr const char* kNoData = "no_data"; // an empty file: nothing to send
+
+    bool receive = false;
+    QString path;      // absolute path of the local file
+    int baud = 0;      // speed of the data phase (0 when it never began)
+    qint64 bytes = 0;  // data bytes moved
+    QByteArray sha256; // digest of exactly those bytes; empty when nothing was verified
+    QString outcome;   // one of the codes above
+    int chineseId = 0; // the message pair shown for the outcome
+    int englishId = 0;
+    QString detail;    // the system's reason, where there is one
+    QString recovered; // where verified data that could not be saved was kept
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC
+};
+
+} // namespace tapeway
