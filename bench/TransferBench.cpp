@@ -420,9 +420,9 @@ int main(int argc, char** argv)
     }
 
     bool all = true;
-    std::printf("%-58s  %-32s  %-12s  %s\n", "measure", "result", "target", "met");
+    std::printf("%-62s  %-32s  %-12s  %s\n", "measure", "result", "target", "met");
     for (const Row& row : rows) {
-        std::printf("%-58s  %-32s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
+        std::printf("%-62s  %-32s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
                     qPrintable(row.target), row.met ? "yes" : "NO");
         all = all && row.met;
     }
