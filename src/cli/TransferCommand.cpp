@@ -125,11 +125,6 @@ int TransferCommand::Run(const QStringList& args)
     host.SetSession(&session);
     host.SetJournal(&journal);
     QObject::connect(&serial, &SerialPort::OnComm, &session, &TransferSession::OnComm);
-    // Why the line broke (a device server out of reach, say), after the outcome.
-    QObject::connect(&serial, &SerialPort::LineBroken, &serial, [&](const QString& reason) {
-        progress.End();
-        progress.Note(QStringLiteral("%1: %2").arg(options.link.portName, reason));
-    });
     SignalNotifier interrupts;
     QObject::connect(&interrupts, &SignalNotifier::Interrupted, &host, &CliHost::Interrupt);
     QObject::connect(&host, &CliHost::Finished, qApp,

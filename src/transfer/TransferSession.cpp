@@ -74,7 +74,7 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
     connect(&m_headerTimer, &QTimer::timeout, this, [this] { SendByte(kDC2); });
     connect(&m_readyTimer, &QTimer::timeout, this, [this] { SendByte(kDC3); });
     m_watchdog.setSingleShot(true);
-    connect(&m_watchdog, &QTimer::timeout, this, &TransferSession::BreakLink);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] { BreakLink(); });
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
     m_acknowledgeTimer.setSingleShot(true);
     connect(&m_acknowledgeTimer, &QTimer::timeout, this, [this] {
@@ -82,9 +82,9 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
         if (m_active && m_awaitingAcknowledge)
             CompleteSend();
     });
-    connect(&m_port, &SerialPort::LineBroken, this, [this] {
+    connect(&m_port, &SerialPort::LineBroken, this, [this](const QString& reason) {
         if (m_active)
-            BreakLink();
+            BreakLink(reason);
     });
 }
 
@@ -551,7 +551,7 @@ void TransferSession::OnComm()
         OnSendChunk(chunk);
 }
 
-void TransferSession::BreakLink()
+void TransferSession::BreakLink(const QString& reason)
 {
     if (!m_active)
         return;
@@ -560,7 +560,7 @@ void TransferSession::BreakLink()
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = CurrentRow();
     }
-    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true);
+    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true, reason);
 }
 
 void TransferSession::CloseFile(bool removeCreated)
