@@ -1,7 +1,8 @@
 // Measures the transfer engine over virtual null-modems and prints one table:
-// line efficiency at each speed, the longest stall of a 1 ms timer on the
-// session's thread, the change-over between two files of a batch, and raw
-// engine throughput with peak memory over an unpaced line.
+// line efficiency at each speed (and through a ser2net device server), the
+// longest stall of a 1 ms timer on the session's thread, the change-over
+// between two files of a batch, raw engine throughput with peak memory over
+// an unpaced line, and the service with many lines at once.
 #include "ServeBench.h"
 #include "cli/CliHost.h"
 #include "cli/ProgressReporter.h"
@@ -15,6 +16,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
@@ -151,10 +156,10 @@ struct Pair
         modem.Stop();
     }
 
-    void StartSend(const QStringList& files, int baud)
+    void StartSend(const QStringList& files, int baud, const QString& portName = {})
     {
         CliHost::Options options;
-        options.link.portName = modem.PortA();
+        options.link.portName = portName.isEmpty() ? modem.PortA() : portName;
         options.baudText = QString::number(baud);
         options.files = files;
         options.printResults = false;
@@ -174,6 +179,60 @@ struct Pair
     }
 };
 
+// How a device server is set up for a row.
+enum class Server
+{
+    None,
+    Ser2Net,           // ser2net with its default settings
+    Ser2NetNoCharDelay // chardelay off: ser2net passes bytes on at once
+};
+
+// ser2net serving a serial device on a free localhost port as RFC 2217; the
+// port name to reach it, empty (and why) when it cannot be started.
+QString StartSer2Net(QProcess& server, const QString& dir, const QString& device, Server kind,
+                     QString* why)
+{
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+    if (program.isEmpty()) {
+        *why = QStringLiteral("not run: ser2net is not installed");
+        return {};
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const QString config = QDir(dir).filePath(QStringLiteral("ser2net.yaml"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(QStringLiteral("%YAML 1.1\n---\nconnection: &line\n"
+                              "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                              "  connector: serialdev,%2,9600n81,local\n%3")
+                   .arg(port)
+                   .arg(device, kind == Server::Ser2NetNoCharDelay
+                                    ? QStringLiteral("  options:\n    chardelay: false\n")
+                                    : QString())
+                   .toUtf8());
+    file.close();
+    server.start(program,
+                 {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"), config});
+    // Listening once a connection is accepted; the probe goes at once.
+    const bool up = RunUntil(
+        [&] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(50);
+        },
+        5000);
+    if (!up) {
+        *why = QStringLiteral("not run: ser2net did not start");
+        return {};
+    }
+    RunUntil([] { return false; }, 300); // the probe's connection ends at the server
+    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port);
+}
+
 struct Row
 {
     QString what;
@@ -183,9 +242,24 @@ struct Row
 };
 
 // Payload bytes x 10 / baud over the time from the header's first byte to the verified save.
-Row Efficiency(const QString& dir, int baud, qint64 size, double* stallMs)
+// Through ser2net the sending session reaches its end of the line over RFC 2217.
+Row Efficiency(const QString& dir, int baud, qint64 size, double* stallMs,
+               Server server = Server::None)
 {
     Pair pair(true);
+    const QString through = server == Server::Ser2Net ? QStringLiteral("via ser2net, ")
+                            : server == Server::Ser2NetNoCharDelay
+                                ? QStringLiteral("via ser2net, chardelay off, ")
+                                : QString();
+    QProcess process;
+    QString networkPort;
+    if (server != Server::None) {
+        QString why;
+        networkPort = StartSer2Net(process, dir, pair.modem.PortA(), server, &why);
+        if (networkPort.isEmpty())
+            return {QStringLiteral("line efficiency %1%2 baud").arg(through).arg(baud), why,
+                    QStringLiteral(">= 0.97"), true};
+    }
     const QString source = QDir(dir).filePath(QStringLiteral("eff%1.nc").arg(baud));
     const QString target = QDir(dir).filePath(QStringLiteral("eff%1-got.nc").arg(baud));
     WriteFile(source, Pattern(size, quint32(baud)));
@@ -198,23 +272,28 @@ Row Efficiency(const QString& dir, int baud, qint64 size, double* stallMs)
                      });
     StallProbe probe;
     pair.StartReceive(target);
-    pair.StartSend({source}, baud);
+    pair.StartSend({source}, baud, networkPort);
     if (stallMs)
         probe.Start();
     RunUntil([&] { return savedNs > 0; }, 120000);
+    if (server != Server::None) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
     if (stallMs)
         *stallMs = probe.StopMs();
     ok = ok && SameFiles(source, target);
     const double seconds = double(savedNs - pair.firstSendNs.load()) / 1e9;
     const double limit = double(size) * 10.0 / baud;
     const double efficiency = savedNs > 0 ? limit / seconds : 0.0;
-    return {QStringLiteral("line efficiency %1 baud, %2 KiB").arg(baud).arg(size / 1024),
-            ok ? QStringLiteral("%1 (%2 s for %3 s)")
-                     .arg(efficiency, 0, 'f', 3)
-                     .arg(seconds, 0, 'f', 2)
-                     .arg(limit, 0, 'f', 2)
-               : QStringLiteral("FAILED"),
-            QStringLiteral(">= 0.97"), ok && efficiency >= 0.97};
+    return {
+        QStringLiteral("line efficiency %1%2 baud, %3 KiB").arg(through).arg(baud).arg(size / 1024),
+        ok ? QStringLiteral("%1 (%2 s for %3 s)")
+                 .arg(efficiency, 0, 'f', 3)
+                 .arg(seconds, 0, 'f', 2)
+                 .arg(limit, 0, 'f', 2)
+           : QStringLiteral("FAILED"),
+        QStringLiteral(">= 0.97"), ok && efficiency >= 0.97};
 }
 
 // Two files to a controller that asks for the next header at once.
@@ -313,20 +392,28 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     QList<Row> rows;
-    // "tapeway-bench serve": the service rows only.
+    // "tapeway-bench serve": the service rows only; "--lines": only the
+    // 38400-baud efficiency, on the local line and through ser2net.
     const bool serveOnly = argc > 1 && QByteArray(argv[1]) == "serve";
-    std::fprintf(stderr, "Running (about %s)...\n", serveOnly ? "a minute" : "three minutes");
+    const bool linesOnly = argc > 1 && QByteArray(argv[1]) == "--lines";
+    std::fprintf(stderr, "Running (about %s)...\n",
+                 serveOnly || linesOnly ? "a minute" : "four minutes");
 
-    // The memory figure is a process peak: the 50 MB run goes first, before
-    // anything else has grown the heap.
-    Row rate, memory;
-    if (!serveOnly)
+    if (linesOnly) {
+        rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr);
+        rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2Net);
+        rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2NetNoCharDelay);
+    } else if (!serveOnly) {
+        // The memory figure is a process peak: the 50 MB run goes first, before
+        // anything else has grown the heap.
+        Row rate, memory;
         RawThroughput(dir.path(), 50000000, &rate, &memory);
-    if (!serveOnly) {
         double stall38400 = 0;
         rows << Efficiency(dir.path(), 9600, 16 * 1024, nullptr);
         rows << Efficiency(dir.path(), 19200, 32 * 1024, nullptr);
         rows << Efficiency(dir.path(), 38400, 64 * 1024, &stall38400);
+        rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2Net);
+        rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2NetNoCharDelay);
         rows << Row{QStringLiteral("UI stall during a 38400-baud transfer"),
                     QStringLiteral("%1 ms").arg(stall38400, 0, 'f', 1), QStringLiteral("< 20 ms"),
                     stall38400 < 20.0};
@@ -337,6 +424,8 @@ int main(int argc, char** argv)
 
     // The service: 8, 16 and 32 lines receiving 32 KiB each at 38400 baud at once.
     for (const int lines : {8, 16, 32}) {
+        if (linesOnly)
+            break;
         const ServeBenchResult serve = RunServeBench(dir.path(), lines, 38400, 32 * 1024);
         const bool ok = serve.failure.isEmpty();
         rows << Row{QStringLiteral("serve %1 lines at 38400: worst line efficiency").arg(lines),
@@ -352,9 +441,9 @@ int main(int argc, char** argv)
     }
 
     bool all = true;
-    std::printf("%-46s  %-32s  %-12s  %s\n", "measure", "result", "target", "met");
+    std::printf("%-62s  %-32s  %-12s  %s\n", "measure", "result", "target", "met");
     for (const Row& row : rows) {
-        std::printf("%-46s  %-32s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
+        std::printf("%-62s  %-32s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
                     qPrintable(row.target), row.met ? "yes" : "NO");
         all = all && row.met;
     }

@@ -22,7 +22,7 @@ mode=${1:-run}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6svg6 libgl-dev
           libgtest-dev fonts-wqy-microhei qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-psql
-          postgresql postgresql-common)
+          postgresql postgresql-common ser2net)
 
 install_missing() {
     local missing=()

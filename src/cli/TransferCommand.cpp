@@ -27,7 +27,9 @@ int TransferCommand::Run(const QStringList& args)
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Serial port: a device path such as /dev/ttyUSB0, "
-                                                 "a name such as ttyS0, or COM1..COM4."),
+                                                 "a name such as ttyS0, COM1..COM4, or a port on a "
+                                                 "device server: rfc2217://HOST:PORT, or "
+                                                 "tcp://HOST:PORT?baud=N for a fixed speed."),
                                   QStringLiteral("PORT"));
     const QCommandLineOption baud(QStringLiteral("baud"),
                                   QStringLiteral("Speed of the data phase: 9600 (default), 19200 "

@@ -94,7 +94,8 @@ constexpr Entry kTable[] = {
     {181, "The baud rate must be a positive whole number."},
     {182, "端口无法设置为此波特率。"},
     {183, "The port cannot be set to this baud rate."},
-    {184, "提示：Linux 上使用串口须属于 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。"},
+    {184,
+     "提示：Linux 上使用串口须属于 dialout 组：sudo usermod -aG dialout $USER，然后重新登录。"},
     {185, "Hint: on Linux, serial ports need membership of the dialout group: "
           "sudo usermod -aG dialout $USER, then log in again."},
     {186, "端口正被其他程序使用：请关闭该程序后再试。"},
@@ -111,6 +112,10 @@ constexpr Entry kTable[] = {
     {197, "Not enough room: %1 bytes needed, %2 available (%3)."},
     {198, "文件夹无法写入：%1"},
     {199, "The folder cannot be written: %1"},
+    // A network port whose speed is fixed by the device server (tcp://).
+    {200, "控制器约定的速度与该网络端口的固定速度（端口名中的 baud）不同，已拒绝接收！"},
+    {201, "The controller announced a speed other than this network port's fixed speed "
+          "(the baud in the port name): transfer refused!"},
     // The transfer journal and its History window.
     {210, "历史记录"},
     {211, "History"},

@@ -1,6 +1,7 @@
 #include "serial/PortList.h"
 
 #include "serial/LinkSettings.h"
+#include "serial/NetworkLine.h"
 
 #include <QSerialPortInfo>
 
@@ -50,6 +51,11 @@ PortList FillPortList(const QStringList& discovered, const QString& savedName)
     }
     ports.selected = found;
     return ports;
+}
+
+bool IsNetworkPortName(const QString& name)
+{
+    return NetworkLine::IsNetworkName(name) && NetworkLine::ParseName(name, nullptr, nullptr);
 }
 
 QStringList DiscoverPorts()

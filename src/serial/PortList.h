@@ -27,6 +27,10 @@ void InsertPortSorted(QStringList& list, const QString& name);
 // Without a saved name the first entry is selected.
 PortList FillPortList(const QStringList& discovered, const QString& savedName);
 
+// Whether a port name means a port on a network device server
+// (rfc2217://HOST:PORT or tcp://HOST:PORT[?baud=N], well formed).
+bool IsNetworkPortName(const QString& name);
+
 // The names of the machine's serial ports as the system reports them
 // (e.g. ttyS0, ttyUSB0), in the order reported.
 QStringList DiscoverPorts();

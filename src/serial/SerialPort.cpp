@@ -1,15 +1,13 @@
 #include "serial/SerialPort.h"
 
+#include "serial/LocalLine.h"
+#include "serial/NetworkLine.h"
+
 #include <QRegularExpression>
-#include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <termios.h>
-#endif
 
 namespace tapeway {
 
@@ -21,15 +19,7 @@ namespace {
 constexpr qint64 kDrainMarginUs = 20000;
 constexpr int kDrainPollMs = 1;
 
-struct FrameFormat
-{
-    int baud = 0;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
-
-bool ParseSettings(const QString& text, FrameFormat* format)
+bool ParseSettings(const QString& text, LineFormat* format)
 {
     const QStringList parts = text.split(u',');
     if (parts.size() != 4)
@@ -41,26 +31,23 @@ bool ParseSettings(const QString& text, FrameFormat* format)
     format->baud = baud;
 
     const QString parity = parts[1].toUpper();
-    if (parity == QLatin1String("N"))
-        format->parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("E"))
-        format->parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("O"))
-        format->parity = QSerialPort::OddParity;
+    if (parity == QLatin1String("N") || parity == QLatin1String("E") ||
+        parity == QLatin1String("O"))
+        format->parity = parity[0].toLatin1();
     else
         return false;
 
     const int dataBits = parts[2].toInt(&ok);
     if (!ok || dataBits < 5 || dataBits > 8)
         return false;
-    format->dataBits = QSerialPort::DataBits(dataBits);
+    format->dataBits = dataBits;
 
     if (parts[3] == QLatin1String("1"))
-        format->stopBits = QSerialPort::OneStop;
+        format->stopTenths = 10;
     else if (parts[3] == QLatin1String("1.5"))
-        format->stopBits = QSerialPort::OneAndHalfStop;
+        format->stopTenths = 15;
     else if (parts[3] == QLatin1String("2"))
-        format->stopBits = QSerialPort::TwoStop;
+        format->stopTenths = 20;
     else
         return false;
     return true;
@@ -87,37 +74,14 @@ QString DeviceName(const QString& name)
 #endif
 }
 
-bool IsBreakError(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::DeviceNotFoundError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
-SerialPort::SerialPort(QObject* parent)
-    : QObject(parent), m_port(new QSerialPort(this)), m_drainTimer(new QTimer(this))
+SerialPort::SerialPort(QObject* parent) : QObject(parent), m_drainTimer(new QTimer(this))
 {
     m_clock.start();
     m_drainTimer->setInterval(kDrainPollMs);
     m_drainTimer->setTimerType(Qt::PreciseTimer);
     connect(m_drainTimer, &QTimer::timeout, this, &SerialPort::PollDrain);
-    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::OnReadyRead);
-    // The wire time runs from the moment the bytes reach the device, which
-    // can be an event-loop turn after SetOutput.
-    connect(m_port, &QSerialPort::bytesWritten, this, [this](qint64 bytes) {
-        const qint64 wireUs = m_baud > 0 ? (bytes * 10 * 1000000 + m_baud - 1) / m_baud : 0;
-        m_wireFreeAtUs = std::max(NowUs(), m_wireFreeAtUs) + wireUs;
-    });
-    connect(m_port, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { OnError(int(error)); });
 }
 
 SerialPort::~SerialPort()
@@ -125,8 +89,12 @@ SerialPort::~SerialPort()
     // Waiters belong to objects that may already be gone; they are dropped.
     m_drainWaiters.clear();
     m_drainTimer->stop();
-    if (m_port->isOpen())
-        m_port->close();
+    if (m_line) {
+        m_line->disconnect(this);
+        m_line->Close();
+        delete m_line;
+        m_line = nullptr;
+    }
 }
 
 void SerialPort::SetCommPort(const QString& name)
@@ -134,21 +102,42 @@ void SerialPort::SetCommPort(const QString& name)
     m_commPort = name;
 }
 
+int SerialPort::FixedBaud() const
+{
+    NetworkLine::Address address;
+    if (NetworkLine::IsNetworkName(m_commPort) &&
+        NetworkLine::ParseName(m_commPort, &address, nullptr) &&
+        address.kind == NetworkLine::Kind::RawTcp)
+        return address.fixedBaud;
+    return 0;
+}
+
+bool SerialPort::CanSetBaud(int baud) const
+{
+    const int fixed = FixedBaud();
+    if (fixed > 0)
+        return baud == fixed;
+    return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
+}
+
 bool SerialPort::SetSettings(const QString& settings)
 {
-    FrameFormat format;
+    LineFormat format;
     if (!ParseSettings(settings, &format))
+        return false;
+    const int fixed = FixedBaud();
+    if (fixed > 0 && format.baud != fixed)
         return false;
     const QString previous = m_settings;
     m_settings = settings;
     m_baud = format.baud;
-    if (!m_port->isOpen())
+    if (!GetPortOpen())
         return true;
     if (ApplySettings())
         return true;
     // The port refused: put the line back to what it ran with.
     m_settings = previous;
-    FrameFormat old;
+    LineFormat old;
     if (ParseSettings(previous, &old))
         m_baud = old.baud;
     ApplySettings();
@@ -157,114 +146,129 @@ bool SerialPort::SetSettings(const QString& settings)
 
 bool SerialPort::ApplySettings()
 {
-    FrameFormat format;
-    if (!m_port->isOpen() || !ParseSettings(m_settings, &format))
+    LineFormat format;
+    if (!GetPortOpen() || !ParseSettings(m_settings, &format))
         return false;
-    m_quietErrors = true;
-    const bool ok = m_port->setBaudRate(format.baud) && m_port->setDataBits(format.dataBits) &&
-                    m_port->setParity(format.parity) && m_port->setStopBits(format.stopBits);
-    m_port->clearError();
-    m_quietErrors = false;
-    return ok;
+    return m_line->SetFormat(format);
+}
+
+bool SerialPort::CreateLine()
+{
+    if (m_line && m_lineName == m_commPort)
+        return true;
+    RetireLine();
+    if (NetworkLine::IsNetworkName(m_commPort)) {
+        NetworkLine::Address address;
+        if (!NetworkLine::ParseName(m_commPort, &address, &m_lastError))
+            return false;
+        m_line = new NetworkLine(address, this);
+    } else {
+        const QString device = DeviceName(m_commPort);
+        if (device.isEmpty()) {
+            m_lastError = tr("No such serial port: \"%1\"").arg(m_commPort);
+            return false;
+        }
+        m_line = new LocalLine(device, this);
+    }
+    m_lineName = m_commPort;
+    connect(m_line, &LineTransport::ReadyRead, this, &SerialPort::OnReadyRead);
+    connect(m_line, &LineTransport::HandedOver, this, &SerialPort::OnHandedOver);
+    connect(m_line, &LineTransport::Broken, this, &SerialPort::OnLineBroken);
+    return true;
+}
+
+void SerialPort::RetireLine()
+{
+    if (!m_line)
+        return;
+    // It may be the sender of the signal being handled: it goes later.
+    m_line->disconnect(this);
+    m_line->Close();
+    m_line->deleteLater();
+    m_line = nullptr;
+    m_lineName.clear();
 }
 
 bool SerialPort::SetPortOpen(bool open)
 {
     if (!open) {
-        if (m_port->isOpen())
-            m_port->close();
-        m_port->clearError();
+        if (m_line)
+            m_line->Close();
         return true;
     }
-    if (m_port->isOpen())
+    if (GetPortOpen())
         return true;
-
-    const QString device = DeviceName(m_commPort);
-    if (device.isEmpty()) {
-        m_lastError = tr("No such serial port: \"%1\"").arg(m_commPort);
+    if (!CreateLine())
         return false;
-    }
-    m_port->setPortName(device);
-    // A plain frame format for the open itself; the chosen one follows, so
-    // that a format the device refuses does not fail the open.
-    m_port->setBaudRate(9600);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    m_quietErrors = true;
-    const bool opened = m_port->open(QIODevice::ReadWrite);
-    m_quietErrors = false;
-    if (!opened) {
-        m_lastError = m_port->errorString();
-        m_port->clearError();
-        return false;
-    }
+    ++m_opens;
     m_broken = false;
+    QString error;
+    if (!m_line->Open(&error)) {
+        m_lastError = error;
+        return false;
+    }
     m_lastError.clear();
     m_commEvent = 0;
-
-    // DTR and RTS stay low; a pseudo-terminal has no modem lines and refuses.
-    m_quietErrors = true;
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    m_port->setDataTerminalReady(false);
-    m_port->setRequestToSend(false);
-    m_port->clearError();
-    m_quietErrors = false;
+    const int fixed = FixedBaud();
+    if (fixed > 0) {
+        // The speed is the server's; the settings text says so.
+        m_baud = fixed;
+        QStringList parts = m_settings.split(u',');
+        parts[0] = QString::number(fixed);
+        m_settings = parts.join(u',');
+    }
     ApplySettings();
     return true;
 }
 
 bool SerialPort::GetPortOpen() const
 {
-    return m_port->isOpen();
+    return m_line && m_line->IsOpen();
 }
 
 void SerialPort::SetInBufferCount(int count)
 {
-    if (count != 0 || !m_port->isOpen())
-        return;
-    m_quietErrors = true;
-    m_port->clear(QSerialPort::Input);
-    m_port->clearError();
-    m_quietErrors = false;
-    if (m_port->bytesAvailable() > 0)
-        m_port->readAll();
+    if (count == 0 && GetPortOpen())
+        m_line->PurgeInput();
 }
 
 void SerialPort::SetOutBufferCount(int count)
 {
-    if (count != 0 || !m_port->isOpen())
-        return;
-    m_quietErrors = true;
-    m_port->clear(QSerialPort::Output);
-    m_port->clearError();
-    m_quietErrors = false;
     // What was already handed to the wire may still be travelling, so the
     // wire-free time is left as it is: a drain waits a little too long at
     // worst, never too short.
+    if (count == 0 && GetPortOpen())
+        m_line->PurgeOutput();
 }
 
 int SerialPort::GetInBufferCount() const
 {
-    if (!m_port->isOpen())
+    if (!GetPortOpen())
         return 0;
-    return int(std::min<qint64>(m_port->bytesAvailable(), 0x7fffffff));
+    return int(std::min<qint64>(m_line->BytesAvailable(), 0x7fffffff));
 }
 
 QByteArray SerialPort::GetInput()
 {
-    if (!m_port->isOpen())
+    if (!GetPortOpen())
         return {};
-    return m_port->readAll();
+    return m_line->ReadAll();
 }
 
 void SerialPort::SetOutput(const QByteArray& bytes)
 {
-    if (bytes.isEmpty() || !m_port->isOpen())
+    if (bytes.isEmpty() || !GetPortOpen())
         return;
-    // The wire time is counted when the bytes reach the device (bytesWritten).
-    m_port->write(bytes);
+    // The wire time is counted when the bytes are handed over (OnHandedOver).
+    m_line->Write(bytes);
+}
+
+void SerialPort::OnHandedOver(qint64 bytes)
+{
+    // The wire time runs from the moment the bytes reach the device or the
+    // network, which can be an event-loop turn after SetOutput.
+    const qint64 wireUs = m_baud > 0 ? (bytes * 10 * 1000000 + m_baud - 1) / m_baud : 0;
+    m_wireFreeAtUs = std::max(NowUs(), m_wireFreeAtUs) + wireUs;
 }
 
 void SerialPort::Drain(std::function<void()> done)
@@ -287,9 +291,9 @@ qint64 SerialPort::WireTimeMs(qint64 bytes, int baud)
 
 void SerialPort::PollDrain()
 {
-    if (m_port->isOpen()) {
-        if (m_port->bytesToWrite() > 0 || KernelOutputQueue() > 0 ||
-            NowUs() < m_wireFreeAtUs + kDrainMarginUs)
+    if (GetPortOpen()) {
+        if (m_line->BytesQueued() > 0 ||
+            NowUs() < m_wireFreeAtUs + m_line->ExtraDrainUs() + kDrainMarginUs)
             return;
     }
     std::vector<std::function<void()>> waiters;
@@ -301,18 +305,6 @@ void SerialPort::PollDrain()
         m_drainTimer->stop();
 }
 
-qint64 SerialPort::KernelOutputQueue() const
-{
-#ifdef Q_OS_UNIX
-    if (!m_port->isOpen())
-        return 0;
-    int queued = 0;
-    if (::ioctl(int(m_port->handle()), TIOCOUTQ, &queued) == 0)
-        return queued;
-#endif
-    return 0;
-}
-
 qint64 SerialPort::NowUs() const
 {
     return m_clock.nsecsElapsed() / 1000;
@@ -320,7 +312,7 @@ qint64 SerialPort::NowUs() const
 
 void SerialPort::OnReadyRead()
 {
-    if (m_rThreshold <= 0 || m_port->bytesAvailable() < m_rThreshold)
+    if (!GetPortOpen() || m_rThreshold <= 0 || m_line->BytesAvailable() < m_rThreshold)
         return;
     const int previous = m_commEvent;
     m_commEvent = kCommEventReceive;
@@ -328,28 +320,22 @@ void SerialPort::OnReadyRead()
     m_commEvent = previous;
 }
 
-void SerialPort::OnError(int error)
+void SerialPort::OnLineBroken(const QString& reason)
 {
-    const auto code = QSerialPort::SerialPortError(error);
-    if (code == QSerialPort::NoError || m_quietErrors || m_broken || !m_port->isOpen())
+    if (m_broken)
         return;
-    if (!IsBreakError(code))
-        return;
-    BreakLine(m_port->errorString());
-}
-
-void SerialPort::BreakLine(const QString& reason)
-{
     m_broken = true;
     m_lastError = reason;
-    // The error arrives from inside QSerialPort's own notifier; the port is
-    // closed once that has returned.
+    // The break may come from inside the transport's own notifier; the line
+    // is closed once that has returned. A break of an earlier open is dropped.
+    const quint64 opens = m_opens;
     QMetaObject::invokeMethod(
         this,
-        [this, reason] {
-            if (m_port->isOpen())
-                m_port->close();
-            m_port->clearError();
+        [this, reason, opens] {
+            if (opens != m_opens)
+                return;
+            if (m_line)
+                m_line->Close();
             emit LineBroken(reason);
         },
         Qt::QueuedConnection);

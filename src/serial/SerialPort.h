@@ -7,22 +7,27 @@
 #include <functional>
 #include <vector>
 
-class QSerialPort;
 class QTimer;
 
 namespace tapeway {
 
+class LineTransport;
+
 // The serial line as the transfer code sees it: the properties of a serial
-// communications control, each operation one property read or write, over
-// QSerialPort. Bytes that arrive raise OnComm on the thread that owns the
-// object; GetCommEvent() then reads kCommEventReceive.
+// communications control, each operation one property read or write. Bytes
+// that arrive raise OnComm on the thread that owns the object; GetCommEvent()
+// then reads kCommEventReceive.
 //
-// DTR and RTS stay low and no flow control is applied. A pseudo-terminal
-// refuses the modem-line requests; that is tolerated silently.
+// The port name picks what carries the line: rfc2217://HOST:PORT and
+// tcp://HOST:PORT[?baud=N] a serial port on a network device server
+// (NetworkLine), anything else a serial device of this machine (LocalLine).
+// Nothing outside this facade needs to know which. DTR and RTS stay low and
+// no flow control is applied.
 //
-// When the line breaks (an adapter unplugged, the far end hung up) the port
-// is closed at the first error and LineBroken is raised once, so that a
-// failing device does not raise errors again and again.
+// When the line breaks (an adapter unplugged, the far end hung up, the
+// connection to a device server lost or never made) the port is closed at the
+// first error and LineBroken is raised once, so that a failing device does
+// not raise errors again and again.
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -33,19 +38,31 @@ public:
     ~SerialPort() override;
 
     // Port name as chosen in the port box: COMn (on POSIX the n-th serial
-    // port, /dev/ttyS(n-1)), a bare device name such as ttyUSB0, or a path.
-    // Taken at the next open.
+    // port, /dev/ttyS(n-1)), a bare device name such as ttyUSB0, a path, or a
+    // network port (rfc2217://HOST:PORT, tcp://HOST:PORT?baud=N). Taken at
+    // the next open.
     void SetCommPort(const QString& name);
     QString GetCommPort() const { return m_commPort; }
 
     // "baud,parity letter,data bits,stop bits", e.g. "9600,N,8,1" or
     // "19200,E,7,1.5". Applied at once on an open line, else at the open.
-    // False when the text is malformed or the open port refuses it.
+    // False when the text is malformed, the speed is not the line's fixed
+    // one, or the open port refuses it.
     bool SetSettings(const QString& settings);
     QString GetSettings() const { return m_settings; }
     int CurrentBaud() const { return m_baud; }
 
+    // The speed the line runs at whatever is asked, taken from the port name
+    // (tcp://HOST:PORT?baud=N, 9600 when omitted); 0 when the speed can be set.
+    int FixedBaud() const;
+    // Whether the line on the current port name can run at the speed: the
+    // fixed speed where there is one, else a standard speed of the port layer.
+    bool CanSetBaud(int baud) const;
+
     // Opening: false when the port cannot be opened; LastError() says why.
+    // A network port opens at once and connects in the background (at most
+    // NetworkLine::kConnectTimeoutMs); bytes written meanwhile wait for the
+    // connection. A connection that fails raises LineBroken with the reason.
     bool SetPortOpen(bool open);
     bool GetPortOpen() const;
     QString LastError() const { return m_lastError; }
@@ -79,9 +96,11 @@ public:
     int GetCommEvent() const { return m_commEvent; }
 
     // Calls done once every byte written so far has left the line: the
-    // output queues are empty and at least their wire time (10 bits a byte
-    // at the speed they were written with) plus a small margin has passed,
-    // since USB adapters and pseudo-terminals report "drained" early. Never
+    // output queues are empty (on a network port: the device server has
+    // them) and at least their wire time (10 bits a byte at the speed they
+    // were written with, counted from the moment they were handed over) plus
+    // the network's round trip and a small margin has passed, since USB
+    // adapters and pseudo-terminals report "drained" early. Never
     // blocks; done runs from the event loop. A later Drain, a close or
     // SetOutBufferCount(0) does not cancel it: callers guard their own state.
     void Drain(std::function<void()> done);
@@ -95,15 +114,18 @@ signals:
 
 private:
     void OnReadyRead();
-    void OnError(int error);
+    void OnLineBroken(const QString& reason);
+    void OnHandedOver(qint64 bytes);
     void PollDrain();
     bool ApplySettings();
-    qint64 KernelOutputQueue() const;
+    bool CreateLine();
+    void RetireLine();
     qint64 NowUs() const;
-    void BreakLine(const QString& reason);
 
-    QSerialPort* m_port;
+    LineTransport* m_line = nullptr;
+    QString m_lineName; // the port name m_line was made for
     QTimer* m_drainTimer;
+    quint64 m_opens = 0; // counts opens, so that a late break of an earlier one is dropped
     QString m_commPort;
     QString m_settings = QStringLiteral("9600,N,8,1");
     int m_baud = 9600;
@@ -117,9 +139,6 @@ private:
     int m_inputLen = 0;
     int m_commEvent = 0;
     bool m_broken = false;
-    // Set while requests whose failure is harmless run (modem lines on a
-    // pseudo-terminal, a refused frame format): their errors are no break.
-    bool m_quietErrors = false;
 
     // When the last byte written so far will have left the line, in microseconds of
     // m_clock (so that single control bytes do not round up).

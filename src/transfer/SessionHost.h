@@ -50,7 +50,8 @@ public:
 
     // Outcomes, for callers that keep score. A receive ends with the string
     // pair of its outcome (134/135 saved, 165/164 not saved, 136/137 data
-    // error, 156/157 link broken, 144/145 and 148/149 not started).
+    // error, 156/157 link broken, 200/201 a speed the line cannot take, 144/145
+    // and 148/149 not started).
     virtual void ReceiveEnded(const QString& target, int chineseId, int englishId)
     {
         Q_UNUSED(target);

@@ -42,6 +42,7 @@ constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
 constexpr int kAnnouncedZh = 192, kAnnouncedEn = 193;
 constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
 constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
+constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
 
 // How long a sender waits for the receiver's DC2 after the last packet, on
 // top of that packet's wire time.
@@ -51,7 +52,7 @@ constexpr int kFullPacketBytes = 1 + kBlockSize + kChecksumSize;
 
 constexpr int kStagingAttempts = 100;
 
-// Speeds a header may switch the line to: the standard rates of the port layer.
+// Speeds the baud box may hold: the standard rates of the port layer.
 bool IsAcceptableBaud(int baud)
 {
     return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
@@ -73,7 +74,7 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
     connect(&m_headerTimer, &QTimer::timeout, this, [this] { SendByte(kDC2); });
     connect(&m_readyTimer, &QTimer::timeout, this, [this] { SendByte(kDC3); });
     m_watchdog.setSingleShot(true);
-    connect(&m_watchdog, &QTimer::timeout, this, &TransferSession::BreakLink);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] { BreakLink(); });
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
     m_acknowledgeTimer.setSingleShot(true);
     connect(&m_acknowledgeTimer, &QTimer::timeout, this, [this] {
@@ -81,9 +82,9 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
         if (m_active && m_awaitingAcknowledge)
             CompleteSend();
     });
-    connect(&m_port, &SerialPort::LineBroken, this, [this] {
+    connect(&m_port, &SerialPort::LineBroken, this, [this](const QString& reason) {
         if (m_active)
-            BreakLink();
+            BreakLink(reason);
     });
 }
 
@@ -327,9 +328,13 @@ void TransferSession::AnswerWithSend(const QByteArray& request)
 void TransferSession::AcceptHeader()
 {
     const int baud = m_receive->Baud();
-    if (!IsAcceptableBaud(baud)) {
-        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true,
-                    m_host.LocalText(kAnnouncedZh, kAnnouncedEn).arg(baud));
+    if (!m_port.CanSetBaud(baud)) {
+        // Refused before DC4; a line whose speed is fixed says so.
+        const QString announced = m_host.LocalText(kAnnouncedZh, kAnnouncedEn).arg(baud);
+        if (m_port.FixedBaud() > 0)
+            EndTransfer(FileReport::kPortError, kFixedSpeedZh, kFixedSpeedEn, true, announced);
+        else
+            EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true, announced);
         return;
     }
     // A volume without room for the file is known now, before DC4.
@@ -491,6 +496,8 @@ void TransferSession::StartNextSend()
             EnableControls(true);
             return;
         }
+        if (m_port.FixedBaud() > 0)
+            m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_send.emplace(std::move(data), m_baud);
         m_dataBaud = m_baud;
         m_active = true;
@@ -572,7 +579,7 @@ void TransferSession::OnComm()
         OnSendChunk(chunk);
 }
 
-void TransferSession::BreakLink()
+void TransferSession::BreakLink(const QString& reason)
 {
     if (!m_active)
         return;
@@ -581,7 +588,7 @@ void TransferSession::BreakLink()
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = CurrentRow();
     }
-    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true);
+    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true, reason);
 }
 
 void TransferSession::CloseFile(bool removeCreated)

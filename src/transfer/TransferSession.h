@@ -92,7 +92,8 @@ private:
     // Silence that breaks an agreed link: at least twice a full packet's wire time more.
     int WatchdogMs() const;
     void EnableControls(bool enable);
-    void BreakLink();
+    // reason: why the line broke, when it says (a device server out of reach).
+    void BreakLink(const QString& reason = {});
     void StopTimers();
     // Ends whatever runs: timers, protocol state, and the file of a receive
     // that did not save (removed when this session created it).

@@ -1,6 +1,7 @@
 // tapeway-cli's command line itself: usage errors, the port and local-file
 // exit statuses, skipped files, the port list and the null-modem command.
 #include "serial/PortList.h"
+#include "settings/SettingsStore.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
 
@@ -132,6 +133,20 @@ TEST(CliCommands, PortsInTheDialogsOrder)
     CliProcess cli;
     EXPECT_EQ(CliProcess::RunToEnd({"ports"}, &cli), 0);
     EXPECT_EQ(cli.OutLines(), FillPortList(DiscoverPorts(), QString()).entries);
+
+    // The network port the dialog remembers comes after the local ones.
+    QTemporaryDir config;
+    const QString remembered = QStringLiteral("rfc2217://plc-7.example:4001");
+    ASSERT_TRUE(QDir(config.path()).mkpath("tapeway"));
+    ASSERT_TRUE(SettingsStore(QDir(config.path()).filePath("tapeway/RS232.ini"))
+                    .WriteSettingValue(QStringLiteral("COM"), remembered));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    CliProcess network;
+    network.process.setProcessEnvironment(env);
+    network.Start({"ports"});
+    ASSERT_TRUE(network.Wait());
+    EXPECT_EQ(network.OutLines(), FillPortList(DiscoverPorts(), QString()).entries << remembered);
 }
 
 TEST(CliCommands, NullModemJoinsTwoEnds)

@@ -4,6 +4,8 @@
 #include "support/WaitFor.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 using namespace tapeway;
@@ -244,4 +246,93 @@ TEST(SerialPortLineTest, CloseRunsPendingDrains)
     a.Drain([&] { done = true; });
     a.SetPortOpen(false);
     EXPECT_TRUE(WaitFor([&] { return done; }, 500));
+}
+
+TEST(SerialPortNetworkTest, NamesPickTheLineAndItsSpeed)
+{
+    SerialPort port;
+    const std::tuple<const char*, int, bool> names[] = {
+        // name, fixed speed, 38400 settable
+        {"rfc2217://plc-7.example:4001", 0, true},
+        {"tcp://10.0.4.13:4001", 9600, false},
+        {"TCP://[::1]:4001?baud=38400", 38400, true},
+        {"/dev/ttyUSB0", 0, true},
+    };
+    for (const auto& [name, fixed, fast] : names) {
+        port.SetCommPort(QString::fromLatin1(name));
+        EXPECT_EQ(port.FixedBaud(), fixed) << name;
+        EXPECT_EQ(port.CanSetBaud(38400), fast) << name;
+        EXPECT_FALSE(port.CanSetBaud(12345)) << name;
+    }
+    port.SetCommPort(QStringLiteral("tcp://10.0.4.13:4001"));
+    EXPECT_FALSE(port.SetSettings(QStringLiteral("38400,N,8,1")));
+    EXPECT_TRUE(port.SetSettings(QStringLiteral("9600,N,8,1")));
+
+    for (const char* bad : {"rfc2217://", "rfc2217://host", "rfc2217://host:0", "tcp://host:70000",
+                            "tcp://host:4001?baud=fast", "tcp://host:4001?speed=9600",
+                            "rfc2217://host:4001?baud=9600", "rfc2217://host:4001/x"}) {
+        port.SetCommPort(QString::fromLatin1(bad));
+        EXPECT_FALSE(port.SetPortOpen(true)) << bad;
+        EXPECT_TRUE(port.LastError().contains(QStringLiteral("rfc2217://HOST:PORT"))) << bad;
+        EXPECT_FALSE(port.GetPortOpen()) << bad;
+    }
+}
+
+TEST(SerialPortNetworkTest, ConnectingNeverBlocksAndAFailureBreaksTheLine)
+{
+    // Nobody listens: refused at once. A server that accepts and never
+    // agrees to the option: broken after the connect timeout.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    for (const auto& [port, minMs] :
+         {std::pair{closedPort, 0}, std::pair{silent.serverPort(), 4500}}) {
+        SerialPort line;
+        line.SetCommPort(QStringLiteral("rfc2217://127.0.0.1:%1").arg(port));
+        QString reason;
+        QObject::connect(&line, &SerialPort::LineBroken, [&](const QString& why) { reason = why; });
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(line.SetPortOpen(true));
+        line.SetOutput(QByteArray("\x12"));
+        EXPECT_LT(clock.elapsed(), 100) << "no wait on the caller's thread";
+        ASSERT_TRUE(WaitFor([&] { return !reason.isEmpty(); }, 10000)) << port;
+        EXPECT_GE(clock.elapsed(), minMs) << reason.toStdString();
+        EXPECT_TRUE(reason.contains(QStringLiteral("127.0.0.1:%1").arg(port)))
+            << reason.toStdString();
+        EXPECT_FALSE(line.GetPortOpen());
+        EXPECT_EQ(line.LastError(), reason);
+    }
+}
+
+TEST(SerialPortNetworkTest, RawTcpCarriesBytesWrittenBeforeTheConnection)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    SerialPort line;
+    ASSERT_TRUE(
+        OpenPort(line, LinkOn(QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()))));
+    EXPECT_EQ(line.CurrentBaud(), 9600);
+    QElapsedTimer clock;
+    clock.start();
+    line.SetOutput(QByteArray(96, '\xff')); // 100 ms at 9600 baud, untouched by any escape
+    bool drained = false;
+    line.Drain([&] { drained = true; });
+    ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    ASSERT_TRUE(WaitFor([&] { return peer->bytesAvailable() >= 96; }));
+    EXPECT_EQ(peer->readAll(), QByteArray(96, '\xff'));
+    ASSERT_TRUE(WaitFor([&] { return drained; }));
+    EXPECT_GE(clock.elapsed(), 100);
+
+    QByteArray received;
+    QObject::connect(&line, &SerialPort::OnComm, [&] { received += line.GetInput(); });
+    peer->write("\x11\xff");
+    EXPECT_TRUE(WaitFor([&] { return received.size() >= 2; }));
+    EXPECT_EQ(received, QByteArray("\x11\xff"));
 }

@@ -1,0 +1,151 @@
+#include "support/Ser2NetRig.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace tapeway;
+
+namespace {
+
+const QString kReceived = QStringLiteral("All data has been received!");
+const QString kLinkBroken = QStringLiteral("communicate break down!");
+
+#define SKIP_WITHOUT_SER2NET(rig)                                                                  \
+    if (!(rig).Ready())                                                                            \
+    GTEST_SKIP() << (rig).why.toStdString()
+
+// The controller sends data announced at baud; the session receives it into target.
+void StartReceive(Ser2NetRig& rig, const QByteArray& data, int baud, const QString& target)
+{
+    ASSERT_TRUE(rig.controller->SendFiles(QList<QByteArray>{data}, baud));
+    rig.host.target = target;
+    rig.session->StartTransfer();
+}
+
+// The session sends the files at baud; the controller stores what it got.
+QList<QByteArray> SendAll(Ser2NetRig& rig, const QList<QByteArray>& files, int baud)
+{
+    QList<QByteArray> got;
+    QObject::connect(rig.controller.get(), &SimulatedController::FileReceived,
+                     [&](const QString&, const QByteArray& data) { got << data; });
+    if (!rig.controller->ReceiveFiles(rig.Path("in"), int(files.size())))
+        return got;
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = rig.Path(QStringLiteral("out%1.nc").arg(i));
+        SessionRig::Write(path, files[i]);
+        rig.host.rows.append({path, true, QString()});
+    }
+    rig.host.receiveMode = false;
+    rig.host.baudText = QString::number(baud);
+    rig.session->StartTransfer();
+    WaitFor([&] { return rig.host.batchesEnded == 1 || !rig.host.messages.isEmpty(); }, 60000);
+    WaitFor([&] { return got.size() == files.size(); }, 5000);
+    return got;
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+TEST(Ser2Net, ReceiveAndSendThroughRfc2217)
+{
+    const QByteArray ones(3000, char(0xff)); // every byte escaped both ways
+    for (const auto& [baud, data] :
+         {std::pair{9600, SessionRig::Pattern(2000, 1)},
+          std::pair{19200, SessionRig::Pattern(4000, 2)},
+          std::pair{38400, SessionRig::Pattern(9000, 3)}, std::pair{38400, ones}}) {
+        {
+            Ser2NetRig rig;
+            SKIP_WITHOUT_SER2NET(rig);
+            StartReceive(rig, data, baud, rig.Path("part.nc"));
+            ASSERT_TRUE(rig.WaitIdle()) << baud;
+            EXPECT_EQ(rig.host.messages, QStringList{kReceived}) << baud;
+            EXPECT_EQ(SessionRig::Read(rig.Path("part.nc")), data) << baud;
+            EXPECT_EQ(rig.modem.SpeedOf(VirtualNullModem::AToB), baud) << "switched by ser2net";
+            EXPECT_EQ(rig.modem.BytesGarbled(VirtualNullModem::AToB), 0) << baud;
+        }
+        Ser2NetRig rig;
+        const QList<QByteArray> files = {data, SessionRig::Pattern(1500, baud)};
+        EXPECT_EQ(SendAll(rig, files, baud), files)
+            << baud << " " << rig.host.messages.join(' ').toStdString();
+        EXPECT_EQ(rig.host.rows[1].state, QStringLiteral("Complete")) << baud;
+        EXPECT_EQ(rig.modem.SpeedOf(VirtualNullModem::AToB), baud) << baud;
+    }
+}
+
+TEST(Ser2Net, ServerKilledMidTransferBreaksTheLineAndTheNextStartConnectsAgain)
+{
+    Ser2NetRig rig;
+    SKIP_WITHOUT_SER2NET(rig);
+    const QString stem = QStringLiteral("tw%1_killed").arg(QCoreApplication::applicationPid());
+    const QString target = rig.Path(stem + ".nc");
+    SessionRig::Write(target, "old program");
+    StartReceive(rig, SessionRig::Pattern(20000), 9600, target);
+    ASSERT_TRUE(WaitFor([&] { return rig.host.positions.size() >= 2; }, 20000));
+    rig.Kill();
+    ASSERT_TRUE(rig.WaitIdle(10000)) << "the loss is seen at once, not by the watchdog";
+    EXPECT_EQ(rig.host.messages, QStringList{kLinkBroken});
+    EXPECT_FALSE(rig.port.GetPortOpen());
+    EXPECT_TRUE(rig.host.messageDetails.value(0).contains(QStringLiteral("127.0.0.1")))
+        << "the reason on the second line";
+    EXPECT_EQ(SessionRig::Read(target), "old program");
+    EXPECT_TRUE(SessionRig::StagingFiles(stem).isEmpty());
+    EXPECT_EQ(QDir(rig.dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{stem + ".nc"});
+    // Nothing keeps polling the dead connection.
+    const double before = CpuSeconds();
+    RunEventLoopFor(1000);
+    EXPECT_LT(CpuSeconds() - before, 0.3);
+
+    rig.controller->Stop(); // its packet still arrives at the server's port
+    ASSERT_TRUE(faults::WaitForQuietLine(rig.modem));
+    ASSERT_TRUE(rig.Start()) << rig.why.toStdString();
+    rig.host.messages.clear();
+    const QByteArray data = SessionRig::Pattern(1500, 7);
+    StartReceive(rig, data, 19200, target);
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(rig.host.messages, QStringList{kReceived})
+        << rig.host.messages.join(u'|').toStdString() << rig.port.LastError().toStdString();
+    EXPECT_EQ(SessionRig::Read(target), data);
+}
+
+TEST(Ser2Net, RawTcpRunsAtTheSpeedInItsName)
+{
+    {
+        Ser2NetRig rig(9600);
+        SKIP_WITHOUT_SER2NET(rig);
+        const QByteArray data = SessionRig::Pattern(1500, 4);
+        StartReceive(rig, data, 9600, rig.Path("part.nc"));
+        ASSERT_TRUE(rig.WaitIdle());
+        EXPECT_EQ(rig.host.messages, QStringList{kReceived});
+        EXPECT_EQ(SessionRig::Read(rig.Path("part.nc")), data);
+    }
+    {
+        // A send announces the port's speed, whatever the baud box says.
+        Ser2NetRig rig(9600);
+        const QList<QByteArray> files = {SessionRig::Pattern(1500, 5)};
+        EXPECT_EQ(SendAll(rig, files, 38400), files);
+        EXPECT_EQ(rig.modem.SpeedOf(VirtualNullModem::BToA), 9600) << "the controller's speed";
+    }
+    {
+        // A header asking for another speed is refused before DC4, saying why.
+        Ser2NetRig rig(9600);
+        rig.host.language = kChinese;
+        StartReceive(rig, SessionRig::Pattern(1500, 6), 38400, rig.Path("part.nc"));
+        ASSERT_TRUE(rig.WaitIdle());
+        ASSERT_EQ(rig.host.messages.size(), 1);
+        EXPECT_TRUE(rig.host.messages[0].contains(QStringLiteral("固定速度")))
+            << rig.host.messages[0].toStdString();
+        EXPECT_EQ(rig.host.receiveOutcomes.value(0).second, LoadString(201));
+        EXPECT_TRUE(rig.host.messageDetails.value(0).contains(QStringLiteral("38400")));
+        EXPECT_EQ(rig.sentBySession[0x14].load(), 0) << "no DC4";
+        EXPECT_FALSE(QFileInfo::exists(rig.Path("part.nc")));
+    }
+}
