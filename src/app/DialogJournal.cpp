@@ -78,9 +78,5 @@ void DialogJournal::ShowNoticeWhenFree()
         QTimer::singleShot(kNoticeRetryMs, this, &DialogJournal::ShowNoticeWhenFree);
         return;
     }
-    const QString text =
-        m_keptLocally
-            ? LocalText(m_language, 212, 213).arg(m_reason, JournalLocation::DefaultSqlitePath())
-            : LocalText(m_language, 214, 215).arg(m_reason);
-    PromptSeam::ShowMessage(m_dialog, text);
+    PromptSeam::ShowMessage(m_dialog, JournalFailureText(m_language, m_keptLocally, m_reason));
 }

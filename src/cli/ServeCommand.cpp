@@ -74,15 +74,12 @@ int ServeCommand::RunServe(const QStringList& args)
     QString journalError;
     const std::optional<JournalLocation> journalLocation = line.Journal(&journalError);
     JournalThread journal(journalLocation, journalError);
-    QObject::connect(&journal, &JournalThread::JournalFailed, &journal,
-                     [&](bool keptLocally, const QString& reason) {
-                         const int language = line.Language();
-                         QString text = keptLocally
-                                            ? LocalText(language, 212, 213)
-                                                  .arg(reason, JournalLocation::DefaultSqlitePath())
-                                            : LocalText(language, 214, 215).arg(reason);
-                         Console::Err(text.replace(u'\n', u' '));
-                     });
+    QObject::connect(
+        &journal, &JournalThread::JournalFailed, &journal,
+        [&](bool keptLocally, const QString& reason) {
+            Console::Err(
+                JournalFailureText(line.Language(), keptLocally, reason).replace(u'\n', u' '));
+        });
     ServeService service(options);
     service.SetJournal(&journal);
     QObject::connect(&service, &ServeService::Message, &service,

@@ -109,15 +109,12 @@ int TransferCommand::Run(const QStringList& args)
     const std::optional<JournalLocation> journalLocation = line.Journal(&journalError);
     JournalThread journal(journalLocation, journalError);
     // A journal that fails changes nothing of the transfer: one line says so.
-    QObject::connect(&journal, &JournalThread::JournalFailed, &journal,
-                     [&](bool keptLocally, const QString& reason) {
-                         const int language = line.Language();
-                         QString text = keptLocally
-                                            ? LocalText(language, 212, 213)
-                                                  .arg(reason, JournalLocation::DefaultSqlitePath())
-                                            : LocalText(language, 214, 215).arg(reason);
-                         progress.Note(text.replace(u'\n', u' '));
-                     });
+    QObject::connect(
+        &journal, &JournalThread::JournalFailed, &journal,
+        [&](bool keptLocally, const QString& reason) {
+            progress.Note(
+                JournalFailureText(line.Language(), keptLocally, reason).replace(u'\n', u' '));
+        });
     SerialPort serial;
     CliHost host(progress);
     TransferSession session(serial, host);

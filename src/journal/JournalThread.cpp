@@ -1,6 +1,8 @@
 #include "journal/JournalThread.h"
 
 #include "journal/JournalKeeper.h"
+#include "journal/JournalLocation.h"
+#include "resources/StringTable.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
@@ -110,6 +112,13 @@ bool JournalThread::Finish(int timeoutMs)
     QMutexLocker lock(&m_shared->mutex);
     m_shared->owner = nullptr;
     return true;
+}
+
+QString JournalFailureText(int language, bool keptLocally, const QString& reason)
+{
+    return keptLocally
+               ? LocalText(language, 212, 213).arg(reason, JournalLocation::DefaultSqlitePath())
+               : LocalText(language, 214, 215).arg(reason);
 }
 
 } // namespace tapeway

@@ -63,4 +63,9 @@ private:
     int m_lastRequest = 0;
 };
 
+// What the operator is told when the configured journal failed: kept in the
+// local journal (named) for a later sync, or kept nowhere; reason on the
+// second line.
+QString JournalFailureText(int language, bool keptLocally, const QString& reason);
+
 } // namespace tapeway
