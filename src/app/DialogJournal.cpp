@@ -30,7 +30,14 @@ DialogJournal::DialogJournal(const SettingsStore& settings, QWidget* dialog)
     connect(m_journal, &JournalThread::JournalFailed, this, &DialogJournal::OnJournalFailed);
 }
 
-DialogJournal::~DialogJournal() = default;
+DialogJournal::~DialogJournal()
+{
+    // The dialog is closing: a journal that does not answer now keeps the
+    // last records locally at once (see JournalThread::Finish), and no notice
+    // opens over a dialog that is going.
+    disconnect(m_journal, nullptr, this, nullptr);
+    m_journal->Finish();
+}
 
 void DialogJournal::Record(const FileReport& report, const QString& port)
 {

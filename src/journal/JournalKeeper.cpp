@@ -36,9 +36,38 @@ SqlJournal& JournalKeeper::Local()
 {
     if (TargetIsLocal())
         return *m_target;
-    if (!m_local)
+    if (!m_local) {
         m_local = std::make_unique<SqlJournal>(JournalLocation::LocalDefault());
+        if (m_localBusyMs > 0)
+            m_local->SetTimeouts(m_localBusyMs, SqlJournal::kStatementTimeoutMs);
+    }
     return *m_local;
+}
+
+SqlJournal& JournalKeeper::TargetReader()
+{
+    if (TargetIsLocal())
+        return LocalReader();
+    if (!m_targetReader)
+        m_targetReader = std::make_unique<SqlJournal>(*m_configured, SqlJournal::Access::ReadOnly);
+    return *m_targetReader;
+}
+
+SqlJournal& JournalKeeper::LocalReader()
+{
+    if (!m_localReader)
+        m_localReader = std::make_unique<SqlJournal>(JournalLocation::LocalDefault(),
+                                                     SqlJournal::Access::ReadOnly);
+    return *m_localReader;
+}
+
+void JournalKeeper::SetLocalBusyTimeoutMs(int ms)
+{
+    m_localBusyMs = ms;
+    if (m_local)
+        m_local->SetTimeouts(ms, SqlJournal::kStatementTimeoutMs);
+    if (m_target && TargetIsLocal())
+        m_target->SetTimeouts(ms, SqlJournal::kStatementTimeoutMs);
 }
 
 bool JournalKeeper::LocalExists() const
@@ -65,9 +94,25 @@ JournalKeeper::Written JournalKeeper::Record(const TransferRecord& record)
         if (TargetIsLocal())
             return {Written::Lost, reason};
     }
+    return KeepLocally(record, reason);
+}
+
+JournalKeeper::Written JournalKeeper::KeepLocally(const TransferRecord& record,
+                                                  const QString& reason)
+{
+    if (IsOff())
+        return {Written::Off, {}};
+    QString error;
+    if (TargetIsLocal()) {
+        if (m_target->Record(record, &error))
+            return {Written::Kept, {}};
+        return {Written::Lost, About(m_target->Location(), error)};
+    }
+    // The record remembers its journal (never its password): a sync with
+    // another journal leaves it waiting for its own.
     TransferRecord pending = record;
     pending.pending = true;
-    QString error;
+    pending.journal = m_configured ? m_configured->Key() : QString();
     if (Local().Record(pending, &error))
         return {Written::FellBack, reason};
     return {Written::Lost, reason + QStringLiteral("; ") + About(Local().Location(), error)};
@@ -85,22 +130,23 @@ JournalKeeper::Listing JournalKeeper::Find(const JournalQuery& query)
         return listing;
     }
     QString error;
-    listing.records = m_target->Find(query, &error);
+    SqlJournal& target = TargetReader();
+    listing.records = target.Find(query, &error);
     if (TargetIsLocal()) {
         if (!listing.records)
-            listing.error = About(m_target->Location(), error);
+            listing.error = About(target.Location(), error);
         return listing;
     }
     if (!listing.records) {
-        listing.note = About(m_target->Location(), error);
+        listing.note = About(target.Location(), error);
         QString localError;
         if (LocalExists())
-            listing.records = Local().Find(query, &localError);
+            listing.records = LocalReader().Find(query, &localError);
         else
             listing.records = QList<TransferRecord>();
         if (!listing.records)
             listing.error =
-                listing.note + QStringLiteral("; ") + About(Local().Location(), localError);
+                listing.note + QStringLiteral("; ") + About(LocalReader().Location(), localError);
         return listing;
     }
     if (!LocalExists())
@@ -108,10 +154,12 @@ JournalKeeper::Listing JournalKeeper::Find(const JournalQuery& query)
     // Records waiting for the configured journal belong in its listing.
     JournalQuery pendingQuery = query;
     pendingQuery.pendingOnly = true;
+    pendingQuery.pendingFor = m_configured->Key();
     QString localError;
-    const std::optional<QList<TransferRecord>> pending = Local().Find(pendingQuery, &localError);
+    const std::optional<QList<TransferRecord>> pending =
+        LocalReader().Find(pendingQuery, &localError);
     if (!pending) {
-        listing.note = About(Local().Location(), localError);
+        listing.note = About(LocalReader().Location(), localError);
         return listing;
     }
     QSet<QString> ids;
@@ -135,8 +183,11 @@ std::optional<int> JournalKeeper::Sync(QString* error)
     }
     if (TargetIsLocal() || !LocalExists())
         return 0;
+    // Only records waiting for this journal, or for none named (an older
+    // program's), are copied: the others wait for their own.
     JournalQuery query;
     query.pendingOnly = true;
+    query.pendingFor = m_configured->Key();
     QString reason;
     std::optional<QList<TransferRecord>> pending = Local().Find(query, &reason);
     if (!pending) {
@@ -148,6 +199,7 @@ std::optional<int> JournalKeeper::Sync(QString* error)
     int copied = 0;
     for (TransferRecord record : *pending) {
         record.pending = false;
+        record.journal.clear();
         // A record copied before (its marking lost) is not doubled: ids are unique.
         const bool copiedNow = m_target->Record(record, &reason);
         if (!copiedNow || !Local().MarkSynced({record.id}, &reason)) {

@@ -54,6 +54,14 @@ public:
     bool IsOff() const { return m_configured && m_configured->IsOff(); }
 
     Written Record(const TransferRecord& record);
+    // The record straight to the local journal, pending for the configured
+    // one (or, when that is the local journal, kept there), without trying
+    // the configured journal; reason says why.
+    Written KeepLocally(const TransferRecord& record, const QString& reason);
+    // How long the local journal waits for another program's write.
+    void SetLocalBusyTimeoutMs(int ms);
+    // Reads open the journals read only: a journal this user may only read,
+    // or that another program is writing, is listed all the same.
     Listing Find(const JournalQuery& query);
     // Copies the local pending records to the configured journal; the number
     // copied, or nullopt with the reason (after copying what could be copied).
@@ -61,6 +69,8 @@ public:
 
 private:
     SqlJournal& Local();
+    SqlJournal& TargetReader();
+    SqlJournal& LocalReader();
     bool LocalExists() const;
     bool TargetIsLocal() const { return m_configured && m_configured->IsLocalDefault(); }
 
@@ -68,6 +78,9 @@ private:
     QString m_configError;
     std::unique_ptr<SqlJournal> m_target;
     std::unique_ptr<SqlJournal> m_local;
+    std::unique_ptr<SqlJournal> m_targetReader;
+    std::unique_ptr<SqlJournal> m_localReader;
+    int m_localBusyMs = 0; // 0: SqlJournal's own
     QElapsedTimer m_failedAt;
     QString m_lastFailure;
 };

@@ -52,8 +52,14 @@ public:
     const QString& Password() const { return m_password; }
     const QString& Database() const { return m_database; }
 
-    // The text form without the password, for messages.
+    // The text form for messages: a password shows as ***.
     QString Display() const;
+    // The text form without any password: what names this journal in a
+    // pending record, whatever password reached it.
+    QString Key() const;
+    // Any text given as a journal location, for messages: whatever looks like
+    // a password (in user:password@ or password=) shows as ***.
+    static QString Masked(const QString& text);
 
 private:
     Kind m_kind = Kind::Off;

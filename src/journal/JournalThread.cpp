@@ -11,13 +11,18 @@
 namespace tapeway {
 
 // What the thread's work shares with the object that handed it over. The
-// keeper is touched in the thread only; owner is cleared when the object
-// goes before its thread (which then ends without telling anyone).
+// keeper is touched in the thread only; the rest under the mutex. Records
+// wait in queue until the thread takes one (current) and writes it. owner is
+// cleared and abandoned set when the object stopped waiting for its thread:
+// it took what was not written, and the thread tells nobody from then on.
 struct JournalThread::Shared
 {
     QMutex mutex;
     JournalThread* owner = nullptr;
     std::unique_ptr<JournalKeeper> keeper;
+    QList<TransferRecord> queue;
+    std::optional<TransferRecord> current;
+    bool abandoned = false;
     bool told = false;
 
     template <typename Emit> void Tell(Emit emitSignal)
@@ -30,7 +35,8 @@ struct JournalThread::Shared
 
 JournalThread::JournalThread(const std::optional<JournalLocation>& configured,
                              const QString& configError, QObject* parent)
-    : QObject(parent), m_shared(std::make_shared<Shared>())
+    : QObject(parent), m_shared(std::make_shared<Shared>()), m_configured(configured),
+      m_configError(configError)
 {
     m_shared->owner = this;
     m_shared->keeper = std::make_unique<JournalKeeper>(configured, configError);
@@ -59,20 +65,35 @@ void JournalThread::Post(std::function<void(Shared&)> work)
 
 void JournalThread::Record(const TransferRecord& record)
 {
-    if (m_off)
+    if (m_off || m_finished)
         return;
-    Post([record](Shared& shared) {
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->queue << record;
+    }
+    // One record per call, in turn with the listings asked for meanwhile.
+    Post([](Shared& shared) {
+        TransferRecord record;
+        {
+            QMutexLocker lock(&shared.mutex);
+            if (shared.abandoned || shared.queue.isEmpty())
+                return;
+            record = shared.queue.takeFirst();
+            shared.current = record;
+        }
         const JournalKeeper::Written written = shared.keeper->Record(record);
         const bool kept = written.kind == JournalKeeper::Written::Kept;
         const bool local = written.kind == JournalKeeper::Written::FellBack;
+        QMutexLocker lock(&shared.mutex);
+        shared.current.reset();
+        if (!shared.owner)
+            return;
         const bool tell = (local || written.kind == JournalKeeper::Written::Lost) && !shared.told;
         shared.told = shared.told || tell;
-        shared.Tell([&](JournalThread& owner) {
-            if (kept || local)
-                emit owner.Recorded(record.id, kept);
-            if (tell)
-                emit owner.JournalFailed(local, written.reason);
-        });
+        if (kept || local)
+            emit shared.owner->Recorded(record.id, kept);
+        if (tell)
+            emit shared.owner->JournalFailed(local, written.reason);
     });
 }
 
@@ -100,9 +121,22 @@ bool JournalThread::Finish(int timeoutMs)
     });
     m_finished = true;
     if (!m_thread->wait(QDeadlineTimer(timeoutMs))) {
-        // The thread is left to end by itself; it tells nobody.
-        QMutexLocker lock(&m_shared->mutex);
-        m_shared->owner = nullptr;
+        // The journal does not answer: what it has not written goes to the
+        // local journal now, and the thread is left to end by itself.
+        QList<TransferRecord> left;
+        bool tell = false;
+        {
+            QMutexLocker lock(&m_shared->mutex);
+            m_shared->owner = nullptr;
+            m_shared->abandoned = true;
+            if (m_shared->current)
+                left << *m_shared->current;
+            left << m_shared->queue;
+            m_shared->queue.clear();
+            tell = !m_shared->told;
+            m_shared->told = true;
+        }
+        KeepLocally(left, timeoutMs, tell);
         return false;
     }
     delete m_context;
@@ -112,6 +146,32 @@ bool JournalThread::Finish(int timeoutMs)
     QMutexLocker lock(&m_shared->mutex);
     m_shared->owner = nullptr;
     return true;
+}
+
+void JournalThread::KeepLocally(const QList<TransferRecord>& records, int waitedMs, bool tell)
+{
+    if (records.isEmpty())
+        return;
+    JournalKeeper keeper(m_configured, m_configError);
+    keeper.SetLocalBusyTimeoutMs(kKeepLocallyBusyMs);
+    const QString reason =
+        m_configured ? QStringLiteral("journal %1: no answer within %2 s as the program ended")
+                           .arg(m_configured->Display())
+                           .arg(waitedMs / 1000.0)
+                     : m_configError;
+    bool keptLocally = true, fellBack = false;
+    QString failure = reason;
+    for (const TransferRecord& record : records) {
+        const JournalKeeper::Written written = keeper.KeepLocally(record, reason);
+        fellBack = fellBack || written.kind == JournalKeeper::Written::FellBack;
+        if (written.kind == JournalKeeper::Written::Lost) {
+            keptLocally = false;
+            failure = written.reason;
+        }
+    }
+    // Told once per object, as every failure; a record kept nowhere always.
+    if ((tell && fellBack) || !keptLocally)
+        emit JournalFailed(keptLocally, failure);
 }
 
 QString JournalFailureText(int language, bool keptLocally, const QString& reason)

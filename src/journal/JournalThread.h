@@ -16,12 +16,20 @@ namespace tapeway {
 // the work is done there, so a slow disk or a server that does not answer
 // never holds up the caller (a transfer, the dialog). Answers come back as
 // signals in the caller's thread.
+//
+// At the end (Finish, the destructor) the thread has a moment to write what
+// it was handed; what it has not written then (a journal that is locked or
+// a server that stalls) goes straight to the local journal, pending, and the
+// operator is told as for any journal failure: a program ends at once and
+// loses no record.
 class JournalThread : public QObject
 {
     Q_OBJECT
 public:
-    // How long the destructor waits for records still to be written.
-    static constexpr int kFinishMs = 30000;
+    // How long the end waits for the thread to write what it was handed.
+    static constexpr int kFinishMs = 1000;
+    // How long the end's local write waits for another program's write.
+    static constexpr int kKeepLocallyBusyMs = 500;
 
     // configured: nullopt when the configured text was wrong; configError says how.
     explicit JournalThread(const std::optional<JournalLocation>& configured,
@@ -36,7 +44,9 @@ public:
     // Answered by Found with the same request number.
     int Find(const JournalQuery& query);
     // Writes what was handed over, then ends the thread; false when that took
-    // longer than timeoutMs (the records still queued may be lost then).
+    // longer than timeoutMs: the records not written by then went to the
+    // local journal (JournalFailed tells of it) and the thread, left to end
+    // by itself, tells nobody.
     bool Finish(int timeoutMs = kFinishMs);
 
 signals:
@@ -53,10 +63,13 @@ signals:
 private:
     struct Shared;
     void Post(std::function<void(Shared&)> work);
+    void KeepLocally(const QList<TransferRecord>& records, int waitedMs, bool tell);
 
     std::shared_ptr<Shared> m_shared;
     QThread* m_thread = nullptr;
     QObject* m_context = nullptr; // lives in m_thread
+    std::optional<JournalLocation> m_configured;
+    QString m_configError;
     QString m_configuredText;
     bool m_off = false;
     bool m_finished = false;

@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 
 namespace tapeway {
@@ -23,10 +24,14 @@ const char* const kColumns = "record_id, started, ended, direction, port, baud, 
                              "sha256, outcome, message, detail, program_version, host, "
                              "user_name, line, pending";
 
-QString Reason(const QSqlError& error)
+// PostgreSQL's SQLSTATE for a statement cancelled by statement_timeout;
+// SQLite's result codes for a database another connection holds.
+const QString kQueryCanceled = QStringLiteral("57014");
+const QStringList kSqliteBusy = {QStringLiteral("5"), QStringLiteral("6")};
+
+QString Seconds(int ms)
 {
-    const QString text = error.text().simplified();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+    return QString::number(ms / 1000.0);
 }
 
 // Times are ISO 8601 UTC text with milliseconds: they sort as they compare.
@@ -47,6 +52,9 @@ QVariant Text(const QString& text)
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
 }
 
+// Only a local journal holds pending records: PostgreSQL tables keep their layout.
+const QString kJournalColumn = QStringLiteral("journal TEXT NOT NULL DEFAULT ''");
+
 QString TransfersTable(bool postgresql)
 {
     return QStringLiteral("CREATE TABLE %1 (seq %2, record_id TEXT NOT NULL UNIQUE, "
@@ -56,14 +64,17 @@ QString TransfersTable(bool postgresql)
                           "message TEXT NOT NULL, detail TEXT NOT NULL, "
                           "program_version TEXT NOT NULL, host TEXT NOT NULL, "
                           "user_name TEXT NOT NULL, line TEXT NOT NULL, "
-                          "pending INTEGER NOT NULL DEFAULT 0)")
-        .arg(kTable, postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY")
-                                : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"));
+                          "pending INTEGER NOT NULL DEFAULT 0%3)")
+        .arg(kTable,
+             postgresql ? QStringLiteral("BIGSERIAL PRIMARY KEY")
+                        : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"),
+             postgresql ? QString() : QStringLiteral(", ") + kJournalColumn);
 }
 
 } // namespace
 
-SqlJournal::SqlJournal(const JournalLocation& location) : m_location(location)
+SqlJournal::SqlJournal(const JournalLocation& location, Access access)
+    : m_location(location), m_access(access)
 {
     static QAtomicInt counter;
     m_connection = QStringLiteral("tapeway-journal-%1").arg(counter.fetchAndAddRelaxed(1));
@@ -75,6 +86,26 @@ SqlJournal::~SqlJournal()
         return;
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+void SqlJournal::SetTimeouts(int busyMs, int statementMs)
+{
+    m_busyMs = busyMs;
+    m_statementMs = statementMs;
+    m_ready = false;
+}
+
+QString SqlJournal::Reason(const QSqlError& error) const
+{
+    const QString text = error.text().simplified();
+    const QString code = error.nativeErrorCode();
+    if (IsPostgresql() && code == kQueryCanceled)
+        return QStringLiteral("the server did not answer within %1 s (statement timeout): %2")
+            .arg(Seconds(m_statementMs), text);
+    if (!IsPostgresql() && (kSqliteBusy.contains(code) || text.contains(QStringLiteral("locked"))))
+        return QStringLiteral("timed out after %1 s waiting for another program's write: %2")
+            .arg(Seconds(m_busyMs), text);
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
 }
 
 bool SqlJournal::Fail(const QString& what, const QString& reason, QString* error)
@@ -90,13 +121,15 @@ bool SqlJournal::Fail(const QString& what, const QString& reason, QString* error
 
 bool SqlJournal::Open(QString* error)
 {
-    if (m_ready && QSqlDatabase::database(m_connection, false).isOpen())
+    if (m_ready && !m_absent && QSqlDatabase::database(m_connection, false).isOpen())
         return true;
-    m_ready = Connect(error) && PrepareSchema(error);
+    m_absent = false;
+    m_ready = Connect(false, error) &&
+              (m_absent || (IsReadOnly() ? CheckSchema(error) : PrepareSchema(error)));
     return m_ready;
 }
 
-bool SqlJournal::Connect(QString* error)
+bool SqlJournal::Connect(bool immutable, QString* error)
 {
     const QString driver = IsPostgresql() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (m_location.IsOff())
@@ -118,13 +151,29 @@ bool SqlJournal::Connect(QString* error)
         db.setPassword(m_location.Password());
         db.setDatabaseName(m_location.Database());
         db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutS));
+    } else if (IsReadOnly()) {
+        const QFileInfo file(m_location.Path());
+        if (!file.exists()) {
+            m_absent = true;
+            return true;
+        }
+        // Immutable: a folder this user may not write holds no -shm file of
+        // a WAL journal, without which SQLite cannot otherwise read it.
+        QString options =
+            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyMs);
+        if (immutable)
+            options += QStringLiteral(";QSQLITE_OPEN_URI");
+        db.setDatabaseName(immutable ? QUrl::fromLocalFile(file.absoluteFilePath()).toString() +
+                                           QStringLiteral("?immutable=1")
+                                     : file.absoluteFilePath());
+        db.setConnectOptions(options);
     } else {
         const QFileInfo file(m_location.Path());
         if (!QDir().mkpath(file.absolutePath()))
             return Fail({}, QStringLiteral("cannot create the folder %1").arg(file.absolutePath()),
                         error);
         db.setDatabaseName(file.absoluteFilePath());
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyMs));
     }
     if (!db.open())
         return Fail(QStringLiteral("cannot open"), Reason(db.lastError()), error);
@@ -132,14 +181,64 @@ bool SqlJournal::Connect(QString* error)
     // WAL lets readers and one writer work at once; a file system without
     // shared memory keeps the rollback journal, which is slower but as safe.
     // A server's notices (a table that exists already) are no news.
-    const bool ok =
-        IsPostgresql()
-            ? setup.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs)) &&
-                  setup.exec(QStringLiteral("SET client_min_messages = warning"))
-            : setup.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    bool ok = true;
+    if (IsPostgresql()) {
+        ok = setup.exec(QStringLiteral("SET statement_timeout = %1").arg(m_statementMs)) &&
+             setup.exec(QStringLiteral("SET client_min_messages = warning")) &&
+             (!IsReadOnly() ||
+              setup.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")));
+    } else if (!IsReadOnly()) {
+        ok = setup.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    }
     if (!ok)
         return Fail(QStringLiteral("cannot set up the connection"), Reason(setup.lastError()),
                     error);
+    return true;
+}
+
+bool SqlJournal::CheckSchema(QString* error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    const QString tables =
+        IsPostgresql()
+            ? QStringLiteral("SELECT (to_regclass('%1') IS NOT NULL AND to_regclass('%2') IS NOT "
+                             "NULL)::int")
+            : QStringLiteral("SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND "
+                             "name IN ('%1', '%2')");
+    if (!q.exec(tables.arg(kMetaTable, kTable)) || !q.next()) {
+        const QString reason = Reason(q.lastError());
+        if (!IsPostgresql() && !db.connectOptions().contains(QStringLiteral("URI"))) {
+            q = QSqlQuery();
+            if (Connect(true, error) && CheckSchema(error))
+                return true;
+        }
+        return Fail(QStringLiteral("cannot read"), reason, error);
+    }
+    if (q.value(0).toInt() == 0) {
+        m_absent = true; // no program has written here yet
+        return true;
+    }
+    if (!q.exec(
+            QStringLiteral("SELECT value FROM %1 WHERE name = 'schema_version'").arg(kMetaTable)))
+        return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+    const int version = q.next() ? q.value(0).toString().toInt() : 0;
+    if (version > kSchemaVersion)
+        return Fail({},
+                    QStringLiteral("the journal was made by a newer TAPEWAY (schema %1, this "
+                                   "program knows up to %2)")
+                        .arg(version)
+                        .arg(kSchemaVersion),
+                    error);
+    m_journalColumn = false;
+    if (!IsPostgresql()) {
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = "
+                                   "'journal'")
+                        .arg(kTable)) ||
+            !q.next())
+            return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+        m_journalColumn = q.value(0).toInt() > 0;
+    }
     return true;
 }
 
@@ -187,6 +286,20 @@ bool SqlJournal::PrepareSchema(QString* error)
             return failed();
     }
     // Later schema versions add their steps here, each from the one before.
+    m_journalColumn = false;
+    if (!IsPostgresql()) {
+        if (!run(QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = "
+                                "'journal'")
+                     .arg(kTable)) ||
+            !q.next())
+            return failed();
+        const bool present = q.value(0).toInt() > 0;
+        q.finish();
+        if (!present &&
+            !run(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(kTable, kJournalColumn)))
+            return failed();
+        m_journalColumn = true;
+    }
     if (!run(QStringLiteral("COMMIT")))
         return failed();
     return true;
@@ -196,18 +309,41 @@ bool SqlJournal::Record(const TransferRecord& record, QString* error)
 {
     if (!Open(error))
         return false;
+    if (IsReadOnly() || m_absent)
+        return Fail(QStringLiteral("cannot write"), QStringLiteral("opened to be read only"),
+                    error);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                             "?, ?, ?, ?) ON CONFLICT (record_id) DO NOTHING")
-                  .arg(kTable, QString::fromLatin1(kColumns)));
-    for (const QVariant& value :
-         {Text(record.id), QVariant(TimeText(record.started)), QVariant(TimeText(record.ended)),
-          QVariant(record.Direction()), Text(record.port), QVariant(record.baud), Text(record.path),
-          QVariant(record.bytes),
-          record.sha256.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : record.sha256,
-          Text(record.outcome), Text(record.message), Text(record.detail), Text(record.version),
-          Text(record.host), Text(record.user), Text(record.line),
-          QVariant(record.pending ? 1 : 0)})
+    QVariantList values = {Text(record.id),
+                           QVariant(TimeText(record.started)),
+                           QVariant(TimeText(record.ended)),
+                           QVariant(record.Direction()),
+                           Text(record.port),
+                           QVariant(record.baud),
+                           Text(record.path),
+                           QVariant(record.bytes),
+                           record.sha256.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                   : record.sha256,
+                           Text(record.outcome),
+                           Text(record.message),
+                           Text(record.detail),
+                           Text(record.version),
+                           Text(record.host),
+                           Text(record.user),
+                           Text(record.line),
+                           QVariant(record.pending ? 1 : 0)};
+    QString columns = QString::fromLatin1(kColumns);
+    if (m_journalColumn) {
+        columns += QStringLiteral(", journal");
+        values << Text(record.pending ? record.journal : QString());
+    }
+    QStringList marks;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        marks << QStringLiteral("?");
+    if (!q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (record_id) DO "
+                                  "NOTHING")
+                       .arg(kTable, columns, marks.join(QStringLiteral(", ")))))
+        return Fail(QStringLiteral("cannot write"), Reason(q.lastError()), error);
+    for (const QVariant& value : values)
         q.addBindValue(value);
     if (!q.exec())
         return Fail(QStringLiteral("cannot write"), Reason(q.lastError()), error);
@@ -218,8 +354,11 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
 {
     if (!Open(error))
         return std::nullopt;
-    QString sql =
-        QStringLiteral("SELECT %1 FROM %2 WHERE 1 = 1").arg(QString::fromLatin1(kColumns), kTable);
+    if (m_absent)
+        return QList<TransferRecord>();
+    QString sql = QStringLiteral("SELECT %1%2 FROM %3 WHERE 1 = 1")
+                      .arg(QString::fromLatin1(kColumns),
+                           m_journalColumn ? QStringLiteral(", journal") : QString(), kTable);
     QVariantList values;
     const auto where = [&](const QString& condition, const QVariant& value) {
         sql += QStringLiteral(" AND ") + condition;
@@ -246,6 +385,8 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
     }
     if (query.pendingOnly)
         sql += QStringLiteral(" AND pending = 1");
+    if (query.pendingOnly && !query.pendingFor.isEmpty() && m_journalColumn)
+        where(QStringLiteral("(journal = ? OR journal = '')"), query.pendingFor);
     sql += QStringLiteral(" ORDER BY ended DESC, started DESC, record_id DESC");
     if (query.limit > 0) {
         sql += QStringLiteral(" LIMIT ?");
@@ -253,7 +394,10 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
     }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    q.prepare(sql);
+    if (!q.prepare(sql)) {
+        Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+        return std::nullopt;
+    }
     for (const QVariant& value : values)
         q.addBindValue(value);
     if (!q.exec()) {
@@ -280,6 +424,8 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         r.user = q.value(14).toString();
         r.line = q.value(15).toString();
         r.pending = q.value(16).toInt() != 0;
+        if (m_journalColumn)
+            r.journal = q.value(17).toString();
         records << r;
     }
     return records;
@@ -289,8 +435,12 @@ bool SqlJournal::MarkSynced(const QStringList& ids, QString* error)
 {
     if (!Open(error))
         return false;
+    if (IsReadOnly() || m_absent)
+        return Fail(QStringLiteral("cannot write"), QStringLiteral("opened to be read only"),
+                    error);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE %1 SET pending = 0 WHERE record_id = ?").arg(kTable));
+    if (!q.prepare(QStringLiteral("UPDATE %1 SET pending = 0 WHERE record_id = ?").arg(kTable)))
+        return Fail(QStringLiteral("cannot write"), Reason(q.lastError()), error);
     for (const QString& id : ids) {
         q.addBindValue(id);
         if (!q.exec())

@@ -29,6 +29,8 @@ struct TransferRecord
     QString user;
     QString line;         // name of a service line; empty for the dialog and tapeway-cli
     bool pending = false; // kept here only because the configured journal failed
+    QString journal;      // pending: the journal it waits for (JournalLocation::Key); empty
+                          // when unknown (written by an older program)
 
     QString Direction() const;
     // "send" / "receive"; false for any other text.
@@ -53,6 +55,8 @@ struct JournalQuery
     QString sha256;           // with delivered: only sent or received (saved) files
     bool delivered = false;   // outcome sent or received
     bool pendingOnly = false; // records waiting to be copied to the configured journal
+    QString pendingFor;       // with pendingOnly: only those waiting for this journal (its
+                              // Key) or for none named
     int limit = 0;            // 0: every record
 };
 
