@@ -106,7 +106,7 @@ int ServeCommand::RunStatus(const QStringList& args)
     CommandLine line(QStringLiteral("status"),
                      QStringLiteral("Shows the state of every line of a running 'tapeway-cli "
                                     "serve': a table, or with --format json the status file "
-                                    "as it is."));
+                                    "as it is. Exit status 3 when the service is not running."));
     const QCommandLineOption config = ConfigOption();
     const QCommandLineOption runtime = RuntimeOption();
     const QCommandLineOption format(QStringLiteral("format"),

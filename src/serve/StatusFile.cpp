@@ -306,8 +306,10 @@ bool StatusFile::ServiceAlive(const QJsonObject& status)
     if (pid <= 0)
         return false;
     const std::optional<qint64> start = ProcessStartTime(pid);
+    // A status of an earlier version records no start time: the pid is all it has.
     if (start)
-        return service.value(QStringLiteral("process_start")).toInteger(-1) == *start;
+        return !service.contains(QStringLiteral("process_start")) ||
+               service.value(QStringLiteral("process_start")).toInteger(-1) == *start;
 #ifdef Q_OS_UNIX
     if (QFileInfo::exists(QStringLiteral("/proc/self/stat")))
         return false; // /proc works and has no such process
