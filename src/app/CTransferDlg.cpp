@@ -161,6 +161,9 @@ void CTransferDlg::OnInitDialog()
     m_port->SetOutBufferSize(1024);
 
     ApplyCaptions(m_language);
+    // The window opens with the focus on Start, so that Enter starts; the
+    // first control of the tab order would be Browse, which Enter would press.
+    Item<QWidget>(kStart)->setFocus();
 }
 
 void CTransferDlg::showEvent(QShowEvent* event)

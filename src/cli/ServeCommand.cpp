@@ -19,6 +19,9 @@ namespace tapeway {
 
 namespace {
 
+// `status`: the service is not running (or what it left is not its own).
+constexpr int kExitNotRunning = 3;
+
 QCommandLineOption ConfigOption()
 {
     return QCommandLineOption(QStringLiteral("config"),
@@ -103,7 +106,7 @@ int ServeCommand::RunStatus(const QStringList& args)
     CommandLine line(QStringLiteral("status"),
                      QStringLiteral("Shows the state of every line of a running 'tapeway-cli "
                                     "serve': a table, or with --format json the status file "
-                                    "as it is."));
+                                    "as it is. Exit status 3 when the service is not running."));
     const QCommandLineOption config = ConfigOption();
     const QCommandLineOption runtime = RuntimeOption();
     const QCommandLineOption format(QStringLiteral("format"),
@@ -120,10 +123,18 @@ int ServeCommand::RunStatus(const QStringList& args)
 
     const QString path =
         StatusFile::FindFor(line.Parser().value(config), line.Parser().value(runtime));
+    // A status in a folder another user could have prepared is not the
+    // service's: no service of this user writes there.
+    QString folderError;
+    if (!StatusFile::TrustFolder(path, line.Language(), &folderError)) {
+        Console::Err(folderError);
+        Console::Err(ServeText(line.Language(), ServeMessage::NotRunning).arg(path));
+        return kExitNotRunning;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         Console::Err(ServeText(line.Language(), ServeMessage::NotRunning).arg(path));
-        return kExitFailed;
+        return kExitNotRunning;
     }
     const QByteArray data = file.readAll();
     QJsonParseError error;
@@ -132,16 +143,28 @@ int ServeCommand::RunStatus(const QStringList& args)
         Console::Err(QStringLiteral("%1: %2").arg(path, error.errorString()));
         return kExitFailed;
     }
-    if (how == QStringLiteral("json"))
-        Console::Out(QString::fromUtf8(data).trimmed());
+    const QJsonObject status = document.object();
+    const QJsonObject service = status.value(QStringLiteral("service")).toObject();
+    const bool saysRunning = service.value(QStringLiteral("running")).toBool();
+    const bool alive = StatusFile::ServiceAlive(status);
+    // A service that ended without a last word (killed, crashed) left the
+    // state it was in: that is shown as nothing but "not running".
+    if (alive || !saysRunning) {
+        if (how == QStringLiteral("json"))
+            Console::Out(QString::fromUtf8(data).trimmed());
+        else
+            Console::Out(StatusFile::FormatTable(status, line.Language()));
+    }
+    if (alive)
+        return kExitDone;
+    if (saysRunning)
+        Console::Err(ServeText(line.Language(), ServeMessage::ServiceGone)
+                         .arg(service.value(QStringLiteral("pid")).toInteger())
+                         .arg(path));
     else
-        Console::Out(StatusFile::FormatTable(document.object(), line.Language()));
-    const bool running = document.object()
-                             .value(QStringLiteral("service"))
-                             .toObject()
-                             .value(QStringLiteral("running"))
-                             .toBool();
-    return running ? kExitDone : kExitFailed;
+        Console::Err(ServeText(line.Language(), ServeMessage::ServiceStopped)
+                         .arg(service.value(QStringLiteral("updated")).toString(), path));
+    return kExitNotRunning;
 }
 
 } // namespace tapeway

@@ -133,6 +133,14 @@ constexpr Entry kTable[] = {
     {221, "Cannot write %1: %2"},
     {222, "共 %1 条记录，显示 %2 条"},
     {223, "%1 records, %2 shown"},
+    // More reasons of a message's second line: the checks before a receive
+    // (with 194/195 and 198/199), a port that is no serial port.
+    {224, "文件夹不存在：%1"},
+    {225, "No such folder: %1"},
+    {226, "文件无法写入：%1"},
+    {227, "The file cannot be written: %1"},
+    {228, "%1 不是串口：请选择串口设备（如 /dev/ttyUSB0）。"},
+    {229, "%1 is not a serial port: choose a serial device (such as /dev/ttyUSB0)."},
 };
 
 const QHash<int, QString>& Table()

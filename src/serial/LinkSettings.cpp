@@ -8,6 +8,8 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -113,6 +115,19 @@ PortOpenFailure DiagnoseOpenFailure(const QString& portName)
     if (::access(path.constData(), R_OK | W_OK) != 0)
         return errno == EACCES || errno == EPERM ? PortOpenFailure::NoPermission
                                                  : PortOpenFailure::Other;
+    // A device that opens but has no terminal settings (/dev/null, a plain
+    // file) is no serial port, whatever holds it. Asked on a descriptor of
+    // its own, without becoming its controlling terminal or waiting for it.
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        termios settings{};
+        const bool terminal = ::tcgetattr(fd, &settings) == 0 || errno != ENOTTY;
+        ::close(fd);
+        if (!terminal)
+            return PortOpenFailure::NotSerialPort;
+    } else if (errno == EISDIR) {
+        return PortOpenFailure::NotSerialPort;
+    }
     return PortOpenFailure::InUse;
 #else
     Q_UNUSED(portName);

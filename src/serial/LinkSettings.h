@@ -41,14 +41,16 @@ bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error = nullp
 bool ApplyBaudRate(SerialPort& port, int baud, const LinkSettings& link);
 
 // Why a port could not be opened, as far as the file system tells: the user
-// may not use the device, or the device is there and usable but held by
-// another program (its lock, or an exclusive open). Other for everything
-// else, a network port among them.
+// may not use the device, the path is no serial port (it opens but is not a
+// terminal), or the device is there and usable but held by another program
+// (its lock, or an exclusive open). Other for everything else, a network
+// port among them.
 enum class PortOpenFailure
 {
     Other,
     NoPermission,
     InUse,
+    NotSerialPort,
 };
 PortOpenFailure DiagnoseOpenFailure(const QString& portName);
 

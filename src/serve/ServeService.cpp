@@ -39,10 +39,17 @@ bool ServeService::Start()
         emit Message(error);
     if (!config.IsValid())
         return false;
-    if (!QDir().mkpath(QFileInfo(m_statusPath).absolutePath()))
-        emit Message(
-            QStringLiteral("cannot make the folder of the status file %1").arg(m_statusPath));
+    // A status folder that another user could have prepared is refused: the
+    // service would write where that user chose, and its status be forged.
+    QString folderError;
+    const bool folderUsable =
+        StatusFile::PrepareFolder(m_statusPath, m_options.language, &folderError);
+    if (!folderError.isEmpty())
+        emit Message(folderError);
+    if (!folderUsable)
+        return false;
     m_startedAt = QDateTime::currentDateTime();
+    m_processStart = StatusFile::ProcessStartTime(QCoreApplication::applicationPid()).value_or(-1);
     emit Message(ServeText(m_options.language, ServeMessage::ServiceStarted)
                      .arg(config.lines.size())
                      .arg(m_options.configPath, m_statusPath));
@@ -185,6 +192,7 @@ void ServeService::WriteStatus()
         {QStringLiteral("service"),
          QJsonObject{{QStringLiteral("config"), m_options.configPath},
                      {QStringLiteral("pid"), QCoreApplication::applicationPid()},
+                     {QStringLiteral("process_start"), m_processStart},
                      {QStringLiteral("running"), !m_stopping},
                      {QStringLiteral("started"), m_startedAt.toString(Qt::ISODate)},
                      {QStringLiteral("updated"),

@@ -68,6 +68,7 @@ private:
     Options m_options;
     QString m_statusPath;
     QDateTime m_startedAt;
+    qint64 m_processStart = -1; // this process's start time, so `status` can tell it is alive
     std::vector<std::unique_ptr<ServeLine>> m_lines; // running and finishing, in start order
     QList<LineConfig> m_pending;                     // waiting for their port or their old self
     QTimer m_statusTimer;

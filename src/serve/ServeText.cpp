@@ -53,6 +53,17 @@ const Pair kTexts[] = {
     {ServeMessage::ColumnLast, "上次传输", "LAST TRANSFER"},
     {ServeMessage::NotRunning, "没有状态文件 %1：服务未运行",
      "no status file %1: the service is not running"},
+    {ServeMessage::FolderRefused, "%1：不能用作状态文件的文件夹：%2",
+     "%1: refused as the folder of the status file: %2"},
+    {ServeMessage::FolderIsLink, "它是一个符号链接", "it is a symbolic link"},
+    {ServeMessage::FolderNotDir, "它不是文件夹", "it is not a folder"},
+    {ServeMessage::FolderOwner, "它属于用户 %1，而不是本用户 %2",
+     "it belongs to user %1, not to this user %2"},
+    {ServeMessage::FolderMode, "它的权限是 %1，而不是 0700", "its mode is %1, not 0700"},
+    {ServeMessage::ServiceGone, "服务未运行：进程 %1 已结束（状态文件 %2）",
+     "the service is not running: process %1 has ended (status file %2)"},
+    {ServeMessage::ServiceStopped, "服务未运行：已于 %1 停止（状态文件 %2）",
+     "the service is not running: it stopped at %1 (status file %2)"},
 };
 
 } // namespace

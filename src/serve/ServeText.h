@@ -40,6 +40,14 @@ enum class ServeMessage
     ColumnQueue,
     ColumnLast,
     NotRunning, // %1 status file
+    // The status file's folder and whether the service still runs.
+    FolderRefused,  // %1 folder, %2 why
+    FolderIsLink,   //
+    FolderNotDir,   //
+    FolderOwner,    // %1 owner's uid, %2 this user's uid
+    FolderMode,     // %1 mode found (octal)
+    ServiceGone,    // %1 pid, %2 status file
+    ServiceStopped, // %1 when, %2 status file
 };
 
 QString ServeText(int language, ServeMessage message);

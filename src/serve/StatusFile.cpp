@@ -3,13 +3,21 @@
 #include "serve/ServeText.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace tapeway {
 
@@ -28,8 +36,47 @@ QString ServiceRuntimeDir()
     const QString user = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!user.isEmpty())
         return QDir(user).filePath(QStringLiteral("tapeway"));
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("tapeway-%1").arg(::getuid()));
+    return StatusFile::FallbackFolder();
 }
+
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool IsFallback(const QString& folder)
+{
+    return QDir::cleanPath(folder) == QDir::cleanPath(StatusFile::FallbackFolder());
+}
+
+#ifdef Q_OS_UNIX
+// The fallback folder as the service may use it: a real folder, this user's,
+// mode 0700. Looked at without following a link.
+bool CheckOwnFolder(const QString& folder, int language, QString* error)
+{
+    const auto refuse = [&](const QString& why) {
+        *error = ServeText(language, ServeMessage::FolderRefused).arg(folder, why);
+        return false;
+    };
+    struct stat info
+    {
+    };
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0)
+        return refuse(SystemReason(errno));
+    if (S_ISLNK(info.st_mode))
+        return refuse(ServeText(language, ServeMessage::FolderIsLink));
+    if (!S_ISDIR(info.st_mode))
+        return refuse(ServeText(language, ServeMessage::FolderNotDir));
+    if (info.st_uid != ::geteuid())
+        return refuse(
+            ServeText(language, ServeMessage::FolderOwner).arg(info.st_uid).arg(::geteuid()));
+    if ((info.st_mode & 07777) != 0700)
+        return refuse(
+            ServeText(language, ServeMessage::FolderMode)
+                .arg(QStringLiteral("%1").arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'))));
+    return true;
+}
+#endif
 
 QJsonObject TransferObject(const LineTransfer& transfer)
 {
@@ -67,6 +114,49 @@ QString StatusFile::PathFor(const QString& configPath, const QString& runtimeDir
 {
     const QString dir = runtimeDir.isEmpty() ? ServiceRuntimeDir() : runtimeDir;
     return QDir(dir).filePath(StatusName(configPath));
+}
+
+QString StatusFile::FallbackFolder()
+{
+#ifdef Q_OS_UNIX
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("tapeway-%1").arg(::getuid()));
+#else
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("tapeway"));
+#endif
+}
+
+bool StatusFile::PrepareFolder(const QString& statusPath, int language, QString* error)
+{
+    const QString folder = QFileInfo(statusPath).absolutePath();
+#ifdef Q_OS_UNIX
+    if (IsFallback(folder)) {
+        // Made with its final mode at once: no moment in which another user
+        // could open it. One that is there already is checked, never changed.
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+            *error =
+                ServeText(language, ServeMessage::FolderRefused).arg(folder, SystemReason(errno));
+            return false;
+        }
+        return CheckOwnFolder(folder, language, error);
+    }
+#endif
+    if (!QDir().mkpath(folder)) // the writes fail then, and say so
+        *error = QStringLiteral("cannot make the folder of the status file %1").arg(statusPath);
+    return true;
+}
+
+bool StatusFile::TrustFolder(const QString& statusPath, int language, QString* error)
+{
+#ifdef Q_OS_UNIX
+    const QString folder = QFileInfo(statusPath).absolutePath();
+    if (IsFallback(folder))
+        return CheckOwnFolder(folder, language, error);
+#else
+    Q_UNUSED(statusPath);
+    Q_UNUSED(language);
+    Q_UNUSED(error);
+#endif
+    return true;
 }
 
 QString StatusFile::FindFor(const QString& configPath, const QString& runtimeDir)
@@ -123,24 +213,111 @@ bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* 
     // A new file beside the old one, then one rename: a reader sees the old
     // or the new status, never half. No sync to disk: the file lives in a
     // runtime folder, and a sync per change would stall every line's loop.
+    const QByteArray bytes = QJsonDocument(status).toJson(QJsonDocument::Indented);
+#ifdef Q_OS_UNIX
+    // A fresh name made here and now (O_EXCL), never a link someone left
+    // (O_NOFOLLOW): whatever lies in the folder, no other file is written
+    // or has its mode changed.
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = QFile::encodeName(path) + ".new-" +
+                    QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *error = SystemReason(errno);
+        return false;
+    }
+    // Every operator may run `tapeway-cli status`, whatever the umask.
+    bool written = ::fchmod(fd, 0644) == 0;
+    for (qsizetype done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += n > 0 ? n : 0;
+    }
+    int failure = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        failure = errno;
+    }
+    if (written && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        written = false;
+        failure = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.constData());
+        *error = SystemReason(failure);
+        return false;
+    }
+    return true;
+#else
     const QString temporary = path + QStringLiteral(".new");
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         *error = file.errorString();
         return false;
     }
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                        QFile::ReadOther); // every operator may run `tapeway-cli status`
-    const QByteArray bytes = QJsonDocument(status).toJson(QJsonDocument::Indented);
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (!written || ::rename(QFile::encodeName(temporary).constData(),
                              QFile::encodeName(path).constData()) != 0) {
-        *error = written ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        *error = written ? SystemReason(errno) : file.errorString();
         QFile::remove(temporary);
         return false;
     }
     return true;
+#endif
+}
+
+std::optional<qint64> StatusFile::ProcessStartTime(qint64 pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // "PID (COMM) STATE PPID ...": the name may hold spaces and parentheses,
+    // so the fields are counted from the last ')'; field 3 comes first there.
+    const QByteArray stat = file.readAll();
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    constexpr int kStartField = 22, kFirstField = 3;
+    if (fields.size() <= kStartField - kFirstField)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 start = fields[kStartField - kFirstField].toLongLong(&ok);
+    return ok ? std::optional<qint64>(start) : std::nullopt;
+}
+
+bool StatusFile::ServiceAlive(const QJsonObject& status)
+{
+    const QJsonObject service = status.value(QStringLiteral("service")).toObject();
+    if (!service.value(QStringLiteral("running")).toBool())
+        return false;
+    const qint64 pid = service.value(QStringLiteral("pid")).toInteger();
+    if (pid <= 0)
+        return false;
+    const std::optional<qint64> start = ProcessStartTime(pid);
+    // A status of an earlier version records no start time: the pid is all it has.
+    if (start)
+        return !service.contains(QStringLiteral("process_start")) ||
+               service.value(QStringLiteral("process_start")).toInteger(-1) == *start;
+#ifdef Q_OS_UNIX
+    if (QFileInfo::exists(QStringLiteral("/proc/self/stat")))
+        return false; // /proc works and has no such process
+    // No /proc: whether the pid is alive is all that can be told.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+#else
+    return true;
+#endif
 }
 
 QString StatusFile::FormatTable(const QJsonObject& status, int language)

@@ -97,16 +97,16 @@ IniDocument IniDocument::FromBytes(const QByteArray& data)
         document.m_lineEnd = "\r\n";
     if (text.isEmpty())
         return document;
-    document.m_lines = text.split('\n');
+    QList<QByteArray> lines = text.split('\n');
     if (text.endsWith('\n'))
-        document.m_lines.removeLast();
-    for (QByteArray& line : document.m_lines) {
+        lines.removeLast();
+    for (QByteArray& line : lines) {
         if (line.endsWith('\r'))
             line.chop(1);
         // Line by line: the original program wrote the code page, this one
         // may have added UTF-8 lines since.
-        if (const std::optional<QByteArray> converted = FromWindowsCodePage(line))
-            line = *converted;
+        const std::optional<QByteArray> converted = FromWindowsCodePage(line);
+        document.m_lines.append(Line{line, converted.value_or(line)});
     }
     return document;
 }
@@ -116,8 +116,8 @@ QByteArray IniDocument::ToBytes() const
     QByteArray data;
     if (m_byteOrderMark)
         data += kByteOrderMark;
-    for (const QByteArray& line : m_lines) {
-        data += line;
+    for (const Line& line : m_lines) {
+        data += line.bytes;
         data += m_lineEnd;
     }
     return data;
@@ -126,7 +126,7 @@ QByteArray IniDocument::ToBytes() const
 qsizetype IniDocument::FindSection(const QString& section) const
 {
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
-        const std::optional<QString> name = SectionName(m_lines[i]);
+        const std::optional<QString> name = SectionName(m_lines[i].text);
         if (name && SameName(*name, section.trimmed()))
             return i;
     }
@@ -137,9 +137,9 @@ qsizetype IniDocument::FindKey(qsizetype sectionLine, const QString& key) const
 {
     const QString wanted = key.trimmed();
     for (qsizetype i = sectionLine + 1; i < m_lines.size(); ++i) {
-        if (SectionName(m_lines[i]))
+        if (SectionName(m_lines[i].text))
             break;
-        const std::optional<KeyLine> line = SplitKeyLine(m_lines[i]);
+        const std::optional<KeyLine> line = SplitKeyLine(m_lines[i].text);
         if (line && SameName(Decode(line->key), wanted))
             return i;
     }
@@ -154,7 +154,7 @@ std::optional<QString> IniDocument::Value(const QString& section, const QString&
     const qsizetype keyLine = FindKey(sectionLine, key);
     if (keyLine < 0)
         return std::nullopt;
-    return DecodeValue(SplitKeyLine(m_lines[keyLine])->value);
+    return DecodeValue(SplitKeyLine(m_lines[keyLine].text)->value);
 }
 
 bool IniDocument::IsStorable(const QString& section, const QString& key, const QString& value)
@@ -176,25 +176,26 @@ bool IniDocument::SetValue(const QString& section, const QString& key, const QSt
 
     qsizetype sectionLine = FindSection(section);
     if (sectionLine < 0) {
-        m_lines.append('[' + section.trimmed().toUtf8() + ']');
-        m_lines.append(key.toUtf8() + '=' + value.toUtf8());
+        m_lines.append(TextLine('[' + section.trimmed().toUtf8() + ']'));
+        m_lines.append(TextLine(key.toUtf8() + '=' + value.toUtf8()));
         return true;
     }
 
     const qsizetype keyLine = FindKey(sectionLine, key);
     if (keyLine >= 0) {
         // Keep the key as the file spells it; only the value changes.
-        m_lines[keyLine] = SplitKeyLine(m_lines[keyLine])->key + '=' + value.toUtf8();
+        m_lines[keyLine] =
+            TextLine(SplitKeyLine(m_lines[keyLine].text)->key + '=' + value.toUtf8());
         return true;
     }
 
     // A new key goes after the last non-blank line of its section.
     qsizetype last = sectionLine;
-    for (qsizetype i = sectionLine + 1; i < m_lines.size() && !SectionName(m_lines[i]); ++i) {
-        if (!m_lines[i].trimmed().isEmpty())
+    for (qsizetype i = sectionLine + 1; i < m_lines.size() && !SectionName(m_lines[i].text); ++i) {
+        if (!m_lines[i].text.trimmed().isEmpty())
             last = i;
     }
-    m_lines.insert(last + 1, key.toUtf8() + '=' + value.toUtf8());
+    m_lines.insert(last + 1, TextLine(key.toUtf8() + '=' + value.toUtf8()));
     return true;
 }
 

@@ -14,11 +14,11 @@ namespace tapeway {
 // without them. Lines starting with ';' are comments.
 //
 // Text is UTF-8. A line that is not (the original Windows program wrote the
-// Chinese Windows code page) is read as GB18030 and goes out as UTF-8.
-// Otherwise the document keeps the file's lines as bytes, so a change
-// rewrites only the line it touches and bytes that are neither UTF-8 nor
-// GB18030 survive untouched elsewhere. A leading UTF-8 byte-order mark and
-// CRLF line ends are kept as found.
+// Chinese Windows code page) is read as GB18030. The document keeps the
+// file's lines as bytes: a change rewrites only the line it touches (in
+// UTF-8), and every other line goes out exactly as it came in, so a program
+// that reads the file in the code page still reads them. A leading UTF-8
+// byte-order mark and CRLF line ends are kept as found.
 class IniDocument
 {
 public:
@@ -50,7 +50,16 @@ private:
     // when the key is missing.
     qsizetype FindKey(qsizetype sectionLine, const QString& key) const;
 
-    QList<QByteArray> m_lines;
+    // A line as the file holds it, and its text as UTF-8 (the same bytes
+    // unless the line is in the code page).
+    struct Line
+    {
+        QByteArray bytes;
+        QByteArray text;
+    };
+    static Line TextLine(const QByteArray& utf8) { return Line{utf8, utf8}; }
+
+    QList<Line> m_lines;
     bool m_byteOrderMark = false;
     QByteArray m_lineEnd = "\n";
 };

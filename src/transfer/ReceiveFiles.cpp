@@ -21,6 +21,11 @@ namespace tapeway {
 namespace {
 
 constexpr int kTempAttempts = 100;
+// The string table's reasons of the checks before a receive.
+constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
+constexpr int kFolderNotWritableZh = 198, kFolderNotWritableEn = 199;
+constexpr int kNoFolderZh = 224, kNoFolderEn = 225;
+constexpr int kFileNotWritableZh = 226, kFileNotWritableEn = 227;
 // File names longer than this (in bytes) are cut when a recovery name is formed.
 constexpr qsizetype kMaxNameBytes = 200;
 
@@ -60,31 +65,23 @@ bool CreateTemporary(const QString& folder, QFile& file, QString* reason)
 
 } // namespace
 
-bool CheckReceiveTarget(const QString& target, QString* reason)
+bool CheckReceiveTarget(const QString& target, LocalReason* reason)
 {
+    const auto refuse = [reason](int chineseId, int englishId, const QString& path) {
+        *reason = LocalReason{chineseId, englishId, QDir::toNativeSeparators(path)};
+        return false;
+    };
     const QFileInfo info(target);
     const QFileInfo folder(info.absolutePath());
-    if (!folder.isDir()) {
-        *reason =
-            QStringLiteral("%1: no such folder").arg(QDir::toNativeSeparators(folder.filePath()));
-        return false;
-    }
-    if (!folder.isWritable()) {
-        *reason = QStringLiteral("%1: permission denied")
-                      .arg(QDir::toNativeSeparators(folder.filePath()));
-        return false;
-    }
+    if (!folder.isDir())
+        return refuse(kNoFolderZh, kNoFolderEn, folder.filePath());
+    if (!folder.isWritable())
+        return refuse(kFolderNotWritableZh, kFolderNotWritableEn, folder.filePath());
     if (info.exists() || info.isSymLink()) {
-        if (!info.isFile()) {
-            *reason =
-                QStringLiteral("%1: not a regular file").arg(QDir::toNativeSeparators(target));
-            return false;
-        }
-        if (!info.isWritable()) {
-            *reason = QStringLiteral("%1: the file cannot be written")
-                          .arg(QDir::toNativeSeparators(target));
-            return false;
-        }
+        if (!info.isFile())
+            return refuse(kNotRegularZh, kNotRegularEn, target);
+        if (!info.isWritable())
+            return refuse(kFileNotWritableZh, kFileNotWritableEn, target);
     }
     return true;
 }

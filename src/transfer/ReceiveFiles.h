@@ -7,11 +7,20 @@ namespace tapeway {
 
 // The local file work of a receive, apart from the line: what can be checked
 // before data arrives, the atomic save, and the recovery copy of verified
-// data that could not be saved. Each returns false with the system's reason.
+// data that could not be saved. Each returns false with the reason.
+
+// A reason of the program's own, in either language: a pair of the string
+// table (Chinese id, English id) whose text takes the path as %1.
+struct LocalReason
+{
+    int chineseId = 0;
+    int englishId = 0;
+    QString path;
+};
 
 // The target can be written: its folder exists and takes new files, and an
 // existing target is a regular file that may be replaced.
-bool CheckReceiveTarget(const QString& target, QString* reason);
+bool CheckReceiveTarget(const QString& target, LocalReason* reason);
 
 // The target's volume has room for length bytes; when not, available and
 // volume say what it has.

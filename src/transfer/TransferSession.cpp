@@ -43,6 +43,7 @@ constexpr int kAnnouncedZh = 192, kAnnouncedEn = 193;
 constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
 constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
 constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
+constexpr int kNotSerialZh = 228, kNotSerialEn = 229;
 
 // How long a sender waits for the receiver's DC2 after the last packet, on
 // top of that packet's wire time.
@@ -118,6 +119,9 @@ QString TransferSession::PortProblem(const QString& reason) const
         return reason + u'\n' + m_host.LocalText(kPermissionHintZh, kPermissionHintEn);
     case PortOpenFailure::InUse:
         return reason + u'\n' + m_host.LocalText(kInUseHintZh, kInUseHintEn);
+    case PortOpenFailure::NotSerialPort:
+        return reason + u'\n' +
+               m_host.LocalText(kNotSerialZh, kNotSerialEn).arg(m_host.Link().portName);
     case PortOpenFailure::Other:
         break;
     }
@@ -189,8 +193,10 @@ void TransferSession::StartReceive()
     // What can be known before any data arrives is checked now, not after
     // the whole transfer.
     QString reason;
-    if (!CheckReceiveTarget(name, &reason)) {
-        RefuseReceive(kCannotOpenZh, kCannotOpenEn, reason);
+    LocalReason problem;
+    if (!CheckReceiveTarget(name, &problem)) {
+        RefuseReceive(kCannotOpenZh, kCannotOpenEn,
+                      m_host.LocalText(problem.chineseId, problem.englishId).arg(problem.path));
         return;
     }
     const bool exists = QFileInfo::exists(name);

@@ -8,6 +8,7 @@
 #include "support/CliProcess.h"
 #include "support/FaultTools.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,10 +17,13 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -371,6 +375,106 @@ TEST(CliServe, ManyLinesAtOnceThroughBreaksReloadAndStop)
     ASSERT_EQ(journal["S2"].size(), 2) << entries("S2");
     EXPECT_TRUE(journal["S2"][0].startsWith("sent ") && journal["S2"][0].endsWith("-a.nc"));
     EXPECT_EQ(journal["S1"].first(), "cancelled c.nc") << entries("S1");
+}
+
+// The status is the service's own and says whether it runs: a fallback
+// runtime folder that someone else could have prepared is refused, the file
+// is written only through a fresh name, and a killed service is not running.
+TEST(CliServe, StatusIsTheServicesOwnAndTrue)
+{
+    QTemporaryDir dir;
+    const auto path = [&](const QString& name) { return QDir(dir.path()).filePath(name); };
+    QDir(dir.path()).mkpath("in");
+    QDir(dir.path()).mkpath("tmp");
+    const QString config = path("lines.ini");
+    faults::Write(config, "[A]\nPort=/dev/tapeway-no-such-port\nMode=receive\nInbox=in\n");
+    // No runtime folder known: the service falls back to <TMPDIR>/tapeway-UID.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("RUNTIME_DIRECTORY");
+    env.insert("TMPDIR", path("tmp"));
+    const QString fallback = path(QStringLiteral("tmp/tapeway-%1").arg(::getuid()));
+    const QByteArray folder = QFile::encodeName(fallback);
+    const auto run = [&](CliProcess& cli, const QStringList& args) {
+        cli.process.setProcessEnvironment(env);
+        cli.Start(args + QStringList{"--config", config});
+    };
+    const auto mode = [](const QString& file) {
+        struct stat info
+        {
+        };
+        return ::lstat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+
+    // Folders another user may have made: a link, an open mode, someone else's.
+    QDir().mkdir(path("elsewhere"));
+    const QList<std::pair<std::function<bool()>, QString>> rows = {
+        {[&] { return QFile::link(path("elsewhere"), fallback); }, "symbolic link"},
+        {[&] { return ::mkdir(folder.constData(), 0755) == 0 && ::chmod(folder, 0755) == 0; },
+         "mode is 0755"},
+        {[&] { return ::mkdir(folder.constData(), 0700) == 0 && ::chown(folder, 12345, -1) == 0; },
+         "belongs to user 12345"},
+    };
+    for (const auto& [prepare, reason] : rows) {
+        QFile::remove(fallback);
+        QDir(fallback).removeRecursively();
+        if (!prepare()) { // giving a folder away takes root
+            std::cerr << "row not run without root: " << reason.toStdString() << "\n";
+            continue;
+        }
+        CliProcess refused;
+        run(refused, {"serve", "--journal", "off"});
+        EXPECT_TRUE(refused.Wait(10000)) << "it started";
+        EXPECT_EQ(refused.ExitCode(), 2) << refused.err.toStdString();
+        EXPECT_TRUE(refused.err.contains(fallback + ": refused") && refused.err.contains(reason))
+            << refused.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(path("elsewhere")).isEmpty());
+
+    // An own folder with a link planted at a name the status might be
+    // written through: the file it points to keeps its content and mode.
+    QFile::remove(fallback);
+    QDir(fallback).removeRecursively();
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    const QString status = fallback + "/lines.status.json";
+    faults::Write(path("victim"), "not the status");
+    ::chmod(QFile::encodeName(path("victim")).constData(), 0600);
+    QFile::link(path("victim"), status + ".new");
+    CliProcess service;
+    run(service, {"serve", "--journal", "off"});
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(status).isFile(); }, 10000))
+        << service.err.toStdString();
+    EXPECT_EQ(faults::Read(path("victim")), "not the status");
+    EXPECT_EQ(mode(path("victim")), 0600u);
+    EXPECT_EQ(mode(status), 0644u);
+
+    // Running: the table, exit 0. Killed: not running (in both languages),
+    // exit 3, never the state it was left in. A status naming a live process
+    // that started at another time is not the service's either.
+    CliProcess running;
+    run(running, {"status"});
+    ASSERT_TRUE(running.Wait());
+    EXPECT_EQ(running.ExitCode(), 0) << running.err.toStdString();
+    EXPECT_TRUE(running.out.contains("tapeway-no-such-port")) << running.out.toStdString();
+    ASSERT_TRUE(service.Signal(SIGKILL));
+    ASSERT_TRUE(service.Wait(10000));
+    for (const auto& [language, words] :
+         {std::pair{"en", "the service is not running"}, std::pair{"zh", "服务未运行"}}) {
+        CliProcess gone;
+        run(gone, {"--lang", language, "status"});
+        ASSERT_TRUE(gone.Wait());
+        EXPECT_EQ(gone.ExitCode(), 3) << gone.err.toStdString();
+        EXPECT_TRUE(gone.err.contains(QString::fromUtf8(words))) << gone.err.toStdString();
+        EXPECT_EQ(gone.out, QString()) << "no state of a dead service";
+    }
+    QJsonObject forged = QJsonDocument::fromJson(faults::Read(status)).object();
+    forged["service"] = QJsonObject{
+        {"pid", QCoreApplication::applicationPid()}, {"process_start", 1}, {"running", true}};
+    faults::Write(status, QJsonDocument(forged).toJson());
+    CliProcess reused;
+    run(reused, {"status"});
+    ASSERT_TRUE(reused.Wait());
+    EXPECT_EQ(reused.ExitCode(), 3) << reused.out.toStdString();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The local file work of a receive: checks before data arrives, the atomic
 // save and the recovery copy.
+#include "resources/StringTable.h"
 #include "transfer/ReceiveFiles.h"
 
 #include <QDir>
@@ -44,12 +45,14 @@ TEST(ReceiveFiles, ChecksBeforeDataArrives)
 {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("folder.nc");
-    QString reason;
+    LocalReason reason;
     EXPECT_TRUE(CheckReceiveTarget(dir.filePath("new.nc"), &reason));
     EXPECT_FALSE(CheckReceiveTarget(dir.filePath("folder.nc"), &reason));
-    EXPECT_TRUE(reason.contains("not a regular file"));
+    EXPECT_EQ(LoadString(reason.englishId).arg(reason.path),
+              "Not a regular file: " + dir.filePath("folder.nc"));
     EXPECT_FALSE(CheckReceiveTarget(dir.filePath("missing/new.nc"), &reason));
-    EXPECT_TRUE(reason.contains("no such folder"));
+    EXPECT_EQ(LoadString(reason.chineseId).arg(reason.path),
+              "文件夹不存在：" + dir.filePath("missing"));
     // Room on the volume: what it has is enough, one byte more is not.
     const qint64 available = QStorageInfo(dir.path()).bytesAvailable();
     qint64 seen = 0;

@@ -6,9 +6,21 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace tapeway;
+
+namespace {
+
+LinkSettings LinkOn(const QString& portName)
+{
+    LinkSettings link;
+    link.portName = portName;
+    return link;
+}
+
+} // namespace
 
 TEST(LinkSettingsTest, ParityLetterComparesExactly)
 {
@@ -88,6 +100,29 @@ TEST(SerialPortTest, FailedOpenGivesAReasonAndStillAppliesTheSettings)
     port.SetOutput(QByteArray("x"));
 }
 
+TEST(SerialPortTest, APathThatIsNoSerialPortIsToldAsSuch)
+{
+    // It opens as a file but is no terminal: never "in use by another
+    // program". A pseudo-terminal is a terminal, and opens.
+    QTemporaryDir dir;
+    QFile plain(dir.filePath("plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start()) << modem.LastError().toStdString();
+    for (const auto& [path, expected] :
+         {std::pair{QStringLiteral("/dev/null"), PortOpenFailure::NotSerialPort},
+          std::pair{plain.fileName(), PortOpenFailure::NotSerialPort},
+          std::pair{dir.path(), PortOpenFailure::NotSerialPort},
+          std::pair{modem.PortA(), PortOpenFailure::InUse}}) {
+        SerialPort port;
+        QString error;
+        EXPECT_EQ(OpenPort(port, LinkOn(path), &error), path == modem.PortA())
+            << path.toStdString();
+        EXPECT_EQ(DiagnoseOpenFailure(path), expected) << path.toStdString();
+    }
+}
+
 TEST(SerialPortTest, PortNumberZeroDoesNotOpen)
 {
     SerialPort port;
@@ -97,17 +132,6 @@ TEST(SerialPortTest, PortNumberZeroDoesNotOpen)
     port.SetCommPort(QString());
     EXPECT_FALSE(port.SetPortOpen(true));
 }
-
-namespace {
-
-LinkSettings LinkOn(const QString& portName)
-{
-    LinkSettings link;
-    link.portName = portName;
-    return link;
-}
-
-} // namespace
 
 TEST(SerialPortLineTest, OpenPortOnAnOpenLineReopensOnTheNewPort)
 {

@@ -85,13 +85,18 @@ TEST(SettingsStore, ReadsHandWrittenWindowsFile)
     EXPECT_EQ(store.ReadSettingString("PATH", "1"), QStringLiteral("C:\\程序\\a.nc"));
 
     // A write changes its own line only and keeps the file's form; the text
-    // goes out as UTF-8.
+    // goes out as UTF-8. A line in the code page that was not changed keeps
+    // its bytes, for a program that reads the file in the code page.
     EXPECT_TRUE(store.WriteSettingValue("PATH", 1));
     EXPECT_TRUE(store.WriteSettingString("COM", "extra", "x"));
+    EXPECT_TRUE(store.WriteSettingString("PATH", "2", QStringLiteral("D:\\车床\\b.nc")));
     const QByteArray after = settings.ReadFile();
     EXPECT_TRUE(after.startsWith("\xEF\xBB\xBF; written by hand\r\n[baud]\r\nValue = 2 \r\n\r\n"));
     EXPECT_TRUE(after.contains("VALUE=\"COM4\"\r\nextra=x\r\n[PATH]"));
-    EXPECT_TRUE(after.contains(QStringLiteral("1=C:\\程序\\a.nc\r\nvalue=1\r\n").toUtf8()));
+    EXPECT_TRUE(after.contains("\r\n1=C:\\\xB3\xCC\xD0\xF2\\a.nc\r\nvalue=1\r\n" +
+                               QStringLiteral("2=D:\\车床\\b.nc\r\n").toUtf8()))
+        << after.toStdString();
+    EXPECT_EQ(store.ReadSettingString("PATH", "1"), QStringLiteral("C:\\程序\\a.nc"));
     EXPECT_EQ(after.count('\n'), after.count("\r\n"));
 }
 

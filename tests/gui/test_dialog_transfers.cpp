@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <iostream>
 
 using namespace tapeway;
 
@@ -213,12 +214,13 @@ TEST_F(DialogTransfers, SendStartExplainsWhatStopsIt)
     auto* port = m_dialog->Item<QComboBox>(CTransferDlg::kPortBox);
     struct Case
     {
-        QString baud, port, message, rowState;
+        QString baud, port, message, rowState, hint;
     };
     for (const Case& c :
-         {Case{"96OO", m_modem.PortA(), "波特率必须是正整数。\n96OO", ""},
-          Case{"12345", m_modem.PortA(), "端口无法设置为此波特率。\n12345", ""},
-          Case{"9600", Path("no-such-port"), "无法打开端口！\n", "无法打开端口！"}}) {
+         {Case{"96OO", m_modem.PortA(), "波特率必须是正整数。\n96OO", "", ""},
+          Case{"12345", m_modem.PortA(), "端口无法设置为此波特率。\n12345", "", ""},
+          Case{"9600", Path("no-such-port"), "无法打开端口！\n", "无法打开端口！", ""},
+          Case{"9600", "/dev/null", "无法打开端口！\n", "无法打开端口！", "/dev/null 不是串口"}}) {
         m_prompts.messages.clear();
         baud->setEditText(c.baud);
         port->setEditText(c.port);
@@ -227,9 +229,47 @@ TEST_F(DialogTransfers, SendStartExplainsWhatStopsIt)
         EXPECT_TRUE(m_prompts.messages[0].text.startsWith(c.message))
             << m_prompts.messages[0].text.toStdString();
         EXPECT_FALSE(m_prompts.messages[0].text.section(u'\n', 1).isEmpty()) << "the reason";
+        EXPECT_TRUE(m_prompts.messages[0].text.contains(c.hint) &&
+                    !m_prompts.messages[0].text.contains("其他程序"))
+            << m_prompts.messages[0].text.toStdString();
         EXPECT_EQ(m_dialog->FileList()->GetRowState(0), c.rowState);
         EXPECT_EQ(m_dialog->Session().RowCursor(), 0); // the next Start begins with the row
         EXPECT_EQ(m_modem.BytesForwarded(VirtualNullModem::AToB), 0);
+    }
+}
+
+TEST_F(DialogTransfers, ReceiveChecksGiveTheirReasonsInTheDialogsLanguage)
+{
+    QDir(m_files.path()).mkdir("folder.nc");
+    Write(Path("read-only.nc"), "old");
+    QFile::setPermissions(Path("read-only.nc"), QFile::ReadOwner);
+    const bool root = QFileInfo(Path("read-only.nc")).isWritable(); // root writes anyway
+    struct Case
+    {
+        int language;
+        QString target, reason;
+    };
+    for (const Case& c :
+         {Case{0, Path("missing/a.nc"), "文件夹不存在：" + Path("missing")},
+          Case{1, Path("missing/a.nc"), "No such folder: " + Path("missing")},
+          Case{0, Path("folder.nc"), "不是普通文件：" + Path("folder.nc")},
+          Case{0, Path("read-only.nc"), "文件无法写入：" + Path("read-only.nc")},
+          Case{1, Path("read-only.nc"), "The file cannot be written: " + Path("read-only.nc")}}) {
+        if (root && c.target == Path("read-only.nc")) {
+            std::cerr << "row not run as root (root writes a read-only file)\n";
+            continue;
+        }
+        m_dialog
+            ->MenuCommand(m_dialog->Language(),
+                          c.language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
+            ->trigger();
+        m_prompts.messages.clear();
+        ChooseReceive(c.target);
+        PressStart();
+        ASSERT_EQ(m_prompts.messages.size(), 1) << c.target.toStdString();
+        EXPECT_EQ(m_prompts.messages[0].text.section(u'\n', 1).toStdString(),
+                  c.reason.toStdString())
+            << m_prompts.messages[0].text.toStdString();
     }
 }
 

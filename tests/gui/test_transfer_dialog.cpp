@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -350,6 +351,18 @@ TEST_F(TransferDialog, MessagesFollowTheLanguageUnderTheProgramName)
 
 TEST_F(TransferDialog, EnterPressesTheFocusedButtonAndElsewhereStart)
 {
+    // As the window opens: the focus is on Start, and Enter presses it.
+    {
+        CTransferDlg dlg;
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        QSignalSpy started(dlg.Item<QPushButton>(CTransferDlg::kStart), &QPushButton::clicked);
+        EXPECT_EQ(QApplication::focusWidget(), dlg.GetDlgItem(CTransferDlg::kStart));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(started.size(), 1);
+        EXPECT_TRUE(m_prompts.fileRequests.isEmpty()) << "Enter opened the file picker";
+    }
     for (const auto& [id, key] : {std::pair{CTransferDlg::kPathBox, Qt::Key_Return},
                                   std::pair{CTransferDlg::kPortBox, Qt::Key_Enter},
                                   std::pair{CTransferDlg::kContinuous, Qt::Key_Return},
