@@ -6,6 +6,7 @@
 #include "cli/ProgressReporter.h"
 #include "journal/JournalThread.h"
 #include "resources/StringTable.h"
+#include "transfer/SystemPath.h"
 #include "transfer/TransferSession.h"
 
 #include <QFileInfo>
@@ -202,7 +203,7 @@ void CliHost::SetRowState(int row, const QString& text)
     if (text == LocalText(kRowStartZh, kRowStartEn)) {
         m_progress.Note(CliText(m_options.language, CliMessage::Sending)
                             .arg(path)
-                            .arg(QFileInfo(path).size())
+                            .arg(StatPath(path).size)
                             .arg(m_options.link.portName));
         emit FileStarted(path);
         return;
@@ -254,7 +255,7 @@ void CliHost::Record(const QString& path, const QString& outcome, bool ok)
         m_failed = true;
     m_results.append({path, outcome, ok});
     if (m_options.printResults)
-        Console::Out(outcome + u'\t' + path);
+        Console::Out(outcome + u'\t' + EscapeField(path)); // one line, whatever the name holds
     emit FileEnded(path, outcome, ok);
 }
 

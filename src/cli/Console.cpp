@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "transfer/SystemPath.h"
+
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
@@ -13,7 +15,8 @@ namespace {
 
 void Write(FILE* stream, const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
+    // A file name's undecodable bytes are shown as \xNN wherever it appears.
+    const QByteArray bytes = DisplayPath(text).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }

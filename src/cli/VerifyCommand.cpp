@@ -5,6 +5,7 @@
 #include "cli/ExitCode.h"
 #include "journal/JournalKeeper.h"
 #include "journal/RecordFormat.h"
+#include "transfer/SystemPath.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -34,11 +35,13 @@ int VerifyCommand::Run(const QStringList& args)
     bool everyFound = true;
     bool noted = false;
     for (const QString& name : files) {
-        QFile file(name);
+        QFile file;
+        QString reason;
         QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file)) {
+        const bool opened = OpenPath(file, name, QIODevice::ReadOnly, &reason);
+        if (!opened || !hash.addData(&file)) {
             Console::Err(QStringLiteral("tapeway-cli verify: %1: cannot read (%2)")
-                             .arg(name, file.errorString()));
+                             .arg(name, opened ? file.errorString() : reason));
             everyFound = false;
             continue;
         }
@@ -57,16 +60,23 @@ int VerifyCommand::Run(const QStringList& args)
         }
         if (listing.records->isEmpty()) {
             everyFound = false;
-            Console::Out(QStringLiteral("not found\t%1\t%2").arg(name, query.sha256));
+            Console::Out(QStringLiteral("not found\t%1\t%2").arg(EscapeField(name), query.sha256));
             continue;
         }
         for (const TransferRecord& r : *listing.records) {
-            QString path = r.path;
-            path.replace(u'\n', QStringLiteral("\\n"));
-            Console::Out(QStringList{QStringLiteral("found"), name,
-                                     RecordFormat::LocalTime(r.ended), r.Direction(), r.port,
-                                     r.host, r.user, path}
-                             .join(u'\t'));
+            // Every field escaped: a tab or a newline in a name, a port or a
+            // user cannot split the line.
+            QStringList fields{QStringLiteral("found"),
+                               name,
+                               RecordFormat::LocalTime(r.ended),
+                               r.Direction(),
+                               r.port,
+                               r.host,
+                               r.user,
+                               r.path};
+            for (QString& field : fields)
+                field = EscapeField(field);
+            Console::Out(fields.join(u'\t'));
         }
     }
     return everyFound ? kExitDone : kExitFailed;

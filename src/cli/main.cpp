@@ -9,6 +9,7 @@
 #include "cli/ServeCommand.h"
 #include "cli/TransferCommand.h"
 #include "cli/VerifyCommand.h"
+#include "transfer/SystemPath.h"
 
 #include <QCoreApplication>
 
@@ -63,7 +64,12 @@ int main(int argc, char** argv)
 
     // Options before the command (--lang) move behind it, where every
     // command's own parser takes them.
-    QStringList args = QCoreApplication::arguments();
+    // The arguments as the bytes they are: a file name that is not valid
+    // UTF-8 still names its own file (QCoreApplication::arguments() would
+    // replace its bytes).
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << DecodePath(QByteArray(argv[i]));
     QStringList leading;
     while (args.size() > 1 && args[1].startsWith(u'-')) {
         const QString option = args.takeAt(1);

@@ -2,6 +2,7 @@
 
 #include "resources/StringTable.h"
 #include "transfer/FileReport.h"
+#include "transfer/SystemPath.h"
 
 #include <QCoreApplication>
 #include <QSysInfo>
@@ -66,14 +67,15 @@ TransferRecord TransferRecord::FromReport(const FileReport& report, const QStrin
     record.receive = report.receive;
     record.port = port;
     record.baud = report.baud;
-    record.path = report.path;
+    // A name's undecodable bytes are kept as \xNN: the journal holds text.
+    record.path = DisplayPath(report.path);
     record.bytes = report.bytes;
     record.sha256 = QString::fromLatin1(report.sha256.toHex());
     record.outcome = report.outcome;
     // A cancel shows no message of its own.
     record.message =
         report.englishId > 0 ? LoadString(report.englishId) : QStringLiteral("Cancelled");
-    record.detail = report.detail;
+    record.detail = DisplayPath(report.detail);
     record.version = QCoreApplication::applicationVersion();
     record.host = HostName();
     record.user = UserName();

@@ -25,6 +25,16 @@ QString NameForm()
     return QStringLiteral("rfc2217://HOST:PORT or tcp://HOST:PORT?baud=N");
 }
 
+// The line has no language of its own: this reason reaches the operator in
+// both, on the broken-line message's second line.
+QString NotReadingReason(const QString& where, qint64 waiting)
+{
+    return QStringLiteral("%1 不读取发给它的数据（%2 KiB 未能发出）/ %1 does not read what is sent "
+                          "to it (%2 KiB could not be sent)")
+        .arg(where)
+        .arg(waiting / 1024);
+}
+
 } // namespace
 
 bool NetworkLine::IsNetworkName(const QString& name)
@@ -199,9 +209,11 @@ QByteArray NetworkLine::Absorb()
     if (!m_socket)
         return {};
     const QByteArray bytes = m_socket->readAll();
+    if (m_state == State::Broken)
+        return {}; // nothing more is answered on a broken line
     if (m_address.kind == Kind::RawTcp)
         return m_state == State::Ready ? bytes : QByteArray();
-    const Rfc2217Codec::Decoded decoded = m_codec.Feed(bytes);
+    const Rfc2217Codec::Decoded decoded = m_codec.Feed(bytes, NowUs() / 1000);
     if (!decoded.answer.isEmpty())
         SendCommand(decoded.answer);
 
@@ -362,19 +374,30 @@ void NetworkLine::Write(const QByteArray& bytes)
 
 void NetworkLine::SendCommand(const QByteArray& command)
 {
-    if (!m_socket || command.isEmpty())
+    if (!m_socket || command.isEmpty() || m_state == State::Broken)
         return;
     m_socket->write(command);
     m_unwritten.emplace_back(command.size(), 0);
+    CheckUnwritten();
 }
 
 void NetworkLine::SendData(const QByteArray& data)
 {
-    if (!m_socket)
+    if (!m_socket || m_state == State::Broken)
         return;
     const QByteArray encoded = m_address.kind == Kind::Rfc2217 ? m_codec.EncodeData(data) : data;
     m_socket->write(encoded);
     m_unwritten.emplace_back(encoded.size(), data.size());
+    CheckUnwritten();
+}
+
+void NetworkLine::CheckUnwritten()
+{
+    // Qt keeps what the system does not take yet; a server that never reads
+    // would make that grow without end.
+    const qint64 waiting = m_socket->bytesToWrite();
+    if (waiting > kMaxUnwrittenBytes)
+        Break(NotReadingReason(Where(), waiting));
 }
 
 void NetworkLine::Flush()

@@ -28,13 +28,17 @@ namespace tapeway {
 // Opening starts connecting and returns at once. Bytes written meanwhile wait
 // and go out once the connection (and, for RFC 2217, the option) is agreed.
 // No agreement within kConnectTimeoutMs, a refused connection, or a lost one
-// raises Broken with the reason.
+// raises Broken with the reason. So does a server that does not read what is
+// sent to it: more than kMaxUnwrittenBytes waiting in the socket (the line's
+// own data never comes near it; a server flooding the negotiation while it
+// reads nothing does), so that memory stays bounded.
 class NetworkLine : public LineTransport
 {
     Q_OBJECT
 public:
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kPurgeAckMs = 1000;
+    static constexpr qint64 kMaxUnwrittenBytes = 256 * 1024;
 
     enum class Kind
     {
@@ -93,6 +97,7 @@ private:
     void SendFormat(bool whole);
     void SendCommand(const QByteArray& command);
     void SendData(const QByteArray& data);
+    void CheckUnwritten();
     void Flush();
     void Break(const QString& reason);
     QString Where() const;

@@ -50,7 +50,14 @@ QByteArray Rfc2217Codec::Opening()
     return out;
 }
 
-Rfc2217Codec::Decoded Rfc2217Codec::Feed(QByteArrayView bytes)
+void Rfc2217Codec::SetSignature(const QByteArray& text)
+{
+    if (text != m_signature)
+        m_signatureSent = false; // a changed signature is worth telling again
+    m_signature = text;
+}
+
+Rfc2217Codec::Decoded Rfc2217Codec::Feed(QByteArrayView bytes, qint64 nowMs)
 {
     Decoded out;
     for (const char c : bytes) {
@@ -81,7 +88,7 @@ Rfc2217Codec::Decoded Rfc2217Codec::Feed(QByteArrayView bytes)
         case State::SubIac:
             if (byte == kSE) {
                 m_state = State::Data;
-                EndSub(out);
+                EndSub(out, nowMs);
             } else if (byte == kIAC) {
                 m_state = State::Sub;
                 if (m_sub.size() < kMaxSub)
@@ -140,15 +147,18 @@ void Rfc2217Codec::Command(quint8 byte, Decoded& out)
 
 void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
 {
-    // RFC 854: a request to enter a mode already in force is not answered,
-    // so that the two sides never loop.
+    // RFC 854 and RFC 1143: only a change of an option's state is answered.
+    // A request to enter a mode already in force, or one already refused,
+    // gets no answer, so that the two sides never loop and a server that
+    // repeats requests cannot make this side answer each one.
     switch (verb) {
     case kWILL: {
         Side& side = m_remote[option];
-        if (side.enabled)
+        if (side.enabled || side.refused)
             return;
         if (!WantRemote(option)) {
             side.pending = false;
+            side.refused = true;
             Put(out.answer, {kIAC, kDONT, option});
             return;
         }
@@ -162,6 +172,7 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
     case kWONT: {
         Side& side = m_remote[option];
         side.pending = false;
+        side.refused = false;
         if (side.enabled) {
             side.enabled = false;
             Put(out.answer, {kIAC, kDONT, option});
@@ -170,10 +181,11 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
     }
     case kDO: {
         Side& side = m_local[option];
-        if (side.enabled)
+        if (side.enabled || side.refused)
             return;
         if (!WantLocal(option)) {
             side.pending = false;
+            side.refused = true;
             Put(out.answer, {kIAC, kWONT, option});
             return;
         }
@@ -192,6 +204,7 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
         Side& side = m_local[option];
         const bool wasAsked = side.enabled || side.pending;
         side.pending = false;
+        side.refused = false;
         if (side.enabled) {
             side.enabled = false;
             Put(out.answer, {kIAC, kWONT, option});
@@ -207,7 +220,7 @@ void Rfc2217Codec::Negotiate(quint8 verb, quint8 option, Decoded& out)
     }
 }
 
-void Rfc2217Codec::EndSub(Decoded& out)
+void Rfc2217Codec::EndSub(Decoded& out, qint64 nowMs)
 {
     const QByteArray sub = m_sub;
     const bool overflow = m_subOverflow;
@@ -219,8 +232,13 @@ void Rfc2217Codec::EndSub(Decoded& out)
     if (code < kServerOffset)
         return; // the client's numbering: not the server's to send
     Reply reply{quint8(code - kServerOffset), sub.mid(2), out.data.size()};
-    if (reply.command == kSignature && reply.value.isEmpty())
-        out.answer += Request(kSignature, m_signature); // the server asks who we are
+    if (reply.command == kSignature && reply.value.isEmpty() &&
+        (!m_signatureSent || nowMs - m_signatureSentMs >= kSignatureRepeatMs)) {
+        // The server asks who we are; asking again at once changes nothing.
+        m_signatureSent = true;
+        m_signatureSentMs = nowMs;
+        out.answer += Request(kSignature, m_signature);
+    }
     out.replies.append(reply);
 }
 

@@ -85,15 +85,20 @@ public:
         qsizetype comPortSettledAt = -1;
     };
 
+    // A server asking again for the signature within this time gets no
+    // second answer (unless the signature changed meanwhile).
+    static constexpr qint64 kSignatureRepeatMs = 5000;
+
     // The text sent when the server asks for this side's signature.
-    void SetSignature(const QByteArray& text) { m_signature = text; }
+    void SetSignature(const QByteArray& text);
 
     // The client's opening: binary both ways, no go-ahead either way, and the
     // com port option.
     QByteArray Opening();
 
-    // Takes whatever arrived from the server, in pieces of any size.
-    Decoded Feed(QByteArrayView bytes);
+    // Takes whatever arrived from the server, in pieces of any size; nowMs
+    // is any clock in milliseconds (for the signature's repeat time).
+    Decoded Feed(QByteArrayView bytes, qint64 nowMs = 0);
 
     // Line data as it goes to the server: IAC doubled, and a carriage return
     // followed by NUL as long as this side does not send in binary.
@@ -125,16 +130,19 @@ private:
     };
 
     // One side of one option (RFC 854's "mode"), with a request of ours
-    // that has not been answered yet.
+    // that has not been answered yet, and whether a request of the server's
+    // to enable it was refused: a refusal is said once, not again for every
+    // repeat of the request, until the server has taken it back.
     struct Side
     {
         bool enabled = false;
         bool pending = false;
+        bool refused = false;
     };
 
     void Command(quint8 byte, Decoded& out);
     void Negotiate(quint8 verb, quint8 option, Decoded& out);
-    void EndSub(Decoded& out);
+    void EndSub(Decoded& out, qint64 nowMs);
     void Data(quint8 byte, Decoded& out);
     static bool WantLocal(quint8 option);
     static bool WantRemote(quint8 option);
@@ -148,6 +156,8 @@ private:
     std::array<Side, 256> m_remote{}; // the server's options (DO / DONT)
     ComPortState m_comPort = ComPortState::Unasked;
     QByteArray m_signature = "TAPEWAY";
+    bool m_signatureSent = false;
+    qint64 m_signatureSentMs = 0;
 };
 
 } // namespace tapeway

@@ -1,6 +1,7 @@
 #include "serve/InboxNaming.h"
 
 #include "transfer/FileNaming.h"
+#include "transfer/SystemPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,16 +39,13 @@ QString MoveToFreeName(const QString& source, const QString& dir, const QString&
     const QString base = QDir(dir).filePath(name);
     for (int n = 0; n < kContinuousNames; ++n) {
         const QString candidate = n == 0 ? base : ContinuousName(base, n);
-        if (QFileInfo::exists(candidate))
+        if (PathExists(candidate))
             continue;
-        // rename() never replaces a file: a name taken since the look is passed over.
-        QFile file(source);
-        if (file.rename(candidate))
+        // The rename never replaces a file: a name taken since the look is passed over.
+        if (RenamePath(source, candidate, false, error))
             return candidate;
-        if (!QFileInfo::exists(candidate)) {
-            *error = file.errorString();
+        if (!PathExists(candidate))
             return {};
-        }
     }
     *error = QStringLiteral("no free name for %1 in %2").arg(name, dir);
     return {};

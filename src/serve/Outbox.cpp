@@ -1,24 +1,29 @@
 #include "serve/Outbox.h"
 
 #include "serve/InboxNaming.h"
+#include "transfer/SystemPath.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace tapeway {
 
 QStringList Outbox::Queue(const QDateTime& now) const
 {
     QStringList queue;
-    const QFileInfoList entries =
-        QDir(m_dir).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& info : entries) {
-        if (info.fileName().startsWith(u'.') || m_refused.contains(info.filePath()))
+    // Listed and looked at in the names' own bytes: a name that is not
+    // UTF-8 is queued under exactly its name.
+    QStringList names = ListFolder(m_dir);
+    std::sort(names.begin(), names.end());
+    for (const QString& name : names) {
+        const QString path = QDir(m_dir).filePath(name);
+        const PathStatus info = StatPath(path);
+        if (name.startsWith(u'.') || !info.isFile || m_refused.contains(path))
             continue;
-        const QDateTime changed = std::max(info.lastModified(), info.metadataChangeTime());
-        if (changed.msecsTo(now) < kSettleMs)
+        if (now.toMSecsSinceEpoch() - std::max(info.modifiedMs, info.changedMs) < kSettleMs)
             continue;
-        queue << info.filePath();
+        queue << path;
     }
     return queue;
 }
@@ -41,7 +46,7 @@ QString Outbox::MoveInto(const QString& path, const QString& folder, QString* er
 QString Outbox::MarkSent(const QString& path, QString* error)
 {
     const QString moved = MoveInto(path, QStringLiteral("sent"), error);
-    if (moved.isEmpty() && QFileInfo::exists(path))
+    if (moved.isEmpty() && PathExists(path))
         m_refused.insert(path); // never sent twice
     return moved;
 }
@@ -58,7 +63,7 @@ QString Outbox::Reject(const QString& path)
 {
     QString error;
     const QString moved = MoveInto(path, QStringLiteral("failed"), &error);
-    if (moved.isEmpty() && QFileInfo::exists(path))
+    if (moved.isEmpty() && PathExists(path))
         m_refused.insert(path);
     return moved;
 }

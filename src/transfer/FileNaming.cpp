@@ -1,5 +1,7 @@
 #include "transfer/FileNaming.h"
 
+#include "transfer/SystemPath.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -56,7 +58,7 @@ QString StagingName(const QString& target, const QString& tempDir)
     const QString prefix = QDir(tempDir).filePath(stem + QStringLiteral(".bak"));
     for (int i = 0; i < kStagingCandidates; ++i) {
         const QString candidate = prefix + QString::number(i);
-        if (!QFileInfo::exists(candidate))
+        if (!PathExists(candidate))
             return candidate;
     }
     // Every candidate is taken: refuse rather than truncate someone's file.

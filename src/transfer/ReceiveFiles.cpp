@@ -1,5 +1,7 @@
 #include "transfer/ReceiveFiles.h"
 
+#include "transfer/SystemPath.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -9,10 +11,10 @@
 #include <QStorageInfo>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -29,33 +31,19 @@ constexpr int kFileNotWritableZh = 226, kFileNotWritableEn = 227;
 // File names longer than this (in bytes) are cut when a recovery name is formed.
 constexpr qsizetype kMaxNameBytes = 200;
 
-QString SystemReason(const std::error_code& error)
-{
-    return QString::fromLocal8Bit(error.message().c_str());
-}
-
-std::filesystem::path NativePath(const QString& path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
 // A new file with a short free name in folder, opened for writing.
-bool CreateTemporary(const QString& folder, QFile& file, QString* reason)
+bool CreateTemporary(const QString& folder, QFile& file, QString* path, QString* reason)
 {
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         const QString name =
             QStringLiteral(".tw%1.tmp")
                 .arg(QRandomGenerator::global()->generate() & 0xffffff, 6, 16, QLatin1Char('0'));
-        file.setFileName(QDir(folder).filePath(name));
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        *path = QDir(folder).filePath(name);
+        QString why;
+        if (OpenPath(file, *path, QIODevice::WriteOnly | QIODevice::NewOnly, &why))
             return true;
-        if (!file.exists()) {
-            *reason =
-                QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder), file.errorString());
+        if (!PathExists(*path)) {
+            *reason = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder), why);
             return false;
         }
     }
@@ -71,16 +59,16 @@ bool CheckReceiveTarget(const QString& target, LocalReason* reason)
         *reason = LocalReason{chineseId, englishId, QDir::toNativeSeparators(path)};
         return false;
     };
-    const QFileInfo info(target);
-    const QFileInfo folder(info.absolutePath());
-    if (!folder.isDir())
-        return refuse(kNoFolderZh, kNoFolderEn, folder.filePath());
-    if (!folder.isWritable())
-        return refuse(kFolderNotWritableZh, kFolderNotWritableEn, folder.filePath());
-    if (info.exists() || info.isSymLink()) {
-        if (!info.isFile())
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!StatPath(folder).isDir)
+        return refuse(kNoFolderZh, kNoFolderEn, folder);
+    if (!PathWritable(folder))
+        return refuse(kFolderNotWritableZh, kFolderNotWritableEn, folder);
+    const PathStatus info = StatPath(target);
+    if (info.exists || info.isLink) {
+        if (!info.isFile)
             return refuse(kNotRegularZh, kNotRegularEn, target);
-        if (!info.isWritable())
+        if (!PathWritable(target))
             return refuse(kFileNotWritableZh, kFileNotWritableEn, target);
     }
     return true;
@@ -88,24 +76,34 @@ bool CheckReceiveTarget(const QString& target, LocalReason* reason)
 
 bool CheckRoomFor(const QString& target, qint64 length, qint64* available, QString* volume)
 {
-    const QStorageInfo storage(QFileInfo(target).absolutePath());
+    const QString folder = QFileInfo(target).absolutePath();
+#ifdef Q_OS_UNIX
+    struct statvfs room = {};
+    if (::statvfs(EncodePath(folder).constData(), &room) != 0)
+        return true; // nothing known: the save will tell
+    *available = qint64(room.f_bavail) * qint64(room.f_frsize);
+    const QStorageInfo storage(folder); // only the volume's name: it may not decode the folder
+    *volume = storage.isValid() ? storage.rootPath() : folder;
+#else
+    const QStorageInfo storage(folder);
     if (!storage.isValid())
         return true; // nothing known: the save will tell
     *available = storage.bytesAvailable();
     *volume = storage.rootPath();
+#endif
     return *available < 0 || *available >= length;
 }
 
 bool SaveAtomically(const QString& target, const QByteArray& data, QString* reason)
 {
-    const QFileInfo info(target);
     QFile temp;
-    if (!CreateTemporary(info.absolutePath(), temp, reason))
+    QString tempPath;
+    if (!CreateTemporary(QFileInfo(target).absolutePath(), temp, &tempPath, reason))
         return false;
     const auto fail = [&](const QString& why) {
         *reason = why;
         temp.close();
-        temp.remove();
+        RemovePath(tempPath);
         return false;
     };
     // A full disk may show only when the buffer is flushed: check every step.
@@ -117,15 +115,21 @@ bool SaveAtomically(const QString& target, const QByteArray& data, QString* reas
         return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target),
                                                  QString::fromLocal8Bit(strerror(errno))));
 #endif
+    // The replacement keeps the permissions of the file it replaces.
+    const PathStatus old = StatPath(target);
+#ifdef Q_OS_UNIX
+    if (old.exists)
+        ::fchmod(temp.handle(), mode_t(old.mode));
     temp.close();
-    if (info.exists())
-        temp.setPermissions(QFile::permissions(target));
-    std::error_code error;
-    std::filesystem::rename(NativePath(temp.fileName()), NativePath(target), error);
-    if (error) {
-        temp.remove();
-        *reason =
-            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), SystemReason(error));
+#else
+    temp.close();
+    if (old.exists)
+        temp.setPermissions(old.permissions);
+#endif
+    QString why;
+    if (!RenamePath(tempPath, target, true, &why)) {
+        RemovePath(tempPath);
+        *reason = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), why);
         return false;
     }
     return true;
@@ -142,13 +146,14 @@ QString KeepRecoveryCopy(const QString& target, const QByteArray& data, QString*
         return {};
     }
     QString name = QFileInfo(target).fileName();
-    while (name.toUtf8().size() > kMaxNameBytes)
+    while (EncodePath(name).size() > kMaxNameBytes ||
+           (!name.isEmpty() && name.back().isHighSurrogate()))
         name.chop(1);
     if (name.isEmpty())
         name = QStringLiteral("received");
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString path = QDir(folder).filePath(name + u'-' + stamp);
-    for (int n = 1; QFileInfo::exists(path); ++n)
+    for (int n = 1; PathExists(path); ++n)
         path = QDir(folder).filePath(QStringLiteral("%1-%2-%3").arg(name, stamp).arg(n));
     if (!SaveAtomically(path, data, reason))
         return {};

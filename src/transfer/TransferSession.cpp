@@ -5,6 +5,7 @@
 #include "transfer/FileNaming.h"
 #include "transfer/ReceiveFiles.h"
 #include "transfer/SessionHost.h"
+#include "transfer/SystemPath.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -199,7 +200,7 @@ void TransferSession::StartReceive()
                       m_host.LocalText(problem.chineseId, problem.englishId).arg(problem.path));
         return;
     }
-    const bool exists = QFileInfo::exists(name);
+    const bool exists = PathExists(name);
     if (exists && !m_host.AskOverwrite(QFileInfo(name).absoluteFilePath())) {
         m_continuousCounter = 0;
         return;
@@ -210,16 +211,12 @@ void TransferSession::StartReceive()
         // whole. The staging file only marks the receive in the temporary
         // folder; the data waits in memory, so a folder that refuses it
         // blocks nothing.
-        if (CreateStagingFile(name, *file)) {
-            m_stagingName = file->fileName();
+        if (CreateStagingFile(name, *file))
             m_file = std::move(file);
-        }
     } else {
-        file->setFileName(name);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            RefuseReceive(
-                kCannotOpenZh, kCannotOpenEn,
-                QStringLiteral("%1: %2").arg(QFileInfo(name).absolutePath(), file->errorString()));
+        if (!OpenPath(*file, name, QIODevice::WriteOnly | QIODevice::NewOnly, &reason)) {
+            RefuseReceive(kCannotOpenZh, kCannotOpenEn,
+                          QStringLiteral("%1: %2").arg(QFileInfo(name).absolutePath(), reason));
             return;
         }
         m_createdNew = true;
@@ -255,10 +252,11 @@ bool TransferSession::CreateStagingFile(const QString& target, QFile& file)
         const QString staging = StagingName(target);
         if (staging.isEmpty())
             return false;
-        file.setFileName(staging);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if (OpenPath(file, staging, QIODevice::WriteOnly | QIODevice::NewOnly, nullptr)) {
+            m_stagingName = staging;
             return true;
-        if (!QFileInfo::exists(staging))
+        }
+        if (!PathExists(staging))
             return false; // not a name taken meanwhile: the directory refuses
     }
     return false;
@@ -389,7 +387,7 @@ void TransferSession::FinishReceive()
     QString detail, recovered;
     if (!saved) {
         if (createdNew)
-            QFile::remove(m_targetName); // not the empty placeholder either
+            RemovePath(m_targetName); // not the empty placeholder either
         // Data that arrived intact is never thrown away.
         QString why;
         recovered = KeepRecoveryCopy(m_targetName, data, &why);
@@ -443,7 +441,7 @@ void TransferSession::StartNextSend()
             return;
         }
         const int row = CurrentRow();
-        const QFileInfo info(path);
+        const PathStatus info = StatPath(path);
         m_sendPath = path;
         m_fileStarted = QDateTime::currentDateTimeUtc();
         m_dataBaud = 0;
@@ -451,21 +449,22 @@ void TransferSession::StartNextSend()
             m_host.SetRowState(row, m_host.LocalText(zh, en));
             ReportFile(outcome, zh, en, nullptr, detail);
         };
-        if (path.isEmpty() || !info.exists()) {
+        if (path.isEmpty() || !info.exists) {
             skipRow(FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn);
             continue;
         }
         // Only regular files: opening a FIFO or a device would wait for a
         // writer on the thread that serves the line.
-        if (!info.isFile()) {
+        if (!info.isFile) {
             skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
                     m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(path));
             continue;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        QFile file;
+        QString why;
+        if (!OpenPath(file, path, QIODevice::ReadOnly, &why)) {
             skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
-                    QStringLiteral("%1: %2").arg(path, file.errorString()));
+                    QStringLiteral("%1: %2").arg(path, why));
             continue;
         }
         const qint64 length = file.size();
@@ -601,11 +600,10 @@ void TransferSession::CloseFile(bool removeCreated)
 {
     if (!m_file)
         return;
-    const QString path = m_file->fileName();
     m_file->close();
     m_file.reset();
     if (removeCreated && m_createdNew && m_receiving) {
-        QFile::remove(path);
+        RemovePath(m_targetName); // the file created is the target itself
         m_createdNew = false;
     }
 }
@@ -625,7 +623,7 @@ void TransferSession::StopSession()
 void TransferSession::RemoveStagingFile()
 {
     if (!m_stagingName.isEmpty()) {
-        QFile::remove(m_stagingName);
+        RemovePath(m_stagingName);
         m_stagingName.clear();
     }
 }

@@ -9,8 +9,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -65,6 +67,123 @@ void ExpectRecord(const TransferRecord& r, bool receive, const QString& outcome,
         EXPECT_EQ(r.bytes, data.size());
     }
     EXPECT_TRUE(r.started.isValid() && r.started <= r.ended) << path.toStdString();
+}
+
+// tapeway-cli with arguments given as raw bytes: QProcess would pass them
+// as UTF-8, so a shell's printf makes each one from octal escapes.
+void StartWithBytes(CliProcess& cli, const QList<QByteArray>& args)
+{
+    QString script = QStringLiteral("exec \"$0\"");
+    for (const QByteArray& arg : args) {
+        QString octal;
+        for (char c : arg)
+            octal += QStringLiteral("\\%1").arg(uint(quint8(c)), 3, 8, QLatin1Char('0'));
+        script += QStringLiteral(" \"$(printf '%1')\"").arg(octal);
+    }
+    cli.process.setProgram(QStringLiteral("/bin/sh"));
+    cli.process.setArguments({QStringLiteral("-c"), script, QStringLiteral(TAPEWAY_CLI_PATH)});
+    cli.process.start();
+    cli.process.waitForStarted(10000);
+}
+
+// A file's content by the exact bytes of its name; null when there is none.
+QByteArray ReadBytesName(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return {};
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    return file.readAll();
+}
+
+TEST(CliTransfer, NamesAreTheirBytesAndEachResultOneLine)
+{
+    // Names that are not UTF-8, or hold a tab, a newline or a backslash, are
+    // sent, verified and received under exactly their bytes; each result
+    // line holds one file, its name escaped.
+    struct Case
+    {
+        QByteArray name;
+        QString shown; // in the result line
+    };
+    const QList<Case> cases = {
+        {"a\xff"
+         "b.nc",
+         "a\\xffb.nc"},
+        {"tab\there.nc", "tab\\there.nc"},
+        {"new\nline.nc", "new\\nline.nc"},
+        {"back\\slash.nc", "back\\\\slash.nc"},
+        {"\xe4\xb8\xad.nc", QStringLiteral("\u4e2d.nc")},
+    };
+    Line line;
+    const QByteArray dir = QFile::encodeName(line.dir.path()) + '/';
+    // Qt cannot remove what it cannot name: these go by their bytes.
+    struct Cleanup
+    {
+        QList<QByteArray> paths;
+        ~Cleanup()
+        {
+            for (const QByteArray& path : paths)
+                ::unlink(path.constData());
+        }
+    } cleanup;
+    SimulatedController controller(line.modem.PortB());
+    QList<QByteArray> got;
+    QObject::connect(&controller, &SimulatedController::FileReceived,
+                     [&](const QString&, const QByteArray& data) { got << data; });
+    QList<QByteArray> send = {"--journal",
+                              QFile::encodeName("sqlite:" + line.JournalFile()),
+                              "send",
+                              "--port",
+                              QFile::encodeName(line.modem.PortA()),
+                              "--baud",
+                              "38400"};
+    QList<QByteArray> files, verify = send.mid(0, 2) + QList<QByteArray>{"verify"};
+    QStringList sent, found;
+    for (int i = 0; i < cases.size(); ++i) {
+        files << SessionRig::Pattern(200 + i, i);
+        const int fd = ::open((dir + cases[i].name).constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, files.last().constData(), size_t(files.last().size())),
+                  files.last().size());
+        ::close(fd);
+        cleanup.paths << dir + cases[i].name;
+        send << dir + cases[i].name;
+        verify << dir + cases[i].name;
+        sent << kComplete + '\t' + line.dir.path() + '/' + cases[i].shown;
+        found << "found\t" + line.dir.path() + '/' + cases[i].shown;
+    }
+    ASSERT_TRUE(controller.ReceiveFiles(line.Path("ctl"), int(files.size())));
+    CliProcess sender;
+    StartWithBytes(sender, send);
+    ASSERT_TRUE(sender.Wait(60000)) << sender.err.toStdString();
+    EXPECT_EQ(sender.ExitCode(), 0) << sender.err.toStdString();
+    EXPECT_EQ(sender.OutLines(), sent);
+    ASSERT_TRUE(WaitFor([&] { return got.size() == files.size(); }, 5000));
+    EXPECT_EQ(got, files);
+
+    CliProcess verifier;
+    StartWithBytes(verifier, verify);
+    ASSERT_TRUE(verifier.Wait(30000));
+    EXPECT_EQ(verifier.ExitCode(), 0) << verifier.err.toStdString();
+    const QStringList lines = verifier.OutLines();
+    ASSERT_EQ(lines.size(), cases.size()) << verifier.out.toStdString();
+    for (int i = 0; i < cases.size(); ++i)
+        EXPECT_TRUE(lines[i].startsWith(found[i] + '\t')) << lines[i].toStdString();
+
+    const QByteArray target = "r\xfe\tx.nc";
+    cleanup.paths << dir + target;
+    const QByteArray data = SessionRig::Pattern(300, 9);
+    ASSERT_TRUE(controller.SendFiles(QList<QByteArray>{data}, 19200));
+    CliProcess receiver;
+    StartWithBytes(receiver,
+                   {"receive", "--port", QFile::encodeName(line.modem.PortA()), dir + target});
+    ASSERT_TRUE(receiver.Wait(60000));
+    EXPECT_EQ(receiver.ExitCode(), 0) << receiver.err.toStdString();
+    EXPECT_EQ(ReadBytesName(dir + target), data);
+    EXPECT_EQ(receiver.OutLines(),
+              QStringList{kReceived + '\t' + line.dir.path() + "/r\\xfe\\tx.nc"});
 }
 
 TEST(CliTransfer, SendToTheControllerAtEachSpeed)

@@ -49,6 +49,10 @@ TEST(Rfc2217Codec, ServerBytesWholeAndOneByOne)
         {"a purge answer between data bytes", false, H("4142fffa2c7001fff043"), H("414243"), {}, {{12, H("01"), 2}}, ComPort::Unasked},
         {"modem state and flow control suspend", false, H("fffa2c6b30fff0fffa2c6cfff0"), {}, {}, {{7, H("30"), 0}, {8, {}, 0}}, ComPort::Unasked},
         {"the server asks for the signature", false, H("fffa2c64fff0"), {}, signature, {{0, {}, 0}}, ComPort::Unasked},
+        {"a refusal is said once, not for every repeat", false, H("fffb01fffb01fffd18fffd18fffb01"), {}, H("fffe01fffc18"), {}, ComPort::Unasked},
+        {"a refusal taken back may be asked and refused again", false, H("fffb01fffc01fffb01fffc01"), {}, H("fffe01fffe01"), {}, ComPort::Unasked},
+        {"each change of a wanted option is answered once", false, H("fffb00fffb00fffc00fffc00"), {}, H("fffd00fffe00"), {}, ComPort::Unasked},
+        {"a repeated signature request is answered once", false, H("fffa2c64fff0fffa2c64fff0fffa2c64fff0"), {}, signature, {{0, {}, 0}, {0, {}, 0}, {0, {}, 0}}, ComPort::Unasked},
         {"CR NUL outside binary mode is CR", false, H("0d00410d0a"), H("0d410d0a"), {}, {}, ComPort::Unasked},
         {"CR NUL in binary mode is data", true, H("fffb000d00"), H("0d00"), {}, {}, ComPort::Asked},
     };
@@ -106,4 +110,18 @@ TEST(Rfc2217Codec, WhatTheClientSends)
     EXPECT_TRUE(codec.SendsBinary());
     EXPECT_EQ(codec.EncodeData(H("ff0d41")).toHex(), H("ffff0d41").toHex());
     EXPECT_EQ(Rfc2217Codec::ValueOf(H("00009600")), 38400u);
+}
+
+TEST(Rfc2217Codec, SignatureAskedAgainIsAnsweredOnlyLaterOrWhenChanged)
+{
+    const QByteArray ask = H("fffa2c64fff0");
+    Rfc2217Codec codec;
+    codec.SetSignature("A");
+    EXPECT_EQ(codec.Feed(ask, 1000).answer, Rfc2217Codec::Request(0, "A"));
+    EXPECT_TRUE(codec.Feed(ask, 1000 + Rfc2217Codec::kSignatureRepeatMs - 1).answer.isEmpty());
+    EXPECT_EQ(codec.Feed(ask, 1000 + Rfc2217Codec::kSignatureRepeatMs).answer,
+              Rfc2217Codec::Request(0, "A"));
+    codec.SetSignature("B");
+    EXPECT_EQ(codec.Feed(ask, 1000 + Rfc2217Codec::kSignatureRepeatMs).answer,
+              Rfc2217Codec::Request(0, "B"));
 }

@@ -1,4 +1,5 @@
 #include "serial/LinkSettings.h"
+#include "serial/NetworkLine.h"
 #include "serial/SerialPort.h"
 #include "serial/VirtualNullModem.h"
 #include "support/WaitFor.h"
@@ -359,4 +360,49 @@ TEST(SerialPortNetworkTest, RawTcpCarriesBytesWrittenBeforeTheConnection)
     peer->write("\x11\xff");
     EXPECT_TRUE(WaitFor([&] { return received.size() >= 2; }));
     EXPECT_EQ(received, QByteArray("\x11\xff"));
+}
+
+TEST(SerialPortNetworkTest, AServerThatFloodsNegotiationAndNeverReadsBreaksTheLine)
+{
+    // The server agrees to the option, then repeats negotiation (a wanted
+    // option switched on and off, an unwanted one offered, the signature
+    // asked for) and reads nothing. The client answers what changes, keeps
+    // what waits to be written bounded and breaks the line with the reason.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    NetworkLine line(
+        {NetworkLine::Kind::Rfc2217, QStringLiteral("127.0.0.1"), server.serverPort(), 0});
+    QString reason;
+    QObject::connect(&line, &LineTransport::Broken, [&](const QString& why) { reason = why; });
+    ASSERT_TRUE(line.Open(nullptr));
+    ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    peer->setReadBufferSize(1024);              // takes what fits, then no more
+    peer->write(QByteArray::fromHex("fffd2c")); // DO COM-PORT-OPTION
+
+    QByteArray flood;
+    while (flood.size() < 64 * 1024)
+        flood += QByteArray::fromHex("fffb00fffc00fffb01fffa2c64fff0");
+    qint64 sent = 0, mostQueued = 0;
+    constexpr qint64 kFlood = 96ll * 1024 * 1024;
+    const bool broke = WaitFor(
+        [&] {
+            mostQueued = std::max(mostQueued, line.BytesQueued());
+            if (!reason.isEmpty())
+                return true;
+            if (sent < kFlood && peer->bytesToWrite() < 1024 * 1024) {
+                peer->write(flood);
+                sent += flood.size();
+            }
+            return false;
+        },
+        60000);
+    ASSERT_TRUE(broke) << "sent " << sent << ", queued at most " << mostQueued;
+    EXPECT_TRUE(
+        reason.contains(QStringLiteral("127.0.0.1:%1 does not read").arg(server.serverPort())))
+        << reason.toStdString();
+    EXPECT_TRUE(reason.contains(QStringLiteral("不读取"))) << reason.toStdString();
+    // The system's own buffers plus the limit, far below what was sent.
+    EXPECT_LT(mostQueued, 24ll * 1024 * 1024) << "sent " << sent;
+    EXPECT_LT(sent, kFlood) << "broken before the flood ended";
 }
