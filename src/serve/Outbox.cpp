@@ -1,26 +1,42 @@
 #include "serve/Outbox.h"
 
 #include "serve/InboxNaming.h"
+#include "transfer/SendSource.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <utility>
 
 namespace tapeway {
 
-QStringList Outbox::Queue(const QDateTime& now) const
+QStringList Outbox::Queue(const QDateTime& now)
 {
     QStringList queue;
+    QSet<QString> links;
     const QFileInfoList entries =
         QDir(m_dir).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& info : entries) {
         if (info.fileName().startsWith(u'.') || m_refused.contains(info.filePath()))
             continue;
+        if (info.isSymLink()) {
+            links.insert(info.filePath());
+            if (!m_links.contains(info.filePath()))
+                m_newLinks << info.filePath();
+            continue;
+        }
         const QDateTime changed = std::max(info.lastModified(), info.metadataChangeTime());
         if (changed.msecsTo(now) < kSettleMs)
             continue;
         queue << info.filePath();
     }
+    m_links = links; // a link made again is named again
     return queue;
+}
+
+QStringList Outbox::TakeNewLinks()
+{
+    return std::exchange(m_newLinks, {});
 }
 
 QString Outbox::MoveInto(const QString& path, const QString& folder, QString* error)
@@ -38,9 +54,25 @@ QString Outbox::MoveInto(const QString& path, const QString& folder, QString* er
     return moved;
 }
 
-QString Outbox::MarkSent(const QString& path, QString* error)
+QString Outbox::MarkSent(const QString& path, const FileIdentity& sent, const QByteArray& sha256,
+                         bool* changed, QString* error)
 {
+    *changed = false;
+    // A file replaced, rewritten or grown since it was read stays queued:
+    // what the machine got was another file.
+    if (SendSource::Identify(path) != sent || sha256.isEmpty() ||
+        SendSource::Sha256Of(path) != sha256) {
+        *changed = true;
+        return {};
+    }
     const QString moved = MoveInto(path, QStringLiteral("sent"), error);
+    if (!moved.isEmpty() && SendSource::Identify(moved) != sent) {
+        // Replaced between the look and the move: the newer file goes back.
+        if (QFile::rename(moved, path)) {
+            *changed = true;
+            return {};
+        }
+    }
     if (moved.isEmpty() && QFileInfo::exists(path))
         m_refused.insert(path); // never sent twice
     return moved;
