@@ -67,7 +67,9 @@ QString Outbox::MarkSent(const QString& path, const FileIdentity& sent, const QB
     }
     const QString moved = MoveInto(path, QStringLiteral("sent"), error);
     if (!moved.isEmpty() && SendSource::Identify(moved) != sent) {
-        // Replaced between the look and the move: the newer file goes back.
+        // Replaced between the look and the move: the newer file goes back
+        // under its name (which rename never takes from a file newer still;
+        // such a file would stay in sent/ under its stamped name).
         if (QFile::rename(moved, path)) {
             *changed = true;
             return {};

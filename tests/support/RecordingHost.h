@@ -19,7 +19,6 @@ public:
     QString target;
     bool overwriteAnswer = true;
     int language = tapeway::kEnglish;
-    bool followLinks = true; // a listed link is sent as the file it names
 
     // The file list of a send batch: path and tick per row.
     struct Row
@@ -105,7 +104,6 @@ public:
     }
     void EnsureRowVisible(int) override {}
     void RepaintList() override { ++listRepaints; }
-    bool SendsThroughLinks() const override { return followLinks; }
     void ReceiveEnded(const QString& path, int chineseId, int englishId) override
     {
         Q_UNUSED(chineseId);
