@@ -1,31 +1,49 @@
 #include "serve/Outbox.h"
 
 #include "serve/InboxNaming.h"
+#include "transfer/SendSource.h"
 #include "transfer/SystemPath.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <utility>
 
 namespace tapeway {
 
-QStringList Outbox::Queue(const QDateTime& now) const
+QStringList Outbox::Queue(const QDateTime& now)
 {
     QStringList queue;
+    QSet<QString> links;
     // Listed and looked at in the names' own bytes: a name that is not
     // UTF-8 is queued under exactly its name.
     QStringList names = ListFolder(m_dir);
     std::sort(names.begin(), names.end());
     for (const QString& name : names) {
         const QString path = QDir(m_dir).filePath(name);
+        if (name.startsWith(u'.') || m_refused.contains(path))
+            continue;
         const PathStatus info = StatPath(path);
-        if (name.startsWith(u'.') || !info.isFile || m_refused.contains(path))
+        if (info.isLink) {
+            links.insert(path);
+            if (!m_links.contains(path))
+                m_newLinks << path;
+            continue;
+        }
+        if (!info.isFile)
             continue;
         if (now.toMSecsSinceEpoch() - std::max(info.modifiedMs, info.changedMs) < kSettleMs)
             continue;
         queue << path;
     }
+    m_links = links; // a link made again is named again
     return queue;
+}
+
+QStringList Outbox::TakeNewLinks()
+{
+    return std::exchange(m_newLinks, {});
 }
 
 QString Outbox::MoveInto(const QString& path, const QString& folder, QString* error)
@@ -43,9 +61,27 @@ QString Outbox::MoveInto(const QString& path, const QString& folder, QString* er
     return moved;
 }
 
-QString Outbox::MarkSent(const QString& path, QString* error)
+QString Outbox::MarkSent(const QString& path, const FileIdentity& sent, const QByteArray& sha256,
+                         bool* changed, QString* error)
 {
+    *changed = false;
+    // A file replaced, rewritten or grown since it was read stays queued:
+    // what the machine got was another file.
+    if (SendSource::Identify(path) != sent || sha256.isEmpty() ||
+        SendSource::Sha256Of(path) != sha256) {
+        *changed = true;
+        return {};
+    }
     const QString moved = MoveInto(path, QStringLiteral("sent"), error);
+    if (!moved.isEmpty() && SendSource::Identify(moved) != sent) {
+        // Replaced between the look and the move: the newer file goes back
+        // under its name (which rename never takes from a file newer still;
+        // such a file would stay in sent/ under its stamped name).
+        if (RenamePath(moved, path, false, nullptr)) {
+            *changed = true;
+            return {};
+        }
+    }
     if (moved.isEmpty() && PathExists(path))
         m_refused.insert(path); // never sent twice
     return moved;

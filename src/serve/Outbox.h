@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/FileReport.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
@@ -11,9 +13,11 @@ namespace tapeway {
 // The programs queued for a machine: the plain files of a folder, in name
 // order. A file joins the queue once it has not changed for a moment, so
 // that one still being copied in is not sent half; names starting with '.'
-// are never taken (copy tools write under such names first). A file that
-// was sent moves to sent/ with a time-stamp prefix; one that failed three
-// times, or cannot be sent at all, moves to failed/.
+// are never taken (copy tools write under such names first), nor symbolic
+// links (one could reach any file the service may read). A file that was
+// sent moves to sent/ with a time-stamp prefix, if it is still the file
+// that was sent; one that failed three times, or cannot be sent at all,
+// moves to failed/.
 class Outbox
 {
 public:
@@ -24,10 +28,16 @@ public:
 
     QString Dir() const { return m_dir; }
     // The files ready to send, in name order.
-    QStringList Queue(const QDateTime& now = QDateTime::currentDateTime()) const;
+    QStringList Queue(const QDateTime& now = QDateTime::currentDateTime());
+    // The links the queue passed over that it had not named before.
+    QStringList TakeNewLinks();
 
-    // After "Complete": sent/STAMP-NAME. The new path, or empty with *error.
-    QString MarkSent(const QString& path, QString* error);
+    // After "Complete": sent/STAMP-NAME. Only the file that was sent moves
+    // (same identity and digest); when path names another file or other
+    // bytes now, nothing moves, *changed is set and the file stays queued.
+    // The new path, or empty with *error.
+    QString MarkSent(const QString& path, const FileIdentity& sent, const QByteArray& sha256,
+                     bool* changed, QString* error);
     // A failed transfer of path. True when it was the last allowed failure
     // and the file moved to failed/ (*movedTo; empty when even that failed,
     // and the file is then left out of the queue until the service restarts).
@@ -42,6 +52,8 @@ private:
     QString m_dir;
     QHash<QString, int> m_failures;
     QSet<QString> m_refused; // files failed/ would not take
+    QSet<QString> m_links;   // links in the folder, named once each
+    QStringList m_newLinks;
 };
 
 } // namespace tapeway

@@ -54,6 +54,22 @@ bool IsGoodName(const QString& name)
     return name.size() <= 64 && allowed.match(name).hasMatch();
 }
 
+// The folder as the system finds it, through every link.
+QString RealPath(const QString& folder)
+{
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    return real.isEmpty() ? folder : real;
+}
+
+// One real folder is the other or holds it.
+bool Overlap(const QString& a, const QString& b)
+{
+    const auto inside = [](const QString& child, const QString& parent) {
+        return child.startsWith(parent.endsWith(u'/') ? parent : parent + u'/');
+    };
+    return a == b || inside(a, b) || inside(b, a);
+}
+
 class Parser
 {
 public:
@@ -229,10 +245,15 @@ void Parser::Build(const Section& section)
     const auto outbox = Folder(section, QStringLiteral("Outbox"), line.Sends());
     if (!inbox || !outbox)
         good = false;
-    else if (line.Receives() && line.Sends() && *inbox == *outbox)
+    else if (line.Receives() && line.Sends() && RealPath(*inbox) == RealPath(*outbox))
         bad(value(QStringLiteral("Outbox")),
             QStringLiteral(
                 "Inbox and Outbox are one folder: received programs would be sent back"));
+    else if (line.Receives() && line.Sends() && Overlap(RealPath(*inbox), RealPath(*outbox)))
+        bad(value(QStringLiteral("Outbox")),
+            QStringLiteral("Inbox %1 and Outbox %2 lie one inside the other: received and "
+                           "queued programs would mix")
+                .arg(RealPath(*inbox), RealPath(*outbox)));
     line.inbox = line.Receives() ? inbox.value_or(QString()) : QString();
     line.outbox = line.Sends() ? outbox.value_or(QString()) : QString();
     if (good && !section.name.isEmpty())
@@ -242,8 +263,22 @@ void Parser::Build(const Section& section)
 void Parser::CheckShared()
 {
     QHash<QString, const LineConfig*> ports;
-    QHash<QString, const LineConfig*> outboxes;
+    QHash<QString, const LineConfig*> outboxes; // by the real folder
     for (const LineConfig& line : std::as_const(m_config.lines)) {
+        // A program one line receives must not be offered on another.
+        for (const LineConfig& other : std::as_const(m_config.lines)) {
+            if (other.sourceLine >= line.sourceLine)
+                break;
+            for (const auto& [in, out] : {std::pair{&line, &other}, std::pair{&other, &line}}) {
+                if (!in->inbox.isEmpty() && !out->outbox.isEmpty() &&
+                    Overlap(RealPath(in->inbox), RealPath(out->outbox)))
+                    Error(line.sourceLine,
+                          QStringLiteral("the Inbox of the line \"%1\" and the Outbox of the line "
+                                         "\"%2\" are one folder or one inside the other: "
+                                         "programs received on \"%1\" would be sent on \"%2\"")
+                              .arg(in->name, out->name));
+            }
+        }
         const QString key = PortKey(line.link.portName);
         if (const LineConfig* other = ports.value(key)) {
             Error(line.sourceLine, QStringLiteral("the line \"%1\" uses the port %2 of the line "
@@ -254,14 +289,14 @@ void Parser::CheckShared()
         ports.insert(key, &line);
         if (line.outbox.isEmpty())
             continue;
-        if (const LineConfig* other = outboxes.value(line.outbox)) {
+        if (const LineConfig* other = outboxes.value(RealPath(line.outbox))) {
             Error(line.sourceLine,
                   QStringLiteral("the line \"%1\" takes its programs from the Outbox of the line "
                                  "\"%2\" (line %3)")
                       .arg(line.name, other->name)
                       .arg(other->sourceLine));
         }
-        outboxes.insert(line.outbox, &line);
+        outboxes.insert(RealPath(line.outbox), &line);
     }
 }
 

@@ -270,6 +270,8 @@ void ServeLine::UpdateQueue()
     if (!m_config.Sends())
         return;
     const int queue = int(m_outbox.Queue().size());
+    for (const QString& link : m_outbox.TakeNewLinks())
+        emit Event(ServeText(m_language, ServeMessage::LinkSkipped).arg(m_config.name, link));
     if (queue == m_status.queue)
         return;
     m_status.queue = queue;
@@ -353,6 +355,13 @@ void ServeLine::ReceiveEnded(const QString& target, int chineseId, int englishId
                        .arg(m_total)
                        .arg(outcome));
         LineTransfer transfer;
+        if (m_report.receive && m_report.outcome == QLatin1String(FileReport::kNotSaved) &&
+            !m_report.recovered.isEmpty()) {
+            emit Event(
+                ServeText(m_language, ServeMessage::KeptRecovered)
+                    .arg(m_config.name, m_report.detail.section(u'\n', 0, 0), m_report.recovered));
+            transfer.file = m_report.recovered;
+        }
         transfer.bytes = m_total;
         transfer.outcome = outcome;
         transfer.baud = m_announcedBaud;
@@ -444,25 +453,10 @@ void ServeLine::FinishSend(bool ok)
     transfer.outcome = m_lastMessage;
     transfer.baud = m_config.baud;
     transfer.file = path;
-    const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
     if (ok) {
-        QString error;
-        const QString moved = m_outbox.MarkSent(path, &error);
-        // Such a file is not offered again; the line goes on.
-        if (moved.isEmpty())
-            emit Event(ServeText(m_language, ServeMessage::LocalFailed)
-                           .arg(m_config.name, QStringLiteral("%1 was sent but cannot move to "
-                                                              "sent/: %2")
-                                                   .arg(path, error)));
-        else
-            transfer.file = moved;
-        emit Event(ServeText(m_language, ServeMessage::Sent)
-                       .arg(m_config.name, name)
-                       .arg(m_total)
-                       .arg(Seconds(elapsed), transfer.file));
-        // The session reports the file right after "Complete".
+        // Where the file goes depends on what was read and sent: the
+        // session reports that right after "Complete".
         m_awaitingReport = transfer;
-        UpdateQueue();
         return;
     }
     QString moved;
@@ -484,14 +478,71 @@ void ServeLine::FinishSend(bool ok)
 
 // ------------------------------------------------------------ session host
 
+void ServeLine::PlaceSent(LineTransfer& transfer)
+{
+    const QString path = transfer.file;
+    const QString name = QFileInfo(path).fileName();
+    const QString seconds = Seconds(m_clock.isValid() ? m_clock.elapsed() : 0);
+    transfer.bytes = m_report.bytes;
+    bool changed = false;
+    QString error;
+    const QString moved =
+        m_outbox.MarkSent(path, m_report.identity, m_report.sha256, &changed, &error);
+    if (changed) {
+        // What left is in the journal by its digest; the file as it is now
+        // is sent at the next request.
+        emit Event(ServeText(m_language, ServeMessage::SentChanged)
+                       .arg(m_config.name, name)
+                       .arg(m_report.bytes)
+                       .arg(QString::fromLatin1(m_report.sha256.toHex()), seconds));
+        return;
+    }
+    // Such a file is not offered again; the line goes on.
+    if (moved.isEmpty())
+        emit Event(
+            ServeText(m_language, ServeMessage::LocalFailed)
+                .arg(m_config.name,
+                     QStringLiteral("%1 was sent but cannot move to sent/: %2").arg(path, error)));
+    else
+        transfer.file = moved;
+    emit Event(ServeText(m_language, ServeMessage::Sent)
+                   .arg(m_config.name, name)
+                   .arg(m_report.bytes)
+                   .arg(seconds, transfer.file));
+}
+
+QString ServeLine::NameRecovered(const QString& kept)
+{
+    // The copy is named after the placeholder, a hidden name: it gets the
+    // name the program would have had in the inbox, after the line and time.
+    QFile file(kept);
+    if (!file.open(QIODevice::ReadOnly))
+        return kept;
+    const QByteArray data = file.readAll();
+    file.close();
+    const QString number = ProgramNumber(data);
+    const QString name =
+        QStringLiteral("%1-%2%3.nc")
+            .arg(m_config.name,
+                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                 number.isEmpty() ? QString() : u'-' + number);
+    QString error;
+    const QString placed = MoveToFreeName(kept, QFileInfo(kept).absolutePath(), name, &error);
+    return placed.isEmpty() ? kept : placed;
+}
+
 void ServeLine::FileFinished(const FileReport& report)
 {
     m_report = report;
+    if (report.receive && !report.recovered.isEmpty())
+        m_report.recovered = NameRecovered(report.recovered);
     if (!m_awaitingReport)
         return;
-    const LineTransfer transfer = *m_awaitingReport;
+    LineTransfer transfer = *m_awaitingReport;
     m_awaitingReport.reset();
+    PlaceSent(transfer);
     Record(transfer);
+    UpdateQueue();
 }
 
 void ServeLine::ShowMessage(int chineseId, int englishId, const QString& message)

@@ -106,6 +106,8 @@ public:
     void SetRowState(int row, const QString& text) override;
     void EnsureRowVisible(int row) override { Q_UNUSED(row); }
     void RepaintList() override {}
+    // Only files that are really in the outbox are sent.
+    bool SendsThroughLinks() const override { return false; }
     void ReceiveEnded(const QString& target, int chineseId, int englishId) override;
     void BatchEnded() override { ScheduleResume(); }
     bool AnswerRequestWithSend() override;
@@ -130,6 +132,10 @@ private:
     void UpdateQueue();
     void PlaceReceived();
     void FinishSend(bool ok);
+    // A complete send: the file moves to sent/ when it is still what was sent.
+    void PlaceSent(LineTransfer& transfer);
+    // A visible name in the recovery folder for a kept copy; its path.
+    QString NameRecovered(const QString& kept);
     void Record(LineTransfer transfer);
     void RemovePlaceholder();
     QString Text(int chineseId, int englishId) const;

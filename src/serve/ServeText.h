@@ -17,7 +17,10 @@ enum class ServeMessage
     ReceiveFailed,  // %1 line, %2 bytes so far, %3 bytes announced, %4 outcome
     Sending,        // %1 line, %2 file, %3 bytes
     Sent,           // %1 line, %2 file, %3 bytes, %4 seconds, %5 where it moved
+    SentChanged,    // %1 line, %2 file, %3 bytes, %4 SHA-256, %5 seconds
     SendFailed,     // %1 line, %2 file, %3 failures so far, %4 most, %5 outcome
+    LinkSkipped,    // %1 line, %2 the link
+    KeptRecovered,  // %1 line, %2 why it could not be saved, %3 where it is kept
     MovedToFailed,  // %1 line, %2 file, %3 where it moved
     CannotSend,     // %1 line, %2 file, %3 why
     LineStopping,   // %1 line: stops after the current file

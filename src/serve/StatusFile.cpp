@@ -1,6 +1,7 @@
 #include "serve/StatusFile.h"
 
 #include "serve/ServeText.h"
+#include "transfer/SystemPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +62,7 @@ bool CheckOwnFolder(const QString& folder, int language, QString* error)
     struct stat info
     {
     };
-    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0)
+    if (::lstat(EncodePath(folder).constData(), &info) != 0)
         return refuse(SystemReason(errno));
     if (S_ISLNK(info.st_mode))
         return refuse(ServeText(language, ServeMessage::FolderIsLink));
@@ -132,7 +133,7 @@ bool StatusFile::PrepareFolder(const QString& statusPath, int language, QString*
     if (IsFallback(folder)) {
         // Made with its final mode at once: no moment in which another user
         // could open it. One that is there already is checked, never changed.
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+        if (::mkdir(EncodePath(folder).constData(), 0700) != 0 && errno != EEXIST) {
             *error =
                 ServeText(language, ServeMessage::FolderRefused).arg(folder, SystemReason(errno));
             return false;
@@ -221,7 +222,7 @@ bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* 
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = QFile::encodeName(path) + ".new-" +
+        temporary = EncodePath(path) + ".new-" +
                     QByteArray::number(QRandomGenerator::global()->generate64(), 16);
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     0600);
@@ -246,7 +247,7 @@ bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* 
         written = false;
         failure = errno;
     }
-    if (written && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (written && ::rename(temporary.constData(), EncodePath(path).constData()) != 0) {
         written = false;
         failure = errno;
     }
@@ -265,8 +266,8 @@ bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* 
     }
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
-    if (!written || ::rename(QFile::encodeName(temporary).constData(),
-                             QFile::encodeName(path).constData()) != 0) {
+    if (!written || ::rename(EncodePath(temporary).constData(),
+                             EncodePath(path).constData()) != 0) {
         *error = written ? SystemReason(errno) : file.errorString();
         QFile::remove(temporary);
         return false;

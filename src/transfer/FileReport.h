@@ -6,6 +6,25 @@
 
 namespace tapeway {
 
+// Which file a path named when it was read: its device and inode, and its
+// length and modification time then. Two identities are equal only when
+// all four are; an unknown identity (size -1) equals none.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0; // since the epoch
+
+    bool IsKnown() const { return size >= 0; }
+    bool operator==(const FileIdentity& other) const
+    {
+        return IsKnown() && other.IsKnown() && device == other.device && inode == other.inode &&
+               size == other.size && modifiedNs == other.modifiedNs;
+    }
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
 // What a session knows about one file when it ends: reported once per file,
 // whether it completed, failed or was cancelled. Hosts add who and where
 // (port, host, user, line) before keeping it anywhere.
@@ -29,6 +48,9 @@ struct FileReport
     int baud = 0;      // speed of the data phase (0 when it never began)
     qint64 bytes = 0;  // data bytes moved
     QByteArray sha256; // digest of exactly those bytes; empty when nothing was verified
+    // A send: the file that was read for it, as it was when read (unknown
+    // when it was never read). Only that file counts as sent.
+    FileIdentity identity;
     QString outcome;   // one of the codes above
     int chineseId = 0; // the message pair shown for the outcome
     int englishId = 0;

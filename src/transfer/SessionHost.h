@@ -47,6 +47,10 @@ public:
     virtual void SetRowState(int row, const QString& text) = 0;
     virtual void EnsureRowVisible(int row) = 0;
     virtual void RepaintList() = 0;
+    // Whether a file of the list that is a symbolic link is sent as the file
+    // it points to (an operator's choice), or refused as not a regular file
+    // (a folder that others fill, where a link could reach any file).
+    virtual bool SendsThroughLinks() const { return true; }
 
     // Outcomes, for callers that keep score. A receive ends with the string
     // pair of its outcome (134/135 saved, 165/164 not saved, 136/137 data

@@ -4,6 +4,7 @@
 #include "serial/SerialPort.h"
 #include "transfer/FileNaming.h"
 #include "transfer/ReceiveFiles.h"
+#include "transfer/SendSource.h"
 #include "transfer/SessionHost.h"
 #include "transfer/SystemPath.h"
 
@@ -441,48 +442,19 @@ void TransferSession::StartNextSend()
             return;
         }
         const int row = CurrentRow();
-        const PathStatus info = StatPath(path);
         m_sendPath = path;
         m_fileStarted = QDateTime::currentDateTimeUtc();
         m_dataBaud = 0;
-        const auto skipRow = [&](const char* outcome, int zh, int en, const QString& detail = {}) {
-            m_host.SetRowState(row, m_host.LocalText(zh, en));
-            ReportFile(outcome, zh, en, nullptr, detail);
-        };
-        if (path.isEmpty() || !info.exists) {
-            skipRow(FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn);
+        // What can be known now is checked now; the file is read when the
+        // receiver asks for it.
+        SendSource source(path, m_host.SendsThroughLinks());
+        qint64 length = 0;
+        if (const SendSource::Problem problem = source.Look(&length);
+            problem != SendSource::Problem::None) {
+            SkipSendFile(row, source, problem);
             continue;
         }
-        // Only regular files: opening a FIFO or a device would wait for a
-        // writer on the thread that serves the line.
-        if (!info.isFile) {
-            skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
-                    m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(path));
-            continue;
-        }
-        QFile file;
-        QString why;
-        if (!OpenPath(file, path, QIODevice::ReadOnly, &why)) {
-            skipRow(FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
-                    QStringLiteral("%1: %2").arg(path, why));
-            continue;
-        }
-        const qint64 length = file.size();
-        if (length <= 0) {
-            skipRow(FileReport::kNoData, kNoDataZh, kNoDataEn);
-            continue;
-        }
-        if (length > kMaxFileLength) {
-            // No header can announce it.
-            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
-            continue;
-        }
-        QByteArray data = file.read(length);
-        if (data.size() < length) {
-            skipRow(FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn);
-            continue;
-        }
-        file.close();
+        m_source = std::move(source);
 
         m_host.SetRowState(row, m_host.LocalText(kRowStartZh, kRowStartEn));
         m_host.EnsureRowVisible(row);
@@ -503,17 +475,69 @@ void TransferSession::StartNextSend()
         }
         if (m_port.FixedBaud() > 0)
             m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
-        m_send.emplace(std::move(data), m_baud);
         m_dataBaud = m_baud;
         m_active = true;
         return;
     }
 }
 
+void TransferSession::SkipSendFile(int row, const SendSource& source, SendSource::Problem problem)
+{
+    int zh = kCannotOpenZh, en = kCannotOpenEn;
+    const char* outcome = FileReport::kFileError;
+    QString detail;
+    switch (problem) {
+    case SendSource::Problem::None:
+        return;
+    case SendSource::Problem::Missing:
+        zh = kNoSuchFileZh;
+        en = kNoSuchFileEn;
+        break;
+    case SendSource::Problem::NotRegular:
+        detail = m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(source.Path());
+        break;
+    case SendSource::Problem::CannotOpen:
+        detail = source.Detail();
+        break;
+    case SendSource::Problem::Empty:
+        zh = kNoDataZh;
+        en = kNoDataEn;
+        outcome = FileReport::kNoData;
+        break;
+    case SendSource::Problem::TooLong: // no header can announce it
+    case SendSource::Problem::ShortRead:
+        zh = kCannotReadWholeZh;
+        en = kCannotReadWholeEn;
+        detail = source.Detail();
+        break;
+    }
+    m_host.SetRowState(row, m_host.LocalText(zh, en));
+    ReportFile(outcome, zh, en, nullptr, detail);
+}
+
+bool TransferSession::ReadSendFile()
+{
+    // The first request for the header: the file is read as it is now. One
+    // that went or became something else since Start is not sent; the same
+    // request goes to the next file.
+    while (m_active && !m_receiving && !m_send) {
+        const SendSource::Problem problem = m_source->Read();
+        if (problem == SendSource::Problem::None) {
+            m_host.SetProgressRange(0, int(m_source->Data().size()));
+            m_send.emplace(m_source->Data(), m_baud);
+            return true;
+        }
+        SkipSendFile(CurrentRow(), *m_source, problem);
+        StopSession();
+        StartNextSend();
+    }
+    return m_active && !m_receiving && m_send;
+}
+
 void TransferSession::OnSendChunk(const QByteArray& chunk)
 {
     m_port.SetInBufferCount(0);
-    if (!m_send)
+    if (!m_send && (!m_source || !chunk.contains(kDC2) || !ReadSendFile()))
         return;
     if (m_awaitingAcknowledge) {
         // The receiver's DC2 after the last packet acknowledges the file; only
@@ -615,6 +639,7 @@ void TransferSession::StopSession()
     StopTimers();
     m_receive.reset();
     m_send.reset();
+    m_source.reset();
     m_switchingSpeed = false;
     m_awaitingAcknowledge = false;
     CloseFile(true);
@@ -645,6 +670,8 @@ void TransferSession::ReportFile(const char* outcome, int chineseId, int english
     } else if (m_send) {
         report.bytes = m_send->DataOffset();
     }
+    if (!m_receiving && m_send && m_source)
+        report.identity = m_source->Identity();
     report.outcome = QString::fromLatin1(outcome);
     report.chineseId = chineseId;
     report.englishId = englishId;

@@ -3,6 +3,7 @@
 #include "transfer/FileReport.h"
 #include "transfer/ReceiveProtocol.h"
 #include "transfer/SendProtocol.h"
+#include "transfer/SendSource.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -67,6 +68,11 @@ private:
     void StartReceive();
     bool CreateStagingFile(const QString& target, QFile& file);
     void StartNextSend();
+    // Marks the row of a file that cannot be sent and reports it.
+    void SkipSendFile(int row, const SendSource& source, SendSource::Problem problem);
+    // Reads the file of the send at the receiver's first request; false
+    // when no file of the batch could be read.
+    bool ReadSendFile();
     void OnReceiveChunk(const QByteArray& chunk);
     bool IsRequestForFile(const QByteArray& chunk) const;
     void AnswerWithSend(const QByteArray& request);
@@ -111,7 +117,8 @@ private:
     bool m_receiving = false;
     int m_baud = 0;
     std::optional<ReceiveProtocol> m_receive;
-    std::optional<SendProtocol> m_send;
+    std::optional<SendSource> m_source; // the file of the current send
+    std::optional<SendProtocol> m_send; // once the file has been read
     bool m_switchingSpeed = false;      // DC4 is leaving the line before the speed changes
     bool m_awaitingAcknowledge = false; // the last packet left; the receiver's DC2 is due
     quint64 m_generation = 0;           // guards callbacks of a drain against a later session

@@ -7,8 +7,10 @@
 #include "serve/ServeConfig.h"
 #include "support/CliProcess.h"
 #include "support/FaultTools.h"
+#include "transfer/SendSource.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +32,11 @@ using namespace tapeway;
 namespace {
 
 // A part program as a machine punches it: text, its number at the start of a line.
+QByteArray Sha256(const QByteArray& data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+}
+
 QByteArray Program(const QString& number, int size, int seed)
 {
     QByteArray text = "%\n";
@@ -138,7 +145,10 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
 {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("in");
-    QDir(dir.path()).mkdir("out");
+    QDir(dir.path()).mkpath("in/sub");
+    QDir(dir.path()).mkpath("out/sub");
+    QFile::link(QDir(dir.path()).filePath("in"), QDir(dir.path()).filePath("in-link"));
+    QFile::link(QDir(dir.path()).filePath("out"), QDir(dir.path()).filePath("out-link"));
     const QString path = QDir(dir.path()).filePath("lines.ini");
     const QString ok = "Port=/dev/ttyS0\nMode=receive\nInbox=in\n";
     struct Row
@@ -159,6 +169,16 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         {"[A]\n" + ok + "Baud=4800\n", 5, "9600, 19200 or 38400"},
         {"[A/B]\n" + ok, 1, "not usable"},
         {"[A]\n" + ok + "Port=z\n", 5, "given twice"},
+        // Folders compare as the system finds them, through links.
+        {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=in-link\n", 5, "one folder"},
+        {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=in-link/sub\n", 5, "one inside the other"},
+        {"[A]\nPort=x\nMode=both\nInbox=out/sub\nOutbox=out\n", 5, "one inside the other"},
+        {"[A]\n" + ok + "[B]\nPort=y\nMode=send\nOutbox=in-link\n", 5,
+         "the Inbox of the line \"A\" and the Outbox of the line \"B\""},
+        {"[A]\nPort=x\nMode=send\nOutbox=in\n[B]\nPort=y\nMode=receive\nInbox=in-link/sub\n", 5,
+         "programs received on \"B\" would be sent on \"A\""},
+        {"[A]\nPort=x\nMode=send\nOutbox=out\n[B]\nPort=y\nMode=send\nOutbox=out-link\n", 5,
+         "takes its programs from the Outbox of the line \"A\""},
         {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
          ""},
     };
@@ -211,9 +231,60 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     EXPECT_TRUE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_TRUE(moved.startsWith(path("failed/")) && moved.endsWith("-a.nc"))
         << moved.toStdString();
-    const QString sent = outbox.MarkSent(path("b.nc"), &error);
+    bool changed = true;
+    const QString sent = outbox.MarkSent(path("b.nc"), SendSource::Identify(path("b.nc")),
+                                         Sha256("x"), &changed, &error);
+    EXPECT_FALSE(changed);
     EXPECT_TRUE(sent.startsWith(path("sent/")) && sent.endsWith("-b.nc")) << sent.toStdString();
     EXPECT_EQ(faults::Read(sent), "x");
+
+    // Only the file that was sent moves to sent/: not one put in its place,
+    // nor one whose bytes changed since it was read (even under the same
+    // length and time).
+    const QList<std::pair<const char*, std::function<void(const QString&)>>> changes = {
+        {"replaced",
+         [](const QString& file) {
+             faults::Write(file + ".new", "new program");
+             ASSERT_EQ(::rename(QFile::encodeName(file + ".new"), QFile::encodeName(file)), 0);
+         }},
+        {"grown",
+         [](const QString& file) {
+             QFile grow(file);
+             ASSERT_TRUE(grow.open(QIODevice::Append));
+             grow.write(" and more");
+         }},
+        {"rewritten",
+         [](const QString& file) {
+             const QDateTime time = QFileInfo(file).lastModified();
+             QFile rewrite(file);
+             ASSERT_TRUE(rewrite.open(QIODevice::ReadWrite));
+             rewrite.write("X");
+             ASSERT_TRUE(rewrite.setFileTime(time, QFileDevice::FileModificationTime));
+         }},
+    };
+    for (const auto& [what, change] : changes) {
+        const QString file = path("e.nc");
+        faults::Write(file, "old program");
+        const FileIdentity read = SendSource::Identify(file);
+        change(file);
+        const QByteArray now = faults::Read(file);
+        EXPECT_TRUE(outbox.MarkSent(file, read, Sha256("old program"), &changed, &error).isEmpty())
+            << what;
+        EXPECT_TRUE(changed) << what;
+        EXPECT_EQ(faults::Read(file), now) << what;
+        EXPECT_EQ(outbox.Queue(later.addSecs(5)), QStringList{file}) << what << ": stays queued";
+        QFile::remove(file);
+    }
+
+    // Links are never queued, and named once.
+    QTemporaryDir elsewhere;
+    faults::Write(elsewhere.filePath("secret"), "not a program");
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("secret"), path("link.nc")));
+    EXPECT_EQ(outbox.Queue(later), QStringList());
+    EXPECT_EQ(outbox.TakeNewLinks(), QStringList{path("link.nc")});
+    EXPECT_EQ(outbox.Queue(later), QStringList());
+    EXPECT_EQ(outbox.TakeNewLinks(), QStringList());
+    QFile::remove(path("link.nc"));
     // A taken name is passed over, never replaced.
     faults::Write(path("c.nc"), "c");
     faults::Write(path("d.nc"), "d");
@@ -221,6 +292,117 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     EXPECT_EQ(MoveToFreeName(path("d.nc"), path("sent"), "O1.nc", &error), path("sent/O1001.nc"));
     EXPECT_EQ(faults::Read(path("sent/O1.nc")), "c");
     EXPECT_EQ(outbox.Queue(later), QStringList());
+}
+
+// What a machine gets is the outbox file as it is when the machine asks,
+// and only that file moves to sent/. Each line holds its a.nc, waiting for
+// the machine, when the file is replaced, removed, turned into a link or
+// grows during the send; a receive line loses its inbox mid-program.
+TEST(CliServe, OutboxSendsWhatIsThereWhenTheMachineAsks)
+{
+    Service s;
+    QString sections;
+    for (const QString name : {"Replaced", "Deleted", "Linked", "Paused"})
+        sections += s.Section(name, "send");
+    sections += s.Section("Kept", "receive");
+    const QByteArray before = Program("O1", 1500, 1), after = Program("O2", 1200, 2);
+    const QByteArray later = Program("O3", 900, 3), partial = Program("O4", 5000, 4);
+    QTemporaryDir elsewhere;
+    const QString secret = elsewhere.filePath("secret");
+    faults::Write(secret, "root:$6$not-for-a-machine\n");
+    for (const QString name : {"Replaced", "Deleted", "Linked", "Paused"})
+        s.Queue(name, "a.nc", name == "Paused" ? partial : before);
+    ASSERT_TRUE(QFile::link(secret, s.Path("Linked/out/z.nc")));
+    s.Start(sections);
+    for (const QString name : {"Replaced", "Deleted", "Linked", "Paused"})
+        ASSERT_TRUE(WaitFor([&] { return s.Line(name).value("file").toString() == "a.nc"; }, 30000))
+            << name.toStdString() << s.process.err.toStdString();
+    ASSERT_TRUE(s.process.WaitForText("Linked: " + s.Path("Linked/out/z.nc") +
+                                      " is a symbolic link and is not sent"));
+
+    // The office replaces, removes, links while the lines wait.
+    const auto replace = [&](const QString& name, const std::function<void(const QString&)>& make) {
+        const QString temporary = s.Path(name + "/out/.a.nc.new");
+        make(temporary);
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(temporary), QFile::encodeName(s.Path(name + "/out/a.nc"))),
+            0);
+    };
+    replace("Replaced", [&](const QString& file) { faults::Write(file, after); });
+    replace("Linked", [&](const QString& file) { ASSERT_TRUE(QFile::link(secret, file)); });
+    ASSERT_TRUE(QFile::remove(s.Path("Deleted/out/a.nc")));
+    for (const QString name : {"Deleted", "Linked"})
+        s.Queue(name, "b.nc", later);
+    for (const QString name : {"Deleted", "Linked"})
+        ASSERT_TRUE(WaitFor([&] { return s.Line(name).value("queue").toInt() == 1; }, 10000));
+    for (const QString name : {"Replaced", "Deleted", "Linked", "Paused"})
+        s.machines[name].Run({"receive", s.Path(name + "/got"), "--count", "1"});
+
+    // The writer of Paused goes on after the line has read its file.
+    ASSERT_TRUE(s.WaitState("Paused", "sending"));
+    {
+        QFile file(s.Path("Paused/out/a.nc"));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("N9999 M30\n");
+    }
+
+    // Kept: the inbox goes while a program arrives.
+    const QByteArray punched = Program("O4321", 5000, 5);
+    faults::Write(s.Path("punched.nc"), punched);
+    s.machines["Kept"].Run({"send", "--baud", "9600", s.Path("punched.nc")});
+    ASSERT_TRUE(s.WaitState("Kept", "receiving"));
+    ASSERT_TRUE(QDir(s.Path("Kept/in")).removeRecursively());
+
+    for (const QString name : {"Replaced", "Deleted", "Linked", "Paused", "Kept"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0) << name.toStdString();
+    }
+    ASSERT_TRUE(s.process.WaitForText("Kept: the program arrived whole"));
+    ASSERT_TRUE(s.process.WaitForText(
+        QStringLiteral("Paused: sent a.nc (%1 bytes, SHA-256 ").arg(partial.size()) +
+        Sha256(partial).toHex() + ", in "));
+    for (const QString done : {"Replaced: sent a.nc", "Deleted: sent b.nc", "Linked: sent b.nc"})
+        ASSERT_TRUE(s.process.WaitForText(done));
+
+    EXPECT_EQ(faults::Read(s.Path("Paused/out/a.nc")), partial + "N9999 M30\n");
+    EXPECT_TRUE(s.process.err.contains("Deleted: a.nc cannot be sent"));
+
+    // A visible name for the copy Kept could not save, and the log names it.
+    const QDir recovered(qEnvironmentVariable("XDG_DATA_HOME") + "/tapeway/recovered");
+    const QStringList kept = recovered.entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(kept.size(), 1) << kept.join(' ').toStdString();
+    EXPECT_TRUE(kept[0].startsWith("Kept-") && kept[0].endsWith("-O4321.nc"));
+    EXPECT_EQ(faults::Read(recovered.filePath(kept[0])), punched);
+    EXPECT_TRUE(s.process.err.contains("it is kept in " + recovered.filePath(kept[0])));
+
+    // What each machine got is what sent/ (or the outbox, when the file
+    // changed) holds, and its digest is the journal's.
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    QString error;
+    std::map<QString, QStringList> journal;
+    for (const TransferRecord& record :
+         SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+             .Find({}, &error)
+             .value_or(QList<TransferRecord>())) {
+        if (record.outcome == "sent")
+            journal[record.line] << record.sha256 + ' ' + QFileInfo(record.path).fileName();
+    }
+    for (const auto& [name, data, file] :
+         {std::tuple{"Replaced", after, "a.nc"}, std::tuple{"Deleted", later, "b.nc"},
+          std::tuple{"Linked", later, "b.nc"}, std::tuple{"Paused", partial, ""}}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(faults::Read(s.Path(QString(name) + "/got/O0001.nc")), data);
+        const QDir sent(s.Path(QString(name) + "/out/sent"));
+        const QStringList moved = sent.entryList(QDir::Files);
+        ASSERT_EQ(moved.size(), *file ? 1 : 0);
+        if (*file) {
+            EXPECT_TRUE(moved[0].endsWith(QStringLiteral("-") + file));
+            EXPECT_EQ(faults::Read(sent.filePath(moved[0])), data);
+        }
+        EXPECT_EQ(journal[name],
+                  QStringList{Sha256(data).toHex() + ' ' + moved.value(0, QStringLiteral("a.nc"))});
+    }
 }
 
 // While many lines run at once every transfer stays at 9600 baud: on a

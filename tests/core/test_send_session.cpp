@@ -1,4 +1,5 @@
 #include "support/SessionRig.h"
+#include "transfer/SendSource.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -176,6 +177,43 @@ TEST(SendSession, UntickedRowsAreSkippedAndBadFilesMarked)
     EXPECT_EQ(rig.host.rows[6].state, kComplete);
     EXPECT_EQ(SessionRig::Read(rig.Path("in/O0001.nc")), "G01 X10\n");
     EXPECT_TRUE(rig.host.messages.isEmpty());
+}
+
+// A row's file is read when the controller asks for it, not at Start: what
+// leaves is the file put in its place meanwhile, and the report names that
+// file. A link the host follows is sent as its target. (The service's test
+// has a file removed, or replaced by a link it does not follow.)
+TEST(SendSession, TheFileIsReadWhenTheControllerAsks)
+{
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        SessionRig rig;
+        SessionRig::Write(rig.Path("a.nc"), "O1 (OLD)\n");
+        SessionRig::Write(rig.Path("new.nc"), "O2 (NEW)\n");
+        AddRow(rig, rig.Path("a.nc"));
+        rig.host.receiveMode = false;
+        rig.session->StartTransfer();
+        ASSERT_EQ(rig.host.rows[0].state, "Start");
+        if (link)
+            ASSERT_TRUE(QFile::link(rig.Path("new.nc"), rig.Path(".a.new")));
+        else
+            ASSERT_TRUE(QFile::copy(rig.Path("new.nc"), rig.Path(".a.new")));
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(rig.Path(".a.new")), QFile::encodeName(rig.Path("a.nc"))),
+            0);
+        QList<QByteArray> received;
+        QObject::connect(rig.controller.get(), &SimulatedController::FileReceived,
+                         [&](const QString&, const QByteArray& data) { received << data; });
+        QDir(rig.dir.path()).mkdir("in");
+        ASSERT_TRUE(rig.controller->ReceiveFiles(rig.Path("in"), 1));
+        ASSERT_TRUE(WaitFor([&] { return rig.host.rows[0].state == kComplete; }, 30000));
+        EXPECT_EQ(received, QList<QByteArray>{"O2 (NEW)\n"});
+        ASSERT_EQ(rig.host.reports.size(), 1);
+        EXPECT_EQ(rig.host.reports[0].sha256,
+                  QCryptographicHash::hash("O2 (NEW)\n", QCryptographicHash::Sha256));
+        EXPECT_EQ(rig.host.reports[0].identity,
+                  SendSource::Identify(rig.Path(link ? "new.nc" : "a.nc")));
+    }
 }
 
 TEST(SendSession, CancelMidFileEmptiesTheRowAndKeepsTheSource)
