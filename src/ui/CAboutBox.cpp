@@ -20,8 +20,13 @@ constexpr int kFontPointSize = 9;
 constexpr const char* kDescription[2] = {
     "在本机与数控车床的控制器之间经 RS-232 串口传送数控加工程序。",
     "Moves CNC part programs between this computer and a CNC lathe controller over RS-232."};
-constexpr const char* kLicence[2] = {"可自由使用和转赠，不附任何形式的担保。",
-                                     "Free to use and to pass on, with no warranty of any kind."};
+constexpr const char* kLicence[2] = {
+    "自由软件：依据 GNU 通用公共许可证第 3 版或（由您选择）任何更新的版本发布，不附任何担保。",
+    "Free software under the GNU General Public License, version 3 or (at your option) any "
+    "later version, with no warranty of any kind."};
+// Who answers for it: the project, and where it lives when the build names it.
+constexpr const char* kMaintainers[2] = {"TAPEWAY 维护者", "TAPEWAY maintainers"};
+constexpr const char* kHomepage = TAPEWAY_HOMEPAGE_TEXT;
 
 QLabel* AddStatic(QWidget* parent, const QString& name, const QString& text, const QRect& du)
 {
@@ -59,8 +64,11 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
     m_description =
         AddStatic(this, QString::number(kDescriptionId), QString(), QRect(41, 37, 181, 23));
     m_description->setWordWrap(true);
-    m_licence = AddStatic(this, QStringLiteral("licence"), QString(), QRect(41, 67, 149, 24));
+    m_licence = AddStatic(this, QStringLiteral("licence"), QString(), QRect(41, 63, 181, 32));
     m_licence->setWordWrap(true);
+    m_maintainers =
+        AddStatic(this, QStringLiteral("maintainers"), QString(), QRect(41, 97, 134, 20));
+    m_maintainers->setWordWrap(true);
 
     m_ok = new QPushButton(QStringLiteral("确定"), this);
     m_ok->setObjectName(QString::number(kOkButtonId));
@@ -94,4 +102,12 @@ void CAboutBox::ApplyLanguage()
     m_ok->setText(tapeway::LoadString(chinese ? kChineseOkId : kEnglishOkId));
     m_description->setText(QString::fromUtf8(kDescription[chinese ? 0 : 1]));
     m_licence->setText(QString::fromUtf8(kLicence[chinese ? 0 : 1]));
+    m_maintainers->setText(MaintainersLine(m_language));
+}
+
+QString CAboutBox::MaintainersLine(int language)
+{
+    const QString who = QString::fromUtf8(kMaintainers[language == tapeway::kChinese ? 0 : 1]);
+    const QString home = QString::fromUtf8(kHomepage);
+    return home.isEmpty() ? who : who + u'\n' + home;
 }

@@ -9,7 +9,8 @@ class QPushButton;
 // program does and on what terms, and an OK button (1025), all in the
 // language of the main dialog but the product line. Controls are
 // found by their id as object name ("1025", "1026"); the icon and the product
-// line are "icon" and "product".
+// line are "icon" and "product", the terms "licence" and who answers for
+// the program "maintainers".
 class CAboutBox : public QDialog
 {
     Q_OBJECT
@@ -27,6 +28,8 @@ public:
 
     // The product and build line, the same in every language.
     static QString ProductLine();
+    // "TAPEWAY maintainers" and, when the build names one, the project's home page.
+    static QString MaintainersLine(int language);
 
 private:
     void ApplyLanguage();
@@ -36,5 +39,6 @@ private:
     QLabel* m_product = nullptr;
     QLabel* m_description = nullptr;
     QLabel* m_licence = nullptr;
+    QLabel* m_maintainers = nullptr;
     QPushButton* m_ok = nullptr;
 };

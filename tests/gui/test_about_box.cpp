@@ -35,14 +35,19 @@ TEST(AboutBoxTest, TextsFollowTheLanguageButTheProductLine)
     auto* description = box.findChild<QLabel*>(QStringLiteral("1026"));
     auto* licence = box.findChild<QLabel*>(QStringLiteral("licence"));
     EXPECT_TRUE(description->text().startsWith(QStringLiteral("在本机与数控车床")));
-    EXPECT_TRUE(licence->text().startsWith(QStringLiteral("可自由使用")));
+    auto* maintainers = box.findChild<QLabel*>(QStringLiteral("maintainers"));
+    ASSERT_NE(maintainers, nullptr);
+    EXPECT_TRUE(licence->text().contains(QStringLiteral("GNU 通用公共许可证第 3 版")));
+    EXPECT_TRUE(maintainers->text().startsWith(QStringLiteral("TAPEWAY 维护者")));
 
     box.SetLanguage(1);
     EXPECT_EQ(box.windowTitle(), QStringLiteral("Information of TAPEWAY"));
     EXPECT_EQ(ok->text(), QStringLiteral("OK"));
     EXPECT_EQ(ProductText(box), chineseProduct);
     EXPECT_TRUE(description->text().startsWith(QStringLiteral("Moves CNC part programs")));
-    EXPECT_TRUE(licence->text().startsWith(QStringLiteral("Free to use")));
+    EXPECT_TRUE(licence->text().contains(
+        QStringLiteral("GNU General Public License, version 3 or (at your option) any later")));
+    EXPECT_TRUE(maintainers->text().startsWith(QStringLiteral("TAPEWAY maintainers")));
 
     box.SetLanguage(0);
     EXPECT_EQ(box.windowTitle(), QStringLiteral("关于 TAPEWAY"));
