@@ -29,6 +29,10 @@ namespace {
 // Bytes waiting for an end that does not read before newer ones are dropped.
 constexpr size_t kMaxBacklog = 1 << 20;
 constexpr int kReadChunk = 4096;
+// How often a stopped end's status is looked at. The kernel wakes a master's
+// pollers for a new status as for data (POLLIN), and a stopped UART cannot
+// ask for data without being woken at once by what waits in the kernel.
+constexpr qint64 kStoppedLookNs = 1000000;
 
 qint64 NowNs()
 {
@@ -362,10 +366,13 @@ void VirtualNullModem::Run()
         }
         qint64 waitNs = -1;
         for (const Lane& lane : lanes) {
-            if (const std::optional<qint64> due = lane.uart.NextEndNs()) {
-                const qint64 wait = std::max<qint64>(*due - now, 0);
-                waitNs = waitNs < 0 ? wait : std::min(waitNs, wait);
-            }
+            std::optional<qint64> wait;
+            if (const std::optional<qint64> due = lane.uart.NextEndNs())
+                wait = std::max<qint64>(*due - now, 0);
+            if (lane.uart.GetState() == UartModel::State::Stopped)
+                wait = std::min(wait.value_or(kStoppedLookNs), kStoppedLookNs);
+            if (wait)
+                waitNs = waitNs < 0 ? *wait : std::min(waitNs, *wait);
         }
         timespec timeout{};
         timespec* timeoutPtr = nullptr;

@@ -5,8 +5,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -38,6 +41,21 @@ QByteArray Bytes(int n)
     for (int i = 0; i < n; ++i)
         bytes.append(char(i * 7 + 1));
     return bytes;
+}
+
+// An end opened raw, as a program would open its port, with the kernel's
+// flow-control flags it asks for. -1 when it cannot be set up.
+int OpenRawEnd(const QString& path, speed_t speed, tcflag_t flowFlags)
+{
+    const int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios tio{};
+    if (fd < 0 || tcgetattr(fd, &tio) != 0)
+        return -1;
+    cfmakeraw(&tio);
+    tio.c_iflag |= flowFlags;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return tcsetattr(fd, TCSANOW, &tio) == 0 ? fd : -1;
 }
 
 double CpuSeconds()
@@ -120,24 +138,91 @@ TEST(VirtualNullModemTest, AnEndSurvivesCloseAndReopenWithItsSpeed)
 
 TEST(VirtualNullModemTest, PacedBytesTakeTheirWireTime)
 {
-    VirtualNullModem modem;
-    modem.SetPaced(true);
-    ASSERT_TRUE(modem.Start());
-    Collector a, b;
-    ASSERT_TRUE(a.Open(modem.PortA()));
-    ASSERT_TRUE(b.Open(modem.PortB()));
-    const QByteArray block = Bytes(200); // 208 ms at 9600 baud
-    QElapsedTimer clock;
-    clock.start();
-    a.port.SetOutput(block);
-    // Never faster than the wire: at most one byte every 1.04 ms.
-    EXPECT_TRUE(WaitFor([&] {
-        EXPECT_LE(b.received.size(), clock.elapsed() * 9600 / 10000 + 1);
-        return b.received.size() >= block.size();
-    }));
-    EXPECT_GE(clock.elapsed(), 200);
-    EXPECT_EQ(b.received, block);
-    EXPECT_EQ(modem.BytesGarbled(VirtualNullModem::AToB), 0);
+    struct Row
+    {
+        const char* frame; // empty: the default
+        int bitsPerByte;
+    };
+    for (const Row& row : {Row{"", 10}, Row{"7E2", 11}}) {
+        SCOPED_TRACE(row.frame);
+        VirtualNullModem modem;
+        modem.SetPaced(true);
+        if (*row.frame)
+            modem.SetFrame(VirtualNullModem::AToB,
+                           *UartModel::Frame::Parse(QString::fromLatin1(row.frame)));
+        ASSERT_TRUE(modem.Start());
+        Collector a, b;
+        ASSERT_TRUE(a.Open(modem.PortA()));
+        ASSERT_TRUE(b.Open(modem.PortB()));
+        const QByteArray block = Bytes(200); // 208 ms at 9600 baud 8N1, 229 ms 7E2
+        const qint64 wireMs = block.size() * row.bitsPerByte * 1000 / 9600;
+        QElapsedTimer clock;
+        clock.start();
+        a.port.SetOutput(block);
+        // Never faster than the wire: at most one byte every 1.04 ms (8N1).
+        EXPECT_TRUE(WaitFor([&] {
+            EXPECT_LE(b.received.size(), clock.elapsed() * 9600 / (row.bitsPerByte * 1000) + 1);
+            return b.received.size() >= block.size();
+        }));
+        EXPECT_GE(clock.elapsed(), wireMs - 8);
+        EXPECT_EQ(b.received, block);
+        EXPECT_EQ(modem.BytesGarbled(VirtualNullModem::AToB), 0);
+    }
+}
+
+// An end whose program set IXON is stopped by the kernel on the DC3 it
+// receives: its UART takes no more bytes from the kernel, so only what its
+// FIFO and wire held reach the far end. DC1 (or, with IXANY, any byte)
+// starts it again and nothing is lost.
+TEST(VirtualNullModemTest, KernelXoffStopsTheSenderWithinTheFifo)
+{
+    struct Row
+    {
+        const char* name;
+        tcflag_t flowFlags;
+        char restart;
+        bool stops;
+    };
+    const Row rows[] = {
+        {"IXON, DC1 restarts", IXON, '\x11', true},
+        {"IXON and IXANY, any byte restarts", IXON | IXANY, 'r', true},
+        {"no IXON: the sender never stops", 0, '\x11', false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        VirtualNullModem modem;
+        modem.SetPaced(true);
+        ASSERT_TRUE(modem.Start());
+        const int a = OpenRawEnd(modem.PortA(), B38400, row.flowFlags);
+        ASSERT_GE(a, 0);
+        Collector b;
+        ASSERT_TRUE(b.Open(modem.PortB(), 38400));
+        const QByteArray block(2000, 'x'); // 521 ms at 38400 baud
+        ASSERT_EQ(write(a, block.constData(), size_t(block.size())), block.size());
+        ASSERT_TRUE(WaitFor([&] { return b.received.size() >= 200; }));
+        b.port.SetOutput(QByteArray("\x13"));
+        ASSERT_TRUE(WaitFor([&] { return modem.BytesForwarded(VirtualNullModem::BToA) == 1; }));
+        if (row.stops) {
+            RunEventLoopFor(200);
+            const qint64 stalledAt = b.received.size();
+            RunEventLoopFor(200);
+            EXPECT_EQ(b.received.size(), stalledAt);
+            EXPECT_LT(stalledAt, block.size());
+            const qint64 after = modem.CharactersAfterXoff(VirtualNullModem::AToB);
+            EXPECT_GE(after, 1);
+            EXPECT_LE(after, UartModel::kFifoDepth + 2);
+            EXPECT_EQ(modem.MostCharactersAfterXoff(VirtualNullModem::AToB), after);
+            b.port.SetOutput(QByteArray(1, row.restart));
+        }
+        EXPECT_TRUE(WaitFor([&] { return b.received.size() >= block.size(); }));
+        EXPECT_EQ(b.received, block);
+        if (!row.stops) {
+            EXPECT_GT(modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 100);
+        } else if (row.restart == '\x11') {
+            EXPECT_EQ(modem.CharactersAfterXoff(VirtualNullModem::AToB), 0);
+        }
+        close(a);
+    }
 }
 
 TEST(VirtualNullModemTest, SpeedMismatchGarblesEveryByte)
