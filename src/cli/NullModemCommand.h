@@ -4,8 +4,8 @@
 
 namespace tapeway {
 
-// "tapeway-cli null-modem [--pace]": two linked pseudo-terminals, their paths
-// on stdout (one a line), bytes forwarded until Ctrl-C or SIGTERM.
+// "tapeway-cli null-modem [--pace [--frame 7E2]]": two linked pseudo-terminals,
+// their paths on stdout (one a line), bytes forwarded until Ctrl-C or SIGTERM.
 class NullModemCommand
 {
 public:

@@ -3,7 +3,7 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <chrono>
-#include <deque>
+#include <optional>
 #include <string>
 
 #ifdef Q_OS_UNIX
@@ -14,6 +14,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,6 +29,10 @@ namespace {
 // Bytes waiting for an end that does not read before newer ones are dropped.
 constexpr size_t kMaxBacklog = 1 << 20;
 constexpr int kReadChunk = 4096;
+// How often a stopped end's status is looked at. The kernel wakes a master's
+// pollers for a new status as for data (POLLIN), and a stopped UART cannot
+// ask for data without being woken at once by what waits in the kernel.
+constexpr qint64 kStoppedLookNs = 1000000;
 
 qint64 NowNs()
 {
@@ -75,24 +80,17 @@ QString SystemError(const char* what)
                                         QString::fromLocal8Bit(strerror(errno)));
 }
 
+constexpr quint8 kXon = 0x11;
+constexpr quint8 kXoff = 0x13;
+
 // One direction of the cable.
 struct Lane
 {
-    struct Waiting
-    {
-        quint8 byte;
-        qint64 arrivedNs;
-        int pickupBaud; // the sender's speed right after the byte was read
-    };
-    std::deque<Waiting> waiting; // read from the sender, not yet on the wire
-    bool onWire = false;
-    quint8 wireByte = 0;
-    int wireBaud = 0;
-    qint64 wireEndNs = 0;
-    qint64 lastEndNs = 0;
-    std::string out; // delivered, not yet taken by the receiving end
-    qint64 readIndex = 0;
+    UartModel uart;       // paced: the sending end's UART
+    std::string out;      // delivered, not yet taken by the receiving end
+    qint64 readIndex = 0; // bytes read from the sending end, for the tap
     bool sourceGone = false;
+    bool heldByXoff = false; // a DC3 went the other way and no DC1 after it
 };
 
 } // namespace
@@ -156,6 +154,14 @@ bool VirtualNullModem::Start()
             tcsetattr(side.keptSlave, TCSANOW, &tio);
         }
         SetNonBlocking(side.master);
+        // Packet mode: each read starts with a status byte, which also says
+        // when the kernel stopped or started the end's output (IXON).
+        int packet = m_paced ? 1 : 0;
+        if (ioctl(side.master, TIOCPKT, &packet) != 0) {
+            m_lastError = SystemError("TIOCPKT");
+            CloseEnds();
+            return false;
+        }
     }
     if (pipe(m_wakePipe) != 0) {
         m_lastError = SystemError("pipe");
@@ -171,6 +177,8 @@ bool VirtualNullModem::Start()
         m_forwarded[d] = 0;
         m_garbled[d] = 0;
         m_dropped[d] = 0;
+        m_afterXoff[d] = 0;
+        m_mostAfterXoff[d] = 0;
     }
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -230,42 +238,92 @@ void VirtualNullModem::Run()
     }
     Lane lanes[2];
     int speeds[2] = {0, 0};
+    for (int d = 0; d < 2; ++d)
+        lanes[d].uart.SetFrame(m_frames[d]);
 
     auto readSpeeds = [&] {
         speeds[AToB] = SpeedOf(AToB);
         speeds[BToA] = SpeedOf(BToA);
     };
-    // Moves the bytes of lane d across the wire up to now.
-    auto advance = [&](int d, qint64 now) {
-        Lane& lane = lanes[d];
-        const int receiver = 1 - d;
+    // A byte has reached the receiving end of lane d. A DC3 holds the other
+    // direction for the count of bytes after XOFF, a DC1 frees it.
+    auto arrive = [&](int d, quint8 byte) {
+        lanes[d].out.push_back(char(byte));
+        if (lanes[d].heldByXoff) {
+            const qint64 count = ++m_afterXoff[d];
+            if (count > m_mostAfterXoff[d])
+                m_mostAfterXoff[d] = count;
+        }
+        const quint8 data = byte & m_frames[d].DataMask();
+        if (data == kXoff) {
+            lanes[1 - d].heldByXoff = true;
+            m_afterXoff[1 - d] = 0;
+        } else if (data == kXon) {
+            lanes[1 - d].heldByXoff = false;
+            m_afterXoff[1 - d] = 0;
+        }
+    };
+    // Moves the bytes of both lanes off the wire up to now, in the order
+    // their last stop bits left it.
+    auto advance = [&](qint64 now) {
         for (;;) {
-            if (!lane.onWire) {
-                if (lane.waiting.empty())
-                    return;
-                const Lane::Waiting next = lane.waiting.front();
-                lane.waiting.pop_front();
-                const qint64 start = std::max(lane.lastEndNs, next.arrivedNs);
-                // A byte that found the line free went out when it was
-                // written, at the speed seen when it was picked up; one that
-                // queued starts at the speed in force now.
-                const int speed = start == next.arrivedNs ? next.pickupBaud : speeds[d];
-                const int baud = speed > 0 ? speed : 9600;
-                lane.onWire = true;
-                lane.wireByte = next.byte;
-                lane.wireBaud = speed;
-                lane.wireEndNs = start + 10 * qint64(1000000000) / baud;
+            int d = -1;
+            qint64 end = 0;
+            for (int e = 0; e < 2; ++e) {
+                const std::optional<qint64> due = lanes[e].uart.NextEndNs();
+                if (due && *due <= now && (d < 0 || *due < end))
+                    d = e, end = *due;
             }
-            if (lane.wireEndNs > now)
+            if (d < 0)
                 return;
-            quint8 byte = lane.wireByte;
-            if (speeds[d] != lane.wireBaud || speeds[receiver] != lane.wireBaud) {
+            const UartModel::Character sent = *lanes[d].uart.Deliver(now, speeds[d]);
+            quint8 byte = sent.byte;
+            if (speeds[d] != sent.baud || speeds[1 - d] != sent.baud) {
                 byte ^= kGarbleMask;
                 ++m_garbled[d];
             }
-            lane.out.push_back(char(byte));
-            lane.lastEndNs = lane.wireEndNs;
-            lane.onWire = false;
+            arrive(d, byte);
+        }
+    };
+    // Takes what the sending end of lane d wrote, as far as its UART has
+    // room (all of it unpaced); in packet mode a status byte comes first.
+    auto readEnd = [&](int d) {
+        Lane& lane = lanes[d];
+        char buffer[kReadChunk + 1];
+        const int room = m_paced ? lane.uart.Room() : kReadChunk;
+        const size_t header = m_paced ? 1 : 0;
+        const ssize_t n = read(m_sides[d].master, buffer, header + size_t(room));
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n <= 0) {
+            // Cannot happen while the kept end is open; never poll it again.
+            lane.sourceGone = true;
+            return;
+        }
+        const qint64 arrived = NowNs();
+        if (m_paced && buffer[0] != TIOCPKT_DATA) {
+            const int status = quint8(buffer[0]);
+            if (status & TIOCPKT_STOP)
+                lane.uart.SetStopped(true);
+            if (status & TIOCPKT_START)
+                lane.uart.SetStopped(false);
+            return;
+        }
+        const int pickupBaud = m_paced ? SpeedOf(Direction(d)) : 0;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (ssize_t i = ssize_t(header); i < n; ++i) {
+            quint8 byte = quint8(buffer[i]);
+            const qint64 index = lane.readIndex++;
+            if (m_taps[d] && !m_taps[d](byte, index)) {
+                ++m_dropped[d];
+                continue;
+            }
+            // The first byte of a read starts at once when the wire is free,
+            // at the speed seen when it was picked up; the rest queue.
+            if (m_paced)
+                lane.uart.Take(byte, arrived, pickupBaud);
+            else
+                arrive(d, byte);
         }
     };
 
@@ -273,8 +331,7 @@ void VirtualNullModem::Run()
         const qint64 now = NowNs();
         if (m_paced) {
             readSpeeds();
-            advance(AToB, now);
-            advance(BToA, now);
+            advance(now);
         }
         // Hand delivered bytes to the receiving ends.
         for (int d = 0; d < 2; ++d) {
@@ -297,20 +354,25 @@ void VirtualNullModem::Run()
         fds[count++] = {m_wakePipe[0], POLLIN, 0};
         int readSlot[2] = {-1, -1};
         for (int d = 0; d < 2; ++d) {
-            if (!lanes[d].sourceGone && lanes[d].waiting.size() < kMaxBacklog) {
+            if (!lanes[d].sourceGone) {
+                // A full or stopped UART leaves the bytes in the kernel but
+                // still hears when the end is stopped or started.
+                const bool room = !m_paced || lanes[d].uart.Room() > 0;
                 readSlot[d] = count;
-                fds[count++] = {m_sides[d].master, POLLIN, 0};
+                fds[count++] = {m_sides[d].master, short((room ? POLLIN : 0) | POLLPRI), 0};
             }
             if (!lanes[d].out.empty())
                 fds[count++] = {m_sides[1 - d].master, POLLOUT, 0};
         }
         qint64 waitNs = -1;
         for (const Lane& lane : lanes) {
-            if (lane.onWire || !lane.waiting.empty()) {
-                const qint64 due = lane.onWire ? lane.wireEndNs - now : 0;
-                waitNs = waitNs < 0 ? std::max<qint64>(due, 0)
-                                    : std::min(waitNs, std::max<qint64>(due, 0));
-            }
+            std::optional<qint64> wait;
+            if (const std::optional<qint64> due = lane.uart.NextEndNs())
+                wait = std::max<qint64>(*due - now, 0);
+            if (lane.uart.GetState() == UartModel::State::Stopped)
+                wait = std::min(wait.value_or(kStoppedLookNs), kStoppedLookNs);
+            if (wait)
+                waitNs = waitNs < 0 ? *wait : std::min(waitNs, *wait);
         }
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
@@ -327,33 +389,10 @@ void VirtualNullModem::Run()
             while (read(m_wakePipe[0], drain, sizeof drain) > 0) {
             }
         }
-        const qint64 arrived = NowNs();
         for (int d = 0; d < 2; ++d) {
-            if (readSlot[d] < 0 || !(fds[readSlot[d]].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[kReadChunk];
-            const ssize_t n = read(m_sides[d].master, buffer, sizeof buffer);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (n <= 0) {
-                // Cannot happen while the kept end is open; never poll it again.
-                lanes[d].sourceGone = true;
-                continue;
-            }
-            const int pickupBaud = m_paced ? SpeedOf(Direction(d)) : 0;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            for (ssize_t i = 0; i < n; ++i) {
-                quint8 byte = quint8(buffer[i]);
-                const qint64 index = lanes[d].readIndex++;
-                if (m_taps[d] && !m_taps[d](byte, index)) {
-                    ++m_dropped[d];
-                    continue;
-                }
-                if (m_paced)
-                    lanes[d].waiting.push_back({byte, arrived, pickupBaud});
-                else
-                    lanes[d].out.push_back(char(byte));
-            }
+            if (readSlot[d] >= 0 &&
+                (fds[readSlot[d]].revents & (POLLIN | POLLPRI | POLLHUP | POLLERR)))
+                readEnd(d);
         }
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/UartModel.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <atomic>
@@ -19,11 +21,22 @@ namespace tapeway {
 // opened again without the modem losing it, and the terminal settings that
 // a port made stay in force.
 //
-// Paced, every byte takes ten bits at the speed of the end that sends it, one
-// after the other per direction. A byte whose sender changed speed while it was
-// on the wire, or that reaches an end set to another speed, arrives garbled: it
-// is delivered xor 0x5A (a wrong byte, never a lost one, so that tests see the
-// count). Unpaced, bytes pass as soon as they are read.
+// Paced, each direction is a UART (UartModel): every byte takes the bits of
+// its frame (8N1 unless set: ten) at the speed of the end that sends it, one
+// after the other, through a transmit FIFO of 16 that takes bytes from the
+// sending end only as the wire carries them; the rest waits unread in the
+// kernel, as in a serial driver's buffer. An end whose program set IXON is
+// stopped by the kernel on a DC3 it receives and started again by DC1 (or any
+// byte with IXANY); the modem learns it through the pty's packet mode and its
+// UART stops taking bytes, so at most the FIFO and the byte on the wire reach
+// the far end after the XOFF. A pseudo-terminal forces 8 data bits without
+// parity whatever a program sets, so the frame is given to the modem (SetFrame)
+// rather than read from the end; the speed is read from the end.
+//
+// A byte whose sender changed speed while it was on the wire, or that reaches
+// an end set to another speed, arrives garbled: it is delivered xor 0x5A (a
+// wrong byte, never a lost one, so that tests see the count). Unpaced, bytes
+// pass as soon as they are read.
 class VirtualNullModem
 {
 public:
@@ -47,6 +60,14 @@ public:
     // Set before Start.
     void SetPaced(bool paced) { m_paced = paced; }
     bool IsPaced() const { return m_paced; }
+    // The frame of the bytes the end sends in direction, for their wire time
+    // when paced, and for the data bits that make a byte DC1 or DC3. Set
+    // before Start; 8N1 unless set.
+    void SetFrame(Direction direction, const UartModel::Frame& frame)
+    {
+        m_frames[direction] = frame;
+    }
+    UartModel::Frame FrameOf(Direction direction) const { return m_frames[direction]; }
 
     // May be set at any time; an empty function removes the tap.
     void SetTap(Direction direction, Tap tap);
@@ -72,6 +93,13 @@ public:
     // Bytes the tap dropped, or that the receiving end had no room for.
     qint64 BytesDropped(Direction direction) const { return m_dropped[direction]; }
 
+    // Bytes delivered in direction since the last DC3 delivered the other
+    // way, while no DC1 has followed it: what the end that said XOFF got after
+    // it. 0 while no XOFF holds.
+    qint64 CharactersAfterXoff(Direction direction) const { return m_afterXoff[direction]; }
+    // The most CharactersAfterXoff reached since Start.
+    qint64 MostCharactersAfterXoff(Direction direction) const { return m_mostAfterXoff[direction]; }
+
     // The line speed an end is set to, in baud; 0 when unknown.
     int SpeedOf(Direction end) const;
 
@@ -89,6 +117,7 @@ private:
     Side m_sides[2];
     int m_wakePipe[2] = {-1, -1};
     bool m_paced = false;
+    UartModel::Frame m_frames[2];
     QString m_lastError;
 
     std::thread m_thread;
@@ -102,6 +131,8 @@ private:
     std::atomic<qint64> m_forwarded[2] = {0, 0};
     std::atomic<qint64> m_garbled[2] = {0, 0};
     std::atomic<qint64> m_dropped[2] = {0, 0};
+    std::atomic<qint64> m_afterXoff[2] = {0, 0};
+    std::atomic<qint64> m_mostAfterXoff[2] = {0, 0};
 };
 
 } // namespace tapeway

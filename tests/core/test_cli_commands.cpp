@@ -35,6 +35,8 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
         {"controller", "--port", "/dev/null", "fly", file},
         {"controller", "--port", "/dev/null", "send", "--flip-byte", "-3", file},
         {"null-modem", "extra"},
+        {"null-modem", "--pace", "--frame", "9X1"},
+        {"null-modem", "--frame", "7E2"}, // a frame only times paced bytes
     };
     for (const QStringList& args : cases) {
         CliProcess cli;

@@ -5,8 +5,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -38,6 +41,20 @@ QByteArray Bytes(int n)
     for (int i = 0; i < n; ++i)
         bytes.append(char(i * 7 + 1));
     return bytes;
+}
+
+// An end opened raw with the kernel's flow-control flags given; -1 on failure.
+int OpenRawEnd(const QString& path, speed_t speed, tcflag_t flowFlags)
+{
+    const int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios tio{};
+    if (fd < 0 || tcgetattr(fd, &tio) != 0)
+        return -1;
+    cfmakeraw(&tio);
+    tio.c_iflag |= flowFlags;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return tcsetattr(fd, TCSANOW, &tio) == 0 ? fd : -1;
 }
 
 double CpuSeconds()
@@ -120,24 +137,75 @@ TEST(VirtualNullModemTest, AnEndSurvivesCloseAndReopenWithItsSpeed)
 
 TEST(VirtualNullModemTest, PacedBytesTakeTheirWireTime)
 {
-    VirtualNullModem modem;
-    modem.SetPaced(true);
-    ASSERT_TRUE(modem.Start());
-    Collector a, b;
-    ASSERT_TRUE(a.Open(modem.PortA()));
-    ASSERT_TRUE(b.Open(modem.PortB()));
-    const QByteArray block = Bytes(200); // 208 ms at 9600 baud
-    QElapsedTimer clock;
-    clock.start();
-    a.port.SetOutput(block);
-    // Never faster than the wire: at most one byte every 1.04 ms.
-    EXPECT_TRUE(WaitFor([&] {
-        EXPECT_LE(b.received.size(), clock.elapsed() * 9600 / 10000 + 1);
-        return b.received.size() >= block.size();
-    }));
-    EXPECT_GE(clock.elapsed(), 200);
-    EXPECT_EQ(b.received, block);
-    EXPECT_EQ(modem.BytesGarbled(VirtualNullModem::AToB), 0);
+    for (const char* text : {"8N1", "7E2"}) {
+        const UartModel::Frame frame = *UartModel::Frame::Parse(QString::fromLatin1(text));
+        const int bits = frame.BitsPerCharacter();
+        VirtualNullModem modem;
+        modem.SetPaced(true);
+        if (frame != UartModel::Frame{}) // 8N1 unless set
+            modem.SetFrame(VirtualNullModem::AToB, frame);
+        ASSERT_TRUE(modem.Start());
+        Collector a, b;
+        ASSERT_TRUE(a.Open(modem.PortA()));
+        ASSERT_TRUE(b.Open(modem.PortB()));
+        const QByteArray block = Bytes(200); // 208 ms at 9600 baud 8N1, 229 ms 7E2
+        QElapsedTimer clock;
+        clock.start();
+        a.port.SetOutput(block);
+        // Never faster than the wire: at most one byte every 1.04 ms (8N1).
+        EXPECT_TRUE(WaitFor([&] {
+            EXPECT_LE(b.received.size(), clock.elapsed() * 9600 / (bits * 1000) + 1) << text;
+            return b.received.size() >= block.size();
+        }));
+        EXPECT_GE(clock.elapsed(), block.size() * bits * 1000 / 9600 - 8) << text;
+        EXPECT_EQ(b.received, block);
+        EXPECT_EQ(modem.BytesGarbled(VirtualNullModem::AToB), 0);
+    }
+}
+
+// An end whose program set IXON is stopped by the kernel on the DC3 it
+// receives: only what its UART held reaches the far end; DC1 (with IXANY any
+// byte) starts it again and nothing is lost. Without IXON the count shows it.
+TEST(VirtualNullModemTest, KernelXoffStopsTheSenderWithinTheFifo)
+{
+    const struct
+    {
+        tcflag_t flowFlags;
+        char restart; // 0: never stopped
+    } rows[] = {{IXON, '\x11'}, {IXON | IXANY, 'r'}, {0, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.flowFlags);
+        VirtualNullModem modem;
+        modem.SetPaced(true);
+        ASSERT_TRUE(modem.Start());
+        const int a = OpenRawEnd(modem.PortA(), B38400, row.flowFlags);
+        ASSERT_GE(a, 0);
+        Collector b;
+        ASSERT_TRUE(b.Open(modem.PortB(), 38400));
+        const QByteArray block(2000, 'x'); // 521 ms at 38400 baud
+        ASSERT_EQ(write(a, block.constData(), size_t(block.size())), block.size());
+        ASSERT_TRUE(WaitFor([&] { return b.received.size() >= 200; }));
+        b.port.SetOutput(QByteArray("\x13"));
+        if (row.restart) {
+            RunEventLoopFor(200);
+            const qint64 stalledAt = modem.BytesForwarded(VirtualNullModem::AToB);
+            RunEventLoopFor(200);
+            EXPECT_EQ(modem.BytesForwarded(VirtualNullModem::AToB), stalledAt);
+            EXPECT_LT(stalledAt, block.size());
+            EXPECT_GE(modem.CharactersAfterXoff(VirtualNullModem::AToB), 1);
+            EXPECT_LE(modem.MostCharactersAfterXoff(VirtualNullModem::AToB),
+                      UartModel::kFifoDepth + 2);
+            b.port.SetOutput(QByteArray(1, row.restart));
+        }
+        EXPECT_TRUE(WaitFor([&] { return b.received.size() >= block.size(); }));
+        EXPECT_EQ(b.received, block);
+        if (!row.restart) {
+            EXPECT_GT(modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 100);
+        } else if (row.restart == '\x11') {
+            EXPECT_EQ(modem.CharactersAfterXoff(VirtualNullModem::AToB), 0); // XON ends the count
+        }
+        close(a);
+    }
 }
 
 TEST(VirtualNullModemTest, SpeedMismatchGarblesEveryByte)
