@@ -99,7 +99,6 @@ TEST(Rfc2217Codec, WhatTheClientSends)
         {Rfc2217Codec::SetStopSize(10), "fffa2c0401fff0"},
         {Rfc2217Codec::SetStopSize(20), "fffa2c0402fff0"},
         {Rfc2217Codec::SetStopSize(15), "fffa2c0403fff0"},
-        {Rfc2217Codec::SetControl(Rfc2217Codec::kNoFlowControl), "fffa2c0501fff0"},
         {Rfc2217Codec::SetControl(Rfc2217Codec::kXonXoffFlowControl), "fffa2c0502fff0"},
         {Rfc2217Codec::SetControl(Rfc2217Codec::kHardwareFlowControl), "fffa2c0503fff0"},
         {Rfc2217Codec::SetControl(Rfc2217Codec::kDtrOff), "fffa2c0509fff0"},

@@ -419,6 +419,32 @@ TEST(SerialPortNetworkTest, ConnectingNeverBlocksAndAFailureBreaksTheLine)
     }
 }
 
+TEST(SerialPortNetworkTest, AServerRunningOtherFlowControlBreaksTheLine)
+{
+    // The server agrees to the option and answers the flow control request
+    // with "none": a line that asked for RTS/CTS is broken, one that asked
+    // for none is not.
+    for (const auto& [handshake, breaks] : {std::pair{SerialPort::kHandshakeRtsCts, true},
+                                            std::pair{SerialPort::kHandshakeNone, false}}) {
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        SerialPort line;
+        QString reason;
+        QObject::connect(&line, &SerialPort::LineBroken, [&](const QString& why) { reason = why; });
+        line.SetCommPort(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+        ASSERT_TRUE(line.SetHandshaking(handshake) && line.SetPortOpen(true));
+        ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
+        QTcpSocket* peer = server.nextPendingConnection();
+        peer->write(QByteArray::fromHex("fffd2c"));
+        QByteArray asked;
+        ASSERT_TRUE(
+            WaitFor([&] { return (asked += peer->readAll()).contains("\xff\xfa\x2c\x05"); }));
+        peer->write(QByteArray::fromHex("fffa2c6901fff0"));
+        EXPECT_EQ(WaitFor([&] { return !reason.isEmpty(); }, breaks ? 5000 : 300), breaks);
+        EXPECT_EQ(reason.contains(QStringLiteral("RTS/CTS")), breaks) << reason.toStdString();
+    }
+}
+
 TEST(SerialPortNetworkTest, RawTcpCarriesBytesWrittenBeforeTheConnection)
 {
     QTcpServer server;
