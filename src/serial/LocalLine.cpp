@@ -72,9 +72,7 @@ QSerialPort::FlowControl FlowOf(FlowControl flow)
 bool IsPseudoTerminal(int fd)
 {
 #ifdef Q_OS_LINUX
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
     const unsigned int number = major(status.st_rdev);

@@ -122,8 +122,8 @@ public:
     // passed, whichever is more. One system call at most: cheap enough for
     // every write.
     qint64 BytesNotOnWire() const;
-    // Which of the two BytesNotOnWire counts: false when the wire time is
-    // modelled, also on a closed line.
+    // Whether BytesNotOnWire comes from the driver's queue; false when it
+    // comes from the wire time, and on a closed line.
     bool DriverReportsQueue() const;
     // Whether characters received with a parity error arrive marked (see
     // LineTransport::MarksParityErrors): on a local line whose frame has
