@@ -73,7 +73,7 @@ bool OpenPort(SerialPort& port, const LinkSettings& link, QString* error)
         port.SetCommPort(link.portName);
         port.SetInBufferSize(8192);
         port.SetOutBufferSize(512);
-        port.SetHandshaking(0);
+        port.SetHandshaking(link.handshaking);
         if (!port.SetPortOpen(true)) {
             result = false;
             if (error)

@@ -7,13 +7,15 @@ namespace tapeway {
 class SerialPort;
 
 // What the operator chose for the line: port, data bits, parity and stop
-// bits, as the texts of their boxes. The baud rate is read separately.
+// bits, as the texts of their boxes, and the flow control (a
+// SerialPort::kHandshake value). The baud rate is read separately.
 struct LinkSettings
 {
     QString portName;
     QString dataBits = QStringLiteral("8");
     QString parity = QStringLiteral("NONE");
     QString stopBits = QStringLiteral("1");
+    int handshaking = 0;
 };
 
 // "EVENT" gives "E", "ODD" gives "O", anything else "N" (compared exactly).
@@ -30,8 +32,8 @@ int PortNumberOf(const QString& text);
 // the leading digits; 0 when there are none ("12abc" 12, "abc" 0).
 int LeadingInt(const QString& text);
 
-// (Re)opens the line on the chosen port at 9600 baud with the transfer values:
-// binary input, receive events from one byte, no transmit events, both
+// (Re)opens the line on the chosen port at 9600 baud with the transfer values
+// and the chosen flow control: binary input, receive events from one byte, no transmit events, both
 // buffers cleared. The settings, thresholds and clears are written even when
 // the open failed. False only when opening failed; *error then holds the
 // system's reason.

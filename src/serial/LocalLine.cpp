@@ -4,10 +4,13 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <linux/major.h>
 #include <linux/serial.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace tapeway {
@@ -49,6 +52,37 @@ QSerialPort::StopBits StopBitsOf(int tenths)
     default:
         return QSerialPort::OneStop;
     }
+}
+
+QSerialPort::FlowControl FlowOf(FlowControl flow)
+{
+    switch (flow) {
+    case FlowControl::Hardware:
+        return QSerialPort::HardwareControl;
+    case FlowControl::Software:
+        return QSerialPort::SoftwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
+    }
+}
+
+// Whether the open device is the slave end of a pseudo-terminal, by its
+// device number: the Unix 98 pty slave majors (136 to 143) or the legacy BSD
+// one (3). Containers give their own /dev/pts the same numbers.
+bool IsPseudoTerminal(int fd)
+{
+#ifdef Q_OS_LINUX
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
+        return false;
+    const unsigned int number = major(status.st_rdev);
+    return (number >= UNIX98_PTY_SLAVE_MAJOR &&
+            number < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT) ||
+           number == PTY_SLAVE_MAJOR;
+#else
+    Q_UNUSED(fd);
+    return false;
+#endif
 }
 
 } // namespace
@@ -97,6 +131,15 @@ bool LocalLine::Open(QString* error)
     m_port->setRequestToSend(false);
     m_port->clearError();
     m_quietErrors = false;
+    m_flow = FlowControl::None;
+    m_marksParity = false;
+    m_pseudoTerminal = IsPseudoTerminal(int(m_port->handle()));
+    m_plainInputFlags = 0;
+#ifdef Q_OS_UNIX
+    termios settings{};
+    if (::tcgetattr(int(m_port->handle()), &settings) == 0)
+        m_plainInputFlags = settings.c_iflag;
+#endif
     RequestLowLatency();
     return true;
 }
@@ -120,13 +163,64 @@ bool LocalLine::SetFormat(const LineFormat& format)
     if (!m_port->isOpen())
         return false;
     m_quietErrors = true;
-    const bool ok = m_port->setBaudRate(format.baud) &&
-                    m_port->setDataBits(QSerialPort::DataBits(format.dataBits)) &&
-                    m_port->setParity(ParityOf(format.parity)) &&
-                    m_port->setStopBits(StopBitsOf(format.stopTenths));
+    // A pseudo-terminal keeps 8 data bits without parity whatever is asked.
+    bool ok = m_port->setBaudRate(format.baud);
+    ok = ok && (m_port->setDataBits(QSerialPort::DataBits(format.dataBits)) || m_pseudoTerminal);
+    ok = ok && (m_port->setParity(ParityOf(format.parity)) || m_pseudoTerminal);
+    ok = ok && m_port->setStopBits(StopBitsOf(format.stopTenths));
+    ok = ok && m_port->setFlowControl(FlowOf(format.flow));
+    if (ok) {
+        // RTS was the driver's under RTS/CTS; without it the line holds it
+        // low again, as at the open.
+        if (m_flow == FlowControl::Hardware && format.flow != FlowControl::Hardware)
+            m_port->setRequestToSend(false);
+        m_flow = format.flow;
+    }
+    ok = ok && ApplyTerminalSettings(format);
     m_port->clearError();
     m_quietErrors = false;
     return ok;
+}
+
+bool LocalLine::ApplyTerminalSettings(const LineFormat& format)
+{
+    m_marksParity = false;
+#ifdef Q_OS_UNIX
+    const int fd = int(m_port->handle());
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return false;
+    termios wanted = settings;
+    constexpr tcflag_t kParityFlags = INPCK | PARMRK | IGNPAR | ISTRIP | IGNBRK | BRKINT;
+    if (format.parity == 'N') {
+        wanted.c_iflag =
+            (wanted.c_iflag & ~kParityFlags) | (tcflag_t(m_plainInputFlags) & kParityFlags);
+    } else {
+        wanted.c_iflag |= INPCK | PARMRK;
+        wanted.c_iflag &= ~(IGNPAR | ISTRIP | IGNBRK | BRKINT);
+    }
+    if (format.flow == FlowControl::Software) {
+        wanted.c_iflag |= IXON | IXOFF;
+        wanted.c_iflag &= ~IXANY;
+        wanted.c_cc[VSTART] = 0x11;
+        wanted.c_cc[VSTOP] = 0x13;
+    } else {
+        wanted.c_iflag &= ~(IXON | IXOFF | IXANY);
+    }
+    if (wanted.c_iflag != settings.c_iflag || wanted.c_cc[VSTART] != settings.c_cc[VSTART] ||
+        wanted.c_cc[VSTOP] != settings.c_cc[VSTOP]) {
+        // tcsetattr succeeds when any part was taken: what holds is read back.
+        termios now{};
+        if (::tcsetattr(fd, TCSANOW, &wanted) != 0 || ::tcgetattr(fd, &now) != 0 ||
+            now.c_iflag != wanted.c_iflag)
+            return false;
+    }
+    m_marksParity = format.parity != 'N';
+    return true;
+#else
+    Q_UNUSED(format);
+    return true;
+#endif
 }
 
 void LocalLine::Write(const QByteArray& bytes)
@@ -178,6 +272,25 @@ qint64 LocalLine::BytesQueued() const
         queued += inDriver;
 #endif
     return queued;
+}
+
+qint64 LocalLine::BytesNotHandedOver() const
+{
+    return m_port->isOpen() ? m_port->bytesToWrite() : 0;
+}
+
+bool LocalLine::ReportsDriverQueue() const
+{
+#ifdef Q_OS_UNIX
+    return m_port->isOpen() && !m_pseudoTerminal;
+#else
+    return false;
+#endif
+}
+
+bool LocalLine::MarksParityErrors() const
+{
+    return m_port->isOpen() && m_marksParity;
 }
 
 void LocalLine::OnError(int error)

@@ -35,6 +35,37 @@ QString NotReadingReason(const QString& where, qint64 waiting)
         .arg(waiting / 1024);
 }
 
+quint8 FlowValue(FlowControl flow)
+{
+    switch (flow) {
+    case FlowControl::Hardware:
+        return Rfc2217Codec::kHardwareFlowControl;
+    case FlowControl::Software:
+        return Rfc2217Codec::kXonXoffFlowControl;
+    default:
+        return Rfc2217Codec::kNoFlowControl;
+    }
+}
+
+QString FlowName(quint32 value)
+{
+    switch (value) {
+    case Rfc2217Codec::kHardwareFlowControl:
+        return QStringLiteral("RTS/CTS");
+    case Rfc2217Codec::kXonXoffFlowControl:
+        return QStringLiteral("XON/XOFF");
+    default:
+        return QStringLiteral("none / 无");
+    }
+}
+
+QString OtherFlowReason(const QString& where, quint32 asked, quint32 set)
+{
+    return QStringLiteral("%1 的串口流控是 %3 而不是 %2 / %1 runs the line with %3 flow control, "
+                          "not %2")
+        .arg(where, FlowName(asked), FlowName(set));
+}
+
 } // namespace
 
 bool NetworkLine::IsNetworkName(const QString& name)
@@ -140,7 +171,9 @@ bool NetworkLine::Open(QString* error)
     m_received.clear();
     m_preamble.clear();
     m_unwritten.clear();
+    m_lineBytesUnwritten = 0;
     m_baudRequests.clear();
+    m_flowRequests.clear();
     m_suspended = false;
     m_purgeInputDue = false;
     m_purgeOutputDue = false;
@@ -189,7 +222,9 @@ void NetworkLine::Close()
     m_held.clear();
     m_received.clear();
     m_unwritten.clear();
+    m_lineBytesUnwritten = 0;
     m_baudRequests.clear();
+    m_flowRequests.clear();
 }
 
 void NetworkLine::OnConnected()
@@ -287,6 +322,20 @@ void NetworkLine::OnReply(const Rfc2217Codec::Reply& reply)
             m_purgeTimer->stop();
         return;
     }
+    case Rfc2217Codec::kSetControl: {
+        // Only the answers to outbound flow control requests; DTR and RTS
+        // answers change nothing.
+        const quint32 set = Rfc2217Codec::ValueOf(reply.value);
+        if (set < Rfc2217Codec::kNoFlowControl || set > Rfc2217Codec::kHardwareFlowControl ||
+            m_flowRequests.empty())
+            return;
+        const quint8 asked = m_flowRequests.front();
+        m_flowRequests.pop_front();
+        // A line asked to run without flow control keeps running as it is.
+        if (asked != Rfc2217Codec::kNoFlowControl && set != asked)
+            Break(OtherFlowReason(Where(), asked, set));
+        return;
+    }
     case Rfc2217Codec::kFlowControlSuspend:
         m_suspended = true;
         return;
@@ -307,11 +356,13 @@ void NetworkLine::BecomeReady()
     m_preamble.clear();
     if (m_address.kind == Kind::Rfc2217) {
         SendFormat(true);
-        // As on a local line: no flow control, DTR and RTS low. A server that
-        // cannot carry a request out may leave it unanswered; nothing waits.
-        SendCommand(Rfc2217Codec::SetControl(Rfc2217Codec::kNoFlowControl) +
-                    Rfc2217Codec::SetControl(Rfc2217Codec::kDtrOff) +
-                    Rfc2217Codec::SetControl(Rfc2217Codec::kRtsOff));
+        // As on a local line: DTR low, and RTS unless RTS/CTS drives it. A
+        // server that cannot carry a request out may leave it unanswered;
+        // nothing waits.
+        QByteArray lines = Rfc2217Codec::SetControl(Rfc2217Codec::kDtrOff);
+        if (m_format.flow != FlowControl::Hardware)
+            lines += Rfc2217Codec::SetControl(Rfc2217Codec::kRtsOff);
+        SendCommand(lines);
         // Bytes the server's port holds from before the connection go too,
         // when the opener asked for clean buffers.
         SendPurge(m_purgeInputDue, m_purgeOutputDue);
@@ -345,6 +396,14 @@ void NetworkLine::SendFormat(bool whole)
         commands += Rfc2217Codec::SetParity(m_format.parity);
     if (whole || !m_formatSent || m_format.stopTenths != m_sentFormat.stopTenths)
         commands += Rfc2217Codec::SetStopSize(m_format.stopTenths);
+    if (whole || !m_formatSent || m_format.flow != m_sentFormat.flow) {
+        const quint8 flow = FlowValue(m_format.flow);
+        commands += Rfc2217Codec::SetControl(flow);
+        m_flowRequests.push_back(flow);
+        // RTS was the server's under RTS/CTS; without it the line holds it low.
+        if (!whole && m_formatSent && m_sentFormat.flow == FlowControl::Hardware)
+            commands += Rfc2217Codec::SetControl(Rfc2217Codec::kRtsOff);
+    }
     m_sentFormat = m_format;
     m_formatSent = true;
     if (!commands.isEmpty())
@@ -388,6 +447,7 @@ void NetworkLine::SendData(const QByteArray& data)
     const QByteArray encoded = m_address.kind == Kind::Rfc2217 ? m_codec.EncodeData(data) : data;
     m_socket->write(encoded);
     m_unwritten.emplace_back(encoded.size(), data.size());
+    m_lineBytesUnwritten += data.size();
     CheckUnwritten();
 }
 
@@ -425,6 +485,7 @@ void NetworkLine::OnBytesWritten(qint64 bytes)
         if (socketLeft == 0)
             m_unwritten.pop_front();
     }
+    m_lineBytesUnwritten -= lineBytes;
     if (lineBytes > 0)
         emit HandedOver(lineBytes);
 }

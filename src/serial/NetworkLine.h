@@ -15,15 +15,18 @@ namespace tapeway {
 // A serial port on an Ethernet device server, reached over TCP.
 //
 // rfc2217://HOST:PORT speaks the Telnet Com Port Control Option: the line's
-// speed and frame format are set over the network, data travels in binary
-// with IAC doubled, the buffer discards are PURGE-DATA requests. Requests the
-// server does not acknowledge (modem lines on some servers) are not waited
-// for. A server that refuses the option, or sets a speed other than the one
-// asked for, breaks the line.
+// speed, frame format and flow control are set over the network, data travels
+// in binary with IAC doubled, the buffer discards are PURGE-DATA requests.
+// Requests the server does not acknowledge (modem lines on some servers) are
+// not waited for. A server that refuses the option, sets a speed other than
+// the one asked for, or answers a request for XON/XOFF or RTS/CTS flow control
+// with another one, breaks the line. DTR stays low, and RTS unless the flow
+// control is RTS/CTS. The protocol carries no per-character errors: parity
+// errors are not marked.
 //
 // tcp://HOST:PORT[?baud=N] is a raw socket to a server whose line speed is
 // fixed in its own settings (N, 9600 when omitted): only that speed can be
-// set.
+// set; its frame format and flow control are the server's too.
 //
 // Opening starts connecting and returns at once. Bytes written meanwhile wait
 // and go out once the connection (and, for RFC 2217, the option) is agreed.
@@ -73,6 +76,7 @@ public:
     void PurgeInput() override;
     void PurgeOutput() override;
     qint64 BytesQueued() const override;
+    qint64 BytesNotHandedOver() const override { return m_held.size() + m_lineBytesUnwritten; }
     qint64 ExtraDrainUs() const override { return m_roundTripUs; }
 
 private:
@@ -134,12 +138,15 @@ private:
     // Socket bytes handed to Qt not yet written to the system, each chunk
     // with the number of line bytes in it.
     std::deque<std::pair<qint64, qint64>> m_unwritten;
+    qint64 m_lineBytesUnwritten = 0; // the line bytes in m_unwritten
 
     LineFormat m_format;
     LineFormat m_sentFormat;
     bool m_formatSent = false;
     // Speed requests not yet acknowledged: the speed and when it was sent.
     std::deque<std::pair<quint32, qint64>> m_baudRequests;
+    // Flow control requests not yet acknowledged (SET-CONTROL values).
+    std::deque<quint8> m_flowRequests;
     qint64 m_connectStartUs = 0;
     qint64 m_roundTripUs = 0;
 };

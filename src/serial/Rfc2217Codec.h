@@ -47,8 +47,11 @@ public:
     };
     static constexpr quint8 kServerOffset = 100;
 
-    // SET-CONTROL values used here.
+    // SET-CONTROL values used here (outbound flow control, which a server
+    // that does not tell the directions apart applies to both).
     static constexpr quint8 kNoFlowControl = 1;
+    static constexpr quint8 kXonXoffFlowControl = 2;
+    static constexpr quint8 kHardwareFlowControl = 3;
     static constexpr quint8 kDtrOff = 9;
     static constexpr quint8 kRtsOff = 12;
     // PURGE-DATA values.

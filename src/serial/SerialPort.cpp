@@ -132,7 +132,7 @@ bool SerialPort::SetSettings(const QString& settings)
         return false;
     const QString previous = m_settings;
     m_settings = settings;
-    m_baud = format.baud;
+    TakeFormat(format);
     if (!GetPortOpen())
         return true;
     if (ApplySettings())
@@ -141,7 +141,26 @@ bool SerialPort::SetSettings(const QString& settings)
     m_settings = previous;
     LineFormat old;
     if (ParseSettings(previous, &old))
-        m_baud = old.baud;
+        TakeFormat(old);
+    ApplySettings();
+    return false;
+}
+
+void SerialPort::TakeFormat(const LineFormat& format)
+{
+    m_baud = format.baud;
+    m_bitTenths = format.CharacterBitTenths();
+}
+
+bool SerialPort::SetHandshaking(int mode)
+{
+    if (mode < kHandshakeNone || mode > kHandshakeRtsCts)
+        return false;
+    const int previous = m_handshaking;
+    m_handshaking = mode;
+    if (!GetPortOpen() || ApplySettings())
+        return true;
+    m_handshaking = previous;
     ApplySettings();
     return false;
 }
@@ -151,6 +170,9 @@ bool SerialPort::ApplySettings()
     LineFormat format;
     if (!GetPortOpen() || !ParseSettings(m_settings, &format))
         return false;
+    format.flow = m_handshaking == kHandshakeXonXoff  ? FlowControl::Software
+                  : m_handshaking == kHandshakeRtsCts ? FlowControl::Hardware
+                                                      : FlowControl::None;
     return m_line->SetFormat(format);
 }
 
@@ -269,8 +291,9 @@ void SerialPort::OnHandedOver(qint64 bytes)
 {
     // The wire time runs from the moment the bytes reach the device or the
     // network, which can be an event-loop turn after SetOutput.
-    const qint64 wireUs = m_baud > 0 ? (bytes * 10 * 1000000 + m_baud - 1) / m_baud : 0;
-    m_wireFreeAtUs = std::max(NowUs(), m_wireFreeAtUs) + wireUs;
+    const qint64 now = NowUs();
+    m_wireFreeAtUs = std::max(now, m_wireFreeAtUs) + WireTimeUs(bytes, m_baud, m_bitTenths);
+    m_backlog.Add(bytes, m_bitTenths, m_baud, now);
 }
 
 void SerialPort::Drain(std::function<void()> done)
@@ -284,11 +307,59 @@ void SerialPort::Drain(std::function<void()> done)
     }
 }
 
-qint64 SerialPort::WireTimeMs(qint64 bytes, int baud)
+qint64 SerialPort::BytesNotOnWire() const
+{
+    if (!GetPortOpen())
+        return 0;
+    const qint64 queued = m_line->BytesQueued();
+    if (m_line->ReportsDriverQueue())
+        return queued;
+    const qint64 modelled = m_backlog.Characters(m_bitTenths, m_baud, NowUs());
+    return std::max(queued, m_line->BytesNotHandedOver() + modelled);
+}
+
+bool SerialPort::DriverReportsQueue() const
+{
+    return GetPortOpen() && m_line->ReportsDriverQueue();
+}
+
+bool SerialPort::MarksParityErrors() const
+{
+    return GetPortOpen() && m_line->MarksParityErrors();
+}
+
+qint64 SerialPort::WireTimeMs(qint64 bytes, int baud, int bitTenths)
 {
     if (bytes <= 0 || baud <= 0)
         return 0;
-    return (bytes * 10 * 1000 + baud - 1) / baud;
+    return (bytes * bitTenths * 100 + baud - 1) / baud;
+}
+
+qint64 SerialPort::WireTimeUs(qint64 bytes, int baud, int bitTenths)
+{
+    if (bytes <= 0 || baud <= 0)
+        return 0;
+    return (bytes * bitTenths * 100000 + baud - 1) / baud;
+}
+
+qint64 SerialPort::WireBacklog::BitTenthsLeft(int baud, qint64 nowUs) const
+{
+    // The wire carries baud bits, ten times as many tenths, a second.
+    const qint64 carried = nowUs > atUs ? (nowUs - atUs) * std::max(baud, 0) / 100000 : 0;
+    return std::max<qint64>(bitTenths - carried, 0);
+}
+
+void SerialPort::WireBacklog::Add(qint64 bytes, int characterBitTenths, int baud, qint64 nowUs)
+{
+    bitTenths = BitTenthsLeft(baud, nowUs) + std::max<qint64>(bytes, 0) * characterBitTenths;
+    atUs = nowUs;
+}
+
+qint64 SerialPort::WireBacklog::Characters(int characterBitTenths, int baud, qint64 nowUs) const
+{
+    if (characterBitTenths <= 0)
+        return 0;
+    return (BitTenthsLeft(baud, nowUs) + characterBitTenths - 1) / characterBitTenths;
 }
 
 void SerialPort::PollDrain()

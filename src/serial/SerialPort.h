@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/LineTransport.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,8 +13,6 @@ class QTimer;
 
 namespace tapeway {
 
-class LineTransport;
-
 // The serial line as the transfer code sees it: the properties of a serial
 // communications control, each operation one property read or write. Bytes
 // that arrive raise OnComm on the thread that owns the object; GetCommEvent()
@@ -21,8 +21,8 @@ class LineTransport;
 // The port name picks what carries the line: rfc2217://HOST:PORT and
 // tcp://HOST:PORT[?baud=N] a serial port on a network device server
 // (NetworkLine), anything else a serial device of this machine (LocalLine).
-// Nothing outside this facade needs to know which. DTR and RTS stay low and
-// no flow control is applied.
+// Nothing outside this facade needs to know which. DTR stays low; RTS too,
+// unless the flow control is RTS/CTS (SetHandshaking).
 //
 // When the line breaks (an adapter unplugged, the far end hung up, the
 // connection to a device server lost or never made) the port is closed at the
@@ -33,6 +33,11 @@ class SerialPort : public QObject
     Q_OBJECT
 public:
     static constexpr int kCommEventReceive = 2;
+    // Handshaking values: who holds the output back when the far end cannot
+    // take more.
+    static constexpr int kHandshakeNone = 0;    // nobody; DC1 and DC3 are data
+    static constexpr int kHandshakeXonXoff = 1; // the driver, on DC1/DC3 (it takes them)
+    static constexpr int kHandshakeRtsCts = 2;  // the driver, on RTS/CTS
 
     explicit SerialPort(QObject* parent = nullptr);
     ~SerialPort() override;
@@ -69,7 +74,10 @@ public:
 
     void SetInBufferSize(int size) { m_inBufferSize = size; }
     void SetOutBufferSize(int size) { m_outBufferSize = size; }
-    void SetHandshaking(int mode) { m_handshaking = mode; }
+    // One of the kHandshake values. Applied at once on an open line, else at
+    // the open; false for another value, or when the open port refuses it
+    // (the previous one then stays).
+    bool SetHandshaking(int mode);
     void SetInputMode(int mode) { m_inputMode = mode; }
     void SetRThreshold(int threshold) { m_rThreshold = threshold; }
     void SetSThreshold(int threshold) { m_sThreshold = threshold; }
@@ -97,16 +105,52 @@ public:
 
     // Calls done once every byte written so far has left the line: the
     // output queues are empty (on a network port: the device server has
-    // them) and at least their wire time (10 bits a byte at the speed they
-    // were written with, counted from the moment they were handed over) plus
+    // them) and at least their wire time (at the speed and frame they were
+    // written with, counted from the moment they were handed over) plus
     // the network's round trip and a small margin has passed, since USB
     // adapters and pseudo-terminals report "drained" early. Never
     // blocks; done runs from the event loop. A later Drain, a close or
     // SetOutBufferCount(0) does not cancel it: callers guard their own state.
     void Drain(std::function<void()> done);
 
-    // Wire time of a byte count at a speed, in milliseconds, rounded up.
-    static qint64 WireTimeMs(qint64 bytes, int baud);
+    // Bytes written that have not yet left the wire, as far as can be known:
+    // where the driver reports its output queue (a UART, a USB serial
+    // adapter), what waits in this program and in the driver (not the UART's
+    // own transmit FIFO); where nothing does (a pseudo-terminal, a device
+    // server), what waits in this program and in the network, or the bytes
+    // handed over whose wire time at the line's speed and frame has not yet
+    // passed, whichever is more. One system call at most: cheap enough for
+    // every write.
+    qint64 BytesNotOnWire() const;
+    // Whether BytesNotOnWire comes from the driver's queue; false when it
+    // comes from the wire time, and on a closed line.
+    bool DriverReportsQueue() const;
+    // Whether characters received with a parity error arrive marked (see
+    // LineTransport::MarksParityErrors): on a local line whose frame has
+    // parity, never on a network line.
+    bool MarksParityErrors() const;
+    // What one character of the current frame takes on the wire, in tenths
+    // of a bit (8N1 100, 7E2 110).
+    int CharacterBitTenths() const { return m_bitTenths; }
+
+    // Wire time of a byte count at a speed, rounded up, in milliseconds or
+    // microseconds; bitTenths is a character's length (10 bits unless told).
+    static qint64 WireTimeMs(qint64 bytes, int baud, int bitTenths = 100);
+    static qint64 WireTimeUs(qint64 bytes, int baud, int bitTenths = 100);
+
+    // What the wire still has to carry, from the line's own speed: the bits
+    // of the characters handed over, less what the wire can have carried
+    // since. Times are microseconds of any one clock.
+    struct WireBacklog
+    {
+        qint64 bitTenths = 0; // still to go at atUs
+        qint64 atUs = 0;
+
+        void Add(qint64 bytes, int characterBitTenths, int baud, qint64 nowUs);
+        // The characters not yet wholly on the wire (one under way counts).
+        qint64 Characters(int characterBitTenths, int baud, qint64 nowUs) const;
+        qint64 BitTenthsLeft(int baud, qint64 nowUs) const;
+    };
 
 signals:
     void OnComm();
@@ -118,6 +162,7 @@ private:
     void OnHandedOver(qint64 bytes);
     void PollDrain();
     bool ApplySettings();
+    void TakeFormat(const LineFormat& format);
     bool CreateLine();
     void RetireLine();
     qint64 NowUs() const;
@@ -129,6 +174,7 @@ private:
     QString m_commPort;
     QString m_settings = QStringLiteral("9600,N,8,1");
     int m_baud = 9600;
+    int m_bitTenths = 100;
     QString m_lastError;
     int m_inBufferSize = 1024;
     int m_outBufferSize = 1024;
@@ -144,6 +190,7 @@ private:
     // m_clock (so that single control bytes do not round up).
     QElapsedTimer m_clock;
     qint64 m_wireFreeAtUs = 0;
+    WireBacklog m_backlog;
     std::vector<std::function<void()>> m_drainWaiters;
 };
 

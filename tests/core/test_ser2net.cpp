@@ -1,8 +1,11 @@
 #include "support/Ser2NetRig.h"
 
 #include <QCoreApplication>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -148,4 +151,43 @@ TEST(Ser2Net, RawTcpRunsAtTheSpeedInItsName)
         EXPECT_EQ(rig.sentBySession[0x14].load(), 0) << "no DC4";
         EXPECT_FALSE(QFileInfo::exists(rig.Path("part.nc")));
     }
+}
+
+TEST(Ser2Net, FlowControlAndFrameReachTheServersPort)
+{
+    Ser2NetRig rig;
+    SKIP_WITHOUT_SER2NET(rig);
+    // The port ser2net serves is a pseudo-terminal: it keeps 8 data bits
+    // without parity, but speed, stop bits and flow control are as asked.
+    const int fd = ::open(QFile::encodeName(rig.modem.PortA()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    SerialPort port;
+    QString broken;
+    QObject::connect(&port, &SerialPort::LineBroken, [&](const QString& why) { broken = why; });
+    port.SetCommPort(rig.host.link.portName);
+    const std::tuple<int, const char*, speed_t, tcflag_t, tcflag_t> rows[] = {
+        // handshaking, settings, speed, CRTSCTS | CSTOPB, IXON | IXOFF
+        {SerialPort::kHandshakeRtsCts, "4800,E,7,2", B4800, CRTSCTS | CSTOPB, 0},
+        {SerialPort::kHandshakeXonXoff, "38400,N,8,1", B38400, 0, IXON | IXOFF},
+        {SerialPort::kHandshakeNone, "9600,N,8,1", B9600, 0, 0},
+    };
+    for (const auto& [handshake, settings, speed, cflags, iflags] : rows) {
+        // The first row before the open, the others on the open line.
+        ASSERT_TRUE(port.SetHandshaking(handshake));
+        ASSERT_TRUE(port.SetSettings(QString::fromLatin1(settings)));
+        ASSERT_TRUE(port.SetPortOpen(true));
+        termios now{};
+        EXPECT_TRUE(WaitFor([&] {
+            return ::tcgetattr(fd, &now) == 0 && cfgetospeed(&now) == speed &&
+                   (now.c_cflag & (CRTSCTS | CSTOPB)) == cflags &&
+                   (now.c_iflag & (IXON | IXOFF)) == iflags;
+        })) << settings
+            << ": cflag " << now.c_cflag << " iflag " << now.c_iflag;
+        RunEventLoopFor(200); // the server's acknowledgement agrees
+        EXPECT_TRUE(broken.isEmpty()) << broken.toStdString();
+        EXPECT_FALSE(port.MarksParityErrors()) << "RFC 2217 carries no character errors";
+        EXPECT_FALSE(port.DriverReportsQueue());
+    }
+    ::close(fd);
 }

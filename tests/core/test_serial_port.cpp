@@ -8,7 +8,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace tapeway;
 
@@ -61,6 +64,33 @@ TEST(SerialPortTest, WireTimeIsTenBitsAByteRoundedUp)
     EXPECT_EQ(SerialPort::WireTimeMs(1, 115200), 1);
     EXPECT_EQ(SerialPort::WireTimeMs(0, 9600), 0);
     EXPECT_EQ(SerialPort::WireTimeMs(10, 0), 0);
+}
+
+TEST(SerialPortTest, WireModelCountsTheFramesBits)
+{
+    // Bytes handed over to an idle line, and how many are not wholly on the
+    // wire some microseconds later (a character under way counts as not).
+    const std::tuple<const char*, int, qint64, qint64, qint64> rows[] = {
+        {"9600,N,8,1", 100, 100, 52000, 51}, {"9600,E,7,2", 110, 100, 52000, 55},
+        {"38400,N,8,1", 100, 24, 6250, 0},   {"110,E,7,2", 110, 10, 500000, 5},
+        {"4800,O,8,2", 120, 10, 24000, 1},   {"115200,N,5,1.5", 75, 1, 1, 1},
+    };
+    for (const auto& [settings, bitTenths, bytes, afterUs, notOnWire] : rows) {
+        SerialPort port;
+        ASSERT_TRUE(port.SetSettings(QString::fromLatin1(settings)));
+        EXPECT_EQ(port.CharacterBitTenths(), bitTenths) << settings;
+        SerialPort::WireBacklog backlog;
+        backlog.Add(bytes, bitTenths, port.CurrentBaud(), 1000);
+        EXPECT_EQ(backlog.Characters(bitTenths, port.CurrentBaud(), 1000), bytes) << settings;
+        EXPECT_EQ(backlog.Characters(bitTenths, port.CurrentBaud(), 1000 + afterUs), notOnWire)
+            << settings;
+    }
+    // Backlogs add up: 10 characters at 9600 8N1, 5 ms later (4.8 gone) 10 more.
+    SerialPort::WireBacklog backlog;
+    backlog.Add(10, 100, 9600, 0);
+    backlog.Add(10, 100, 9600, 5000);
+    EXPECT_EQ(backlog.Characters(100, 9600, 5000), 16);
+    EXPECT_EQ(SerialPort::WireTimeMs(100, 9600, 110), 115); // 114.58 ms
 }
 
 TEST(SerialPortTest, SettingsTextIsCheckedAndKeptOnAClosedPort)
@@ -206,16 +236,70 @@ TEST(SerialPortLineTest, SettingsApplyOnAnOpenLine)
     EXPECT_TRUE(a.SetSettings(QStringLiteral("38400,N,8,1.5")));
     EXPECT_EQ(a.GetSettings(), QStringLiteral("38400,N,8,1.5"));
     EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
-    // A pseudo-terminal carries 8 bits without parity only: refused, and the
-    // speed already written is put back.
-    EXPECT_FALSE(a.SetSettings(QStringLiteral("57600,E,7,1")));
-    EXPECT_EQ(a.GetSettings(), QStringLiteral("38400,N,8,1.5"));
-    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
+    // A pseudo-terminal carries 8 bits without parity whatever is set: a
+    // frame with parity is taken as asked, and its speed and timing follow.
+    EXPECT_TRUE(a.SetSettings(QStringLiteral("57600,E,7,2")));
+    EXPECT_EQ(a.GetSettings(), QStringLiteral("57600,E,7,2"));
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 57600);
+    EXPECT_EQ(a.CharacterBitTenths(), 110);
     // Malformed text changes nothing on the line.
-    EXPECT_FALSE(a.SetSettings(QStringLiteral("57600,N,8")));
-    EXPECT_EQ(a.CurrentBaud(), 38400);
-    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 38400);
+    EXPECT_FALSE(a.SetSettings(QStringLiteral("38400,N,8")));
+    EXPECT_EQ(a.CurrentBaud(), 57600);
+    EXPECT_EQ(modem.SpeedOf(VirtualNullModem::AToB), 57600);
     EXPECT_TRUE(a.GetPortOpen());
+}
+
+TEST(SerialPortLineTest, FlowControlAndParityMarkingReachTheTerminal)
+{
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start());
+    // The test's own descriptor on end A, taken before the port opens it
+    // exclusively, reads the terminal settings all holders share.
+    const int fd = ::open(QFile::encodeName(modem.PortA()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    SerialPort a, b;
+    ASSERT_TRUE(OpenPort(a, LinkOn(modem.PortA())));
+    ASSERT_TRUE(OpenPort(b, LinkOn(modem.PortB())));
+    termios plain{}, now{};
+    ASSERT_EQ(::tcgetattr(fd, &plain), 0);
+    EXPECT_FALSE(a.SetHandshaking(3));
+    constexpr tcflag_t kInput =
+        IXON | IXOFF | IXANY | INPCK | PARMRK | ISTRIP | IGNPAR | IGNBRK | BRKINT;
+    const std::tuple<int, const char*, tcflag_t, tcflag_t> rows[] = {
+        // handshaking, settings, CRTSCTS, input flags
+        {SerialPort::kHandshakeRtsCts, "9600,N,8,1", CRTSCTS, plain.c_iflag & kInput},
+        {SerialPort::kHandshakeXonXoff, "4800,E,7,2", 0, IXON | IXOFF | INPCK | PARMRK},
+        {SerialPort::kHandshakeRtsCts, "38400,O,8,1", CRTSCTS, INPCK | PARMRK},
+        {SerialPort::kHandshakeNone, "9600,N,8,1", 0, plain.c_iflag & kInput},
+    };
+    for (const auto& [handshake, settings, rtsCts, input] : rows) {
+        ASSERT_TRUE(a.SetHandshaking(handshake) && a.SetSettings(QString::fromLatin1(settings)));
+        ASSERT_EQ(::tcgetattr(fd, &now), 0);
+        EXPECT_EQ(now.c_cflag & CRTSCTS, rtsCts) << settings;
+        EXPECT_EQ(now.c_iflag & kInput, input) << settings;
+        // Marked input doubles a real 0xFF; unmarked input leaves it alone.
+        const bool marks = (input & PARMRK) != 0;
+        EXPECT_EQ(a.MarksParityErrors(), marks) << settings;
+        b.SetOutput(QByteArray("\xff\x41"));
+        QByteArray got;
+        EXPECT_TRUE(WaitFor([&] { return (got += a.GetInput()).size() >= (marks ? 3 : 2); }));
+        EXPECT_EQ(got, marks ? QByteArray("\xff\xff\x41") : QByteArray("\xff\x41")) << settings;
+    }
+    // Back to the packet protocol's line: the settings of the open, whole.
+    ASSERT_EQ(::tcgetattr(fd, &now), 0);
+    EXPECT_EQ(now.c_iflag, plain.c_iflag);
+    EXPECT_EQ(now.c_cflag & ~PARODD, plain.c_cflag) << "PARODD means nothing without PARENB";
+    ::close(fd);
+
+    // A pseudo-terminal reports no queue: what it holds is the wire time left.
+    EXPECT_FALSE(a.DriverReportsQueue());
+    QElapsedTimer clock;
+    clock.start();
+    a.SetOutput(QByteArray(960, 'x')); // one second at 9600 8N1
+    EXPECT_EQ(a.BytesNotOnWire(), 960);
+    EXPECT_TRUE(WaitFor([&] { return a.BytesNotOnWire() == 0; }, 5000));
+    EXPECT_GE(clock.elapsed(), 990);
 }
 
 TEST(SerialPortLineTest, DrainWaitsForTheWireTime)
@@ -332,6 +416,32 @@ TEST(SerialPortNetworkTest, ConnectingNeverBlocksAndAFailureBreaksTheLine)
             << reason.toStdString();
         EXPECT_FALSE(line.GetPortOpen());
         EXPECT_EQ(line.LastError(), reason);
+    }
+}
+
+TEST(SerialPortNetworkTest, AServerRunningOtherFlowControlBreaksTheLine)
+{
+    // The server agrees to the option and answers the flow control request
+    // with "none": a line that asked for RTS/CTS is broken, one that asked
+    // for none is not.
+    for (const auto& [handshake, breaks] : {std::pair{SerialPort::kHandshakeRtsCts, true},
+                                            std::pair{SerialPort::kHandshakeNone, false}}) {
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+        SerialPort line;
+        QString reason;
+        QObject::connect(&line, &SerialPort::LineBroken, [&](const QString& why) { reason = why; });
+        line.SetCommPort(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+        ASSERT_TRUE(line.SetHandshaking(handshake) && line.SetPortOpen(true));
+        ASSERT_TRUE(WaitFor([&] { return server.hasPendingConnections(); }));
+        QTcpSocket* peer = server.nextPendingConnection();
+        peer->write(QByteArray::fromHex("fffd2c"));
+        QByteArray asked;
+        ASSERT_TRUE(
+            WaitFor([&] { return (asked += peer->readAll()).contains("\xff\xfa\x2c\x05"); }));
+        peer->write(QByteArray::fromHex("fffa2c6901fff0"));
+        EXPECT_EQ(WaitFor([&] { return !reason.isEmpty(); }, breaks ? 5000 : 300), breaks);
+        EXPECT_EQ(reason.contains(QStringLiteral("RTS/CTS")), breaks) << reason.toStdString();
     }
 }
 
