@@ -49,6 +49,7 @@ class TransferSession : public QObject, private WireListener
 {
     Q_OBJECT
 public:
+    // The first three are the packet protocol's and go to its drivers.
     struct Timings
     {
         int headerRequestMs = 1000; // DC2 while waiting for the header
