@@ -41,17 +41,9 @@ constexpr int kPermissionHintZh = 184, kPermissionHintEn = 185;
 constexpr int kInUseHintZh = 186, kInUseHintEn = 187;
 constexpr int kKeptInZh = 188, kKeptInEn = 189;
 constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
-constexpr int kAnnouncedZh = 192, kAnnouncedEn = 193;
 constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
 constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
-constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
 constexpr int kNotSerialZh = 228, kNotSerialEn = 229;
-
-// How long a sender waits for the receiver's DC2 after the last packet, on
-// top of that packet's wire time.
-constexpr int kAcknowledgeGraceMs = 2000;
-// A full data packet on the wire: DC1, a block and the checksum.
-constexpr int kFullPacketBytes = 1 + kBlockSize + kChecksumSize;
 
 constexpr int kStagingAttempts = 100;
 
@@ -72,19 +64,11 @@ QString PercentText(qint64 count, qint64 total)
 }
 
 TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* parent)
-    : QObject(parent), m_port(port), m_host(host)
+    : QObject(parent), m_port(port), m_host(host), m_packetReceive(port, *this),
+      m_packetSend(port, *this)
 {
-    connect(&m_headerTimer, &QTimer::timeout, this, [this] { SendByte(kDC2); });
-    connect(&m_readyTimer, &QTimer::timeout, this, [this] { SendByte(kDC3); });
-    m_watchdog.setSingleShot(true);
-    connect(&m_watchdog, &QTimer::timeout, this, [this] { BreakLink(); });
+    SetTimings(m_timings);
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
-    m_acknowledgeTimer.setSingleShot(true);
-    connect(&m_acknowledgeTimer, &QTimer::timeout, this, [this] {
-        // No acknowledgement came: the last packet has long left the line.
-        if (m_active && m_awaitingAcknowledge)
-            CompleteSend();
-    });
     connect(&m_port, &SerialPort::LineBroken, this, [this](const QString& reason) {
         if (m_active)
             BreakLink(reason);
@@ -93,25 +77,19 @@ TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* p
 
 TransferSession::~TransferSession() = default;
 
-void TransferSession::SendByte(char byte)
+void TransferSession::SetTimings(const Timings& timings)
 {
-    SendControlByte(m_port, byte);
+    m_timings = timings;
+    const PacketTimings packet{timings.headerRequestMs, timings.readyRequestMs, timings.watchdogMs};
+    m_packetReceive.SetTimings(packet);
+    m_packetSend.SetTimings(packet);
 }
 
 void TransferSession::StopTimers()
 {
-    m_headerTimer.stop();
-    m_readyTimer.stop();
-    m_watchdog.stop();
     m_repaintTimer.stop();
-    m_acknowledgeTimer.stop();
-}
-
-int TransferSession::WatchdogMs() const
-{
-    // A slow line may need longer than the silence limit for one packet.
-    return m_timings.watchdogMs +
-           2 * int(SerialPort::WireTimeMs(kFullPacketBytes, m_port.CurrentBaud()));
+    m_receiver->Stop();
+    m_sender->Stop();
 }
 
 QString TransferSession::PortProblem(const QString& reason) const
@@ -150,10 +128,9 @@ void TransferSession::StartTransfer()
 {
     ++m_generation;
     m_createdNew = false;
-    m_receive.reset();
-    m_send.reset();
-    m_switchingSpeed = false;
-    m_awaitingAcknowledge = false;
+    m_receiver->Stop();
+    m_sender->Stop();
+    m_fileRead = false;
     m_receiving = m_host.IsReceiveMode();
     if (!m_receiving && !CheckBaudText())
         return;
@@ -233,8 +210,7 @@ void TransferSession::StartReceive()
         EndTransfer(nullptr, kReceiveErrorZh, kReceiveErrorEn, true);
         return;
     }
-    m_receive.emplace();
-    m_headerTimer.start(m_timings.headerRequestMs);
+    m_receiver->Start();
 }
 
 void TransferSession::RefuseReceive(int chineseId, int englishId, const QString& detail)
@@ -265,55 +241,11 @@ bool TransferSession::CreateStagingFile(const QString& target, QFile& file)
 
 void TransferSession::OnReceiveChunk(const QByteArray& chunk)
 {
-    if (m_switchingSpeed || !m_receive)
-        return; // nothing is due while DC4 is still leaving the line
-    if (IsRequestForFile(chunk) && m_host.AnswerRequestWithSend()) {
+    if (m_receiver->IsRequestForFile(chunk) && m_host.AnswerRequestWithSend()) {
         AnswerWithSend(chunk);
         return;
     }
-    const ReceiveProtocol::Step step = m_receive->Feed(chunk);
-    // DC3 is asked again until a packet's DC1 comes; noise does not stop it.
-    if (m_receive->GetState() != ReceiveProtocol::State::WaitingForData)
-        m_readyTimer.stop();
-    if (step.headerStarted)
-        m_headerTimer.stop();
-    // From the header's first byte on, the link counts as broken when the
-    // protocol takes no byte for a while; noise between packets (bytes of a
-    // wrong speed, say) does not keep it alive.
-    const ReceiveProtocol::State state = m_receive->GetState();
-    if (step.headerStarted || step.packetDone ||
-        state == ReceiveProtocol::State::CollectingHeader ||
-        state == ReceiveProtocol::State::CollectingPacket)
-        m_watchdog.start(WatchdogMs());
-    if (step.failure == ReceiveProtocol::Failure::HeaderCheck ||
-        step.failure == ReceiveProtocol::Failure::BadHeader) {
-        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
-        return;
-    }
-    if (step.headerAccepted) {
-        AcceptHeader();
-        return;
-    }
-    if (step.packetDone) {
-        m_host.SetProgressPos(int(m_receive->DataOffset()));
-        m_port.SetInBufferCount(0);
-        m_port.SetOutBufferCount(0);
-        SendByte(kDC2);
-    }
-    if (step.failure == ReceiveProtocol::Failure::DataChecksum)
-        EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true);
-    else if (step.finished)
-        FinishReceive();
-}
-
-bool TransferSession::IsRequestForFile(const QByteArray& chunk) const
-{
-    // The controller's DC2 while no header has begun: it wants to read.
-    if (m_receive->GetState() != ReceiveProtocol::State::WaitingForHeader)
-        return false;
-    const qsizetype request = chunk.indexOf(kDC2);
-    const qsizetype header = chunk.indexOf(kDC1);
-    return request >= 0 && (header < 0 || request < header);
+    m_receiver->Feed(chunk);
 }
 
 void TransferSession::AnswerWithSend(const QByteArray& request)
@@ -330,57 +262,29 @@ void TransferSession::AnswerWithSend(const QByteArray& request)
         OnSendChunk(request);
 }
 
-void TransferSession::AcceptHeader()
+std::optional<WireListener::Failure> TransferSession::CheckRoom(qint64 length)
 {
-    const int baud = m_receive->Baud();
-    if (!m_port.CanSetBaud(baud)) {
-        // Refused before DC4; a line whose speed is fixed says so.
-        const QString announced = m_host.LocalText(kAnnouncedZh, kAnnouncedEn).arg(baud);
-        if (m_port.FixedBaud() > 0)
-            EndTransfer(FileReport::kPortError, kFixedSpeedZh, kFixedSpeedEn, true, announced);
-        else
-            EndTransfer(FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, true, announced);
-        return;
-    }
-    // A volume without room for the file is known now, before DC4.
     qint64 available = 0;
     QString volume;
-    if (!CheckRoomFor(m_targetName, m_receive->TotalLength(), &available, &volume)) {
-        EndTransfer(FileReport::kFileError, kCannotSaveZh, kCannotSaveEn, true,
-                    m_host.LocalText(kNoRoomZh, kNoRoomEn)
-                        .arg(m_receive->TotalLength())
-                        .arg(available)
-                        .arg(volume));
-        return;
-    }
-    SendByte(kDC4);
-    m_baud = baud;
-    m_dataBaud = baud;
-    m_host.SetProgressRange(0, int(m_receive->TotalLength()));
-    m_port.SetInBufferCount(0);
-    m_host.ShowAnnouncedBaud(baud);
-    m_watchdog.start(WatchdogMs());
-    // The speed changes only once DC4 has left the line at the old speed.
-    m_switchingSpeed = true;
-    const quint64 generation = m_generation;
-    m_port.Drain([this, generation, baud] {
-        if (generation != m_generation || !m_active)
-            return;
-        m_switchingSpeed = false;
-        if (!ApplyBaudRate(m_port, baud, m_host.Link())) {
-            EndTransfer(FileReport::kPortError, kReceiveErrorZh, kReceiveErrorEn, true);
-            return;
-        }
-        m_port.SetInBufferCount(0);
-        m_readyTimer.start(m_timings.readyRequestMs);
-    });
+    if (CheckRoomFor(m_targetName, length, &available, &volume))
+        return std::nullopt;
+    return Failure{FileReport::kFileError, kCannotSaveZh, kCannotSaveEn,
+                   m_host.LocalText(kNoRoomZh, kNoRoomEn).arg(length).arg(available).arg(volume)};
 }
 
-void TransferSession::FinishReceive()
+void TransferSession::WireAnnounced(int baud, qint64 length)
+{
+    m_baud = baud;
+    m_dataBaud = baud;
+    m_host.SetProgressRange(0, int(length));
+    m_host.ShowAnnouncedBaud(baud);
+}
+
+void TransferSession::WireReceived(const QByteArray& verified)
 {
     m_active = false;
+    const QByteArray data = verified;
     StopTimers();
-    const QByteArray data = m_receive->Data();
     const bool createdNew = m_createdNew;
     CloseFile(false);
     QString reason;
@@ -404,7 +308,6 @@ void TransferSession::FinishReceive()
     const int en = saved ? kReceivedEn : kCannotSaveEn;
     ReportFile(saved ? FileReport::kReceived : FileReport::kNotSaved, zh, en, &data, detail,
                recovered);
-    m_receive.reset();
     m_host.ReceiveEnded(m_targetName, zh, en);
 
     if (saved && m_host.IsContinuousChecked()) {
@@ -515,80 +418,37 @@ void TransferSession::SkipSendFile(int row, const SendSource& source, SendSource
     ReportFile(outcome, zh, en, nullptr, detail);
 }
 
-bool TransferSession::ReadSendFile()
+void TransferSession::ReadSendFile(const QByteArray& request)
 {
     // The first request for the header: the file is read as it is now. One
     // that went or became something else since Start is not sent; the same
     // request goes to the next file.
-    while (m_active && !m_receiving && !m_send) {
+    while (m_active && !m_receiving && !m_fileRead) {
         const SendSource::Problem problem = m_source->Read();
         if (problem == SendSource::Problem::None) {
             m_host.SetProgressRange(0, int(m_source->Data().size()));
-            m_send.emplace(m_source->Data(), m_baud);
-            return true;
+            m_fileRead = true;
+            m_progressShown = false;
+            m_sender->Begin(m_source->Data(), m_baud, request);
+            return;
         }
         SkipSendFile(CurrentRow(), *m_source, problem);
         StopSession();
         StartNextSend();
     }
-    return m_active && !m_receiving && m_send;
 }
 
 void TransferSession::OnSendChunk(const QByteArray& chunk)
 {
-    m_port.SetInBufferCount(0);
-    if (!m_send && (!m_source || !chunk.contains(kDC2) || !ReadSendFile()))
-        return;
-    if (m_awaitingAcknowledge) {
-        // The receiver's DC2 after the last packet acknowledges the file; only
-        // a DC2 after it asks for the next file's header.
-        if (chunk.contains(kDC2)) {
-            m_acknowledgeTimer.stop();
-            CompleteSend();
-        }
-        return;
-    }
-    const int counterBefore = m_send->PacketCounter();
-    const SendProtocol::Step step = m_send->Feed(chunk);
-    if (step.switchSpeed && !ApplyBaudRate(m_port, m_send->Baud(), m_host.Link())) {
-        m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
-        m_rowCursor = CurrentRow(); // the next Start goes on with this row
-        EndTransfer(FileReport::kPortError, kSendErrorZh, kSendErrorEn, true);
-        return;
-    }
-    // Every answer of the protocol restarts the silence count; requests it
-    // cannot use (bytes of a wrong speed, say) do not.
-    if (!step.output.isEmpty() || step.switchSpeed)
-        m_watchdog.start(WatchdogMs());
-    if (!step.output.isEmpty())
-        m_port.SetOutput(step.output);
-    if (step.dataSent) {
-        m_host.SetProgressPos(int(m_send->DataOffset()));
-        m_host.SetRowState(CurrentRow(), PercentText(m_send->DataOffset(), m_send->TotalLength()));
-        if (counterBefore >= 2) {
-            m_host.RepaintList();
-            if (!m_repaintTimer.isActive())
-                m_repaintTimer.start(m_timings.repaintMs);
-        }
-    }
-    if (step.complete) {
-        // "Complete" once the receiver acknowledges the last packet with its
-        // DC2, which comes at the data speed: the line stays at it until
-        // then. Without an acknowledgement the file counts as sent once the
-        // packet's wire time and a grace period have passed.
-        m_awaitingAcknowledge = true;
-        m_watchdog.stop();
-        m_acknowledgeTimer.start(int(SerialPort::WireTimeMs(step.output.size(), m_send->Baud())) +
-                                 kAcknowledgeGraceMs);
-    }
+    if (m_sender->Feed(chunk) && m_source)
+        ReadSendFile(chunk);
 }
 
-void TransferSession::CompleteSend()
+void TransferSession::WireSent()
 {
-    m_awaitingAcknowledge = false;
     m_repaintTimer.stop();
     m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowCompleteZh, kRowCompleteEn));
-    ReportFile(FileReport::kSent, kSentZh, kSentEn, &m_send->File());
+    ReportFile(FileReport::kSent, kSentZh, kSentEn, &m_source->Data());
     EndTransfer(nullptr, kSentZh, kSentEn, false);
     StartTransfer();
 }
@@ -608,16 +468,45 @@ void TransferSession::OnComm()
         OnSendChunk(chunk);
 }
 
-void TransferSession::BreakLink(const QString& reason)
+void TransferSession::WireProgress(qint64 done, qint64 total)
 {
-    if (!m_active)
+    m_host.SetProgressPos(int(done));
+    if (m_receiving)
         return;
+    m_host.SetRowState(CurrentRow(), PercentText(done, total));
+    // The list is repainted from the second step of the data on.
+    if (m_progressShown) {
+        m_host.RepaintList();
+        if (!m_repaintTimer.isActive())
+            m_repaintTimer.start(m_timings.repaintMs);
+    }
+    m_progressShown = true;
+}
+
+void TransferSession::WireFailed(const Failure& failure)
+{
     if (!m_receiving) {
         // The next Start resumes at the failed row; rows already complete stay so.
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = CurrentRow();
     }
-    EndTransfer(FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, true, reason);
+    EndTransfer(failure.outcome, failure.chineseId, failure.englishId, true, failure.detail);
+}
+
+QString TransferSession::WireText(int chineseId, int englishId) const
+{
+    return m_host.LocalText(chineseId, englishId);
+}
+
+LinkSettings TransferSession::WireLink() const
+{
+    return m_host.Link();
+}
+
+void TransferSession::BreakLink(const QString& reason)
+{
+    if (m_active)
+        WireFailed({FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, reason});
 }
 
 void TransferSession::CloseFile(bool removeCreated)
@@ -637,11 +526,8 @@ void TransferSession::StopSession()
     ++m_generation;
     m_active = false;
     StopTimers();
-    m_receive.reset();
-    m_send.reset();
     m_source.reset();
-    m_switchingSpeed = false;
-    m_awaitingAcknowledge = false;
+    m_fileRead = false;
     CloseFile(true);
 }
 
@@ -665,12 +551,10 @@ void TransferSession::ReportFile(const char* outcome, int chineseId, int english
     if (verified) {
         report.bytes = verified->size();
         report.sha256 = QCryptographicHash::hash(*verified, QCryptographicHash::Sha256);
-    } else if (m_receive) {
-        report.bytes = m_receive->DataOffset();
-    } else if (m_send) {
-        report.bytes = m_send->DataOffset();
+    } else {
+        report.bytes = m_receiving ? m_receiver->Received() : m_sender->Sent();
     }
-    if (!m_receiving && m_send && m_source)
+    if (!m_receiving && m_fileRead && m_source)
         report.identity = m_source->Identity();
     report.outcome = QString::fromLatin1(outcome);
     report.chineseId = chineseId;

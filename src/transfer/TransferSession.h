@@ -1,9 +1,12 @@
 #pragma once
 
 #include "transfer/FileReport.h"
+#include "transfer/PacketReceiveDriver.h"
+#include "transfer/PacketSendDriver.h"
 #include "transfer/ReceiveProtocol.h"
 #include "transfer/SendProtocol.h"
 #include "transfer/SendSource.h"
+#include "transfer/WireListener.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -30,10 +33,23 @@ QString PercentText(qint64 count, qint64 total);
 // collected in memory, verified, and only then put under its name in one
 // atomic replace. A failed or cancelled receive leaves nothing behind that
 // was not there before.
-class TransferSession : public QObject
+//
+// The session is the operator's side of a transfer: Start, the batch cursor
+// and its rows, the early checks (speed, port, target, room), staging and
+// the atomic replace, recovery, the file reports, Cancel and the host calls.
+// What happens on the wire for one file belongs to a driver the session
+// owns: a ReceiveDriver or a SendDriver (today the packet protocol's,
+// PacketReceiveDriver and PacketSendDriver over ReceiveProtocol and
+// SendProtocol). The session opens the line, feeds the driver what arrives,
+// reads the file of a send when the driver asks for it, and hears back
+// through WireListener: progress, the announced speed, the verified data,
+// "sent", or a failure with its outcome and message pair. Nothing above the
+// session learns which protocol runs.
+class TransferSession : public QObject, private WireListener
 {
     Q_OBJECT
 public:
+    // The first three are the packet protocol's and go to its drivers.
     struct Timings
     {
         int headerRequestMs = 1000; // DC2 while waiting for the header
@@ -45,7 +61,7 @@ public:
     TransferSession(SerialPort& port, SessionHost& host, QObject* parent = nullptr);
     ~TransferSession() override;
 
-    void SetTimings(const Timings& timings) { m_timings = timings; }
+    void SetTimings(const Timings& timings);
 
     // Start: the receive preparation, or the next ticked file of a send batch.
     void StartTransfer();
@@ -70,16 +86,25 @@ private:
     void StartNextSend();
     // Marks the row of a file that cannot be sent and reports it.
     void SkipSendFile(int row, const SendSource& source, SendSource::Problem problem);
-    // Reads the file of the send at the receiver's first request; false
-    // when no file of the batch could be read.
-    bool ReadSendFile();
+    // Reads the file of the send at the receiver's request and hands it to
+    // the driver with that request. One that went or became something else
+    // since Start is not sent; the same request goes to the next file.
+    void ReadSendFile(const QByteArray& request);
     void OnReceiveChunk(const QByteArray& chunk);
-    bool IsRequestForFile(const QByteArray& chunk) const;
+    // The receive ends as Cancel ends it and a send answers the request.
     void AnswerWithSend(const QByteArray& request);
     void OnSendChunk(const QByteArray& chunk);
-    void AcceptHeader();
-    void FinishReceive();
-    void CompleteSend();
+
+    // What the driver of the current file says (WireListener).
+    QString WireText(int chineseId, int englishId) const override;
+    LinkSettings WireLink() const override;
+    void WireProgress(qint64 done, qint64 total) override;
+    std::optional<Failure> CheckRoom(qint64 length) override;
+    void WireAnnounced(int baud, qint64 length) override;
+    // Saves the verified data under the target, or keeps it for recovery.
+    void WireReceived(const QByteArray& verified) override;
+    void WireSent() override;
+    void WireFailed(const Failure& failure) override;
     // Ends the file with the outcome's message pair (shown when show) and
     // reports it, unless outcome is null (the caller reported it).
     void EndTransfer(const char* outcome, int chineseId, int englishId, bool show,
@@ -95,18 +120,16 @@ private:
     bool CheckBaudText();
     // A port's open failure with a hint for the usual causes.
     QString PortProblem(const QString& reason) const;
-    // Silence that breaks an agreed link: at least twice a full packet's wire time more.
-    int WatchdogMs() const;
     void EnableControls(bool enable);
     // reason: why the line broke, when it says (a device server out of reach).
     void BreakLink(const QString& reason = {});
+    // Stops the repaint and the drivers' timers, and the drivers with them.
     void StopTimers();
     // Ends whatever runs: timers, protocol state, and the file of a receive
     // that did not save (removed when this session created it).
     void StopSession();
     void RemoveStagingFile();
     void CloseFile(bool removeCreated);
-    void SendByte(char byte);
     int CurrentRow() const { return m_rowCursor - 1; }
 
     SerialPort& m_port;
@@ -116,12 +139,14 @@ private:
     bool m_active = false;
     bool m_receiving = false;
     int m_baud = 0;
-    std::optional<ReceiveProtocol> m_receive;
-    std::optional<SendSource> m_source; // the file of the current send
-    std::optional<SendProtocol> m_send; // once the file has been read
-    bool m_switchingSpeed = false;      // DC4 is leaving the line before the speed changes
-    bool m_awaitingAcknowledge = false; // the last packet left; the receiver's DC2 is due
-    quint64 m_generation = 0;           // guards callbacks of a drain against a later session
+    PacketReceiveDriver m_packetReceive;
+    PacketSendDriver m_packetSend;
+    ReceiveDriver* m_receiver = &m_packetReceive; // the wire part of a receive
+    SendDriver* m_sender = &m_packetSend;         // the wire part of a send
+    std::optional<SendSource> m_source;           // the file of the current send
+    bool m_fileRead = false;      // the file of the current send was read and handed over
+    bool m_progressShown = false; // the current send reported progress before
+    quint64 m_generation = 0;     // guards callbacks of a drain against a later session
 
     std::unique_ptr<QFile> m_file; // the created target or the staging file
     bool m_createdNew = false;
@@ -134,11 +159,7 @@ private:
     int m_continuousCounter = 0;
     QString m_continuousBase;
 
-    QTimer m_headerTimer;      // DC2 every second until the header starts
-    QTimer m_readyTimer;       // DC3 every 100 ms until packet 1 starts
-    QTimer m_watchdog;         // silence on an agreed link
-    QTimer m_repaintTimer;     // list repaint during the data phase of a send
-    QTimer m_acknowledgeTimer; // how long a send waits for the last packet's DC2
+    QTimer m_repaintTimer; // list repaint during the data phase of a send
 };
 
 } // namespace tapeway
