@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs `tapeway-cli serve` with many receive lines at once. Each line's
 // machine is a `tapeway-cli controller` process on a `tapeway-cli null-modem
 // --pace` process, so that the service's own process does nothing but serve.

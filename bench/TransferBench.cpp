@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the transfer engine over virtual null-modems and prints one table:
 // line efficiency at each speed (and through a ser2net device server), the
 // longest stall of a 1 ms timer on the session's thread, the change-over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RS232.ini read from arbitrary file contents, then changed and written. See
 // tests/support/IniReaderHarness.h for what is checked.
 #include "support/IniReaderHarness.h"

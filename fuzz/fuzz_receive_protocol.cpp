@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive state machine fed an arbitrary byte stream cut into arbitrary
 // chunks. See tests/support/ReceiveProtocolHarness.h for what is checked.
 #include "support/ReceiveProtocolHarness.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets TAPEWAY up on a Debian machine and builds it.
 #   scripts/setup.sh run    install what is missing, build, start the program
 #                           (the dialog; without a display tapeway-cli demo)

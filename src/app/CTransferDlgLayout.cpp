@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's face: where the controls lie, the menus, the captions in
 // both languages and the two layouts of Send and Receive. The transfer side of
 // the dialog, its settings and its closing are in CTransferDlg.cpp.

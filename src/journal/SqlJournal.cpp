@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal/SqlJournal.h"
 
 #include "transfer/FileReport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tapeway-cli's command line itself: usage errors, the port and local-file
 // exit statuses, skipped files, the port list and the null-modem command.
 #include "serial/PortList.h"

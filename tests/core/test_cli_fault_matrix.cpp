@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fault matrix of test_fault_matrix.cpp for tapeway-cli: the built
 // program on end A of the paced null-modem, the simulated controller on end
 // B. Every row is checked the same way: the exit status and the result line,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer journal on both engines, one table of cases: SQLite always,
 // PostgreSQL when PGHOST, PGPORT, PGUSER, PGPASSWORD and PGDATABASE name a
 // server (scripts/setup.sh runs these under pg_virtualenv, which makes a

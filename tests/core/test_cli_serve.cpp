@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tapeway-cli serve end to end: the built service on one end of paced
 // virtual null-modems, "tapeway-cli controller" processes as the machines on
 // the other, and the configuration table of the service.

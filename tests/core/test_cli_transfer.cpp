@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tapeway-cli end to end: the built program on one end of a paced virtual
 // null-modem, the simulated controller (in this process, or as a second
 // tapeway-cli) on the other.

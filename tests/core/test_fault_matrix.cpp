@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults end to end over the paced null-modem, one row each, and the same
 // checks after every row: the right message or row state, an event loop that
 // still turns, an existing target unchanged, no staging file, no new file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every saved fuzzer input (tests/corpus/<target>/) through the same
 // checks the fuzzers run, so a fault they once found stays mended.
 #include "support/IniReaderHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local file work of a receive: checks before data arrives, the atomic
 // save and the recovery copy.
 #include "resources/StringTable.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/TapeCode.h"
 #include "transfer/TapeProfile.h"
 #include "transfer/TapeProfileFile.h"

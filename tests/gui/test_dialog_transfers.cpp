@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CHistoryDlg.h"
 #include "app/CTransferDlg.h"
 #include "app/DialogJournal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/CHoverButton.h"
 #include "ui/CImageMenu.h"
 #include "ui/ResourcePaths.h"
