@@ -188,8 +188,18 @@ bool SqlJournal::Connect(bool immutable, QString* error)
              setup.exec(QStringLiteral("SET client_min_messages = warning")) &&
              (!IsReadOnly() ||
               setup.exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")));
-    } else if (!IsReadOnly()) {
-        ok = setup.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    } else if (!IsReadOnly() && !setup.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+        // The switch needs the file to itself for a moment, and SQLite does
+        // not wait for it: another program creating or converting the same
+        // journal at this instant makes it fail at once. That program's
+        // switch is as good as ours (the mode is kept in the file, and every
+        // transaction looks at it), and one that failed leaves the rollback
+        // journal, which is as safe: the writes that follow wait their turn.
+        const QSqlError failed = setup.lastError();
+        ok = kSqliteBusy.contains(failed.nativeErrorCode()) ||
+             failed.text().contains(QStringLiteral("locked"));
+        if (!ok)
+            return Fail(QStringLiteral("cannot set up the connection"), Reason(failed), error);
     }
     if (!ok)
         return Fail(QStringLiteral("cannot set up the connection"), Reason(setup.lastError()),
