@@ -16,7 +16,6 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -216,65 +215,42 @@ bool StatusFile::Write(const QString& path, const QJsonObject& status, QString* 
     // or the new status, never half. No sync to disk: the file lives in a
     // runtime folder, and a sync per change would stall every line's loop.
     const QByteArray bytes = QJsonDocument(status).toJson(QJsonDocument::Indented);
-#ifdef Q_OS_UNIX
-    // A fresh name made here and now (O_EXCL), never a link someone left
-    // (O_NOFOLLOW): whatever lies in the folder, no other file is written
-    // or has its mode changed.
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = EncodePath(path) + ".new-" +
-                    QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
-        if (fd < 0 && errno != EEXIST)
+    // A fresh name made here and now: NewOnly fails on any name that exists,
+    // a link someone left among them, so whatever lies in the folder no other
+    // file is written or has its mode changed. Made 0600, so that nobody
+    // else opens it before it is whole.
+    QFile file;
+    QString temporary, reason;
+    bool opened = false;
+    for (int attempt = 0; attempt < 16 && !opened; ++attempt) {
+        temporary = path + QStringLiteral(".new-") +
+                    QString::number(QRandomGenerator::global()->generate64(), 16);
+        opened =
+            OpenPath(file, temporary, QIODevice::WriteOnly | QIODevice::NewOnly, &reason, 0600);
+        if (opened)
             break;
+        const PathStatus taken = StatPath(temporary);
+        if (!taken.exists && !taken.isLink)
+            break; // not a name taken meanwhile: the folder refuses
     }
-    if (fd < 0) {
-        *error = SystemReason(errno);
+    if (!opened) {
+        *error = reason;
         return false;
     }
     // Every operator may run `tapeway-cli status`, whatever the umask.
-    bool written = ::fchmod(fd, 0644) == 0;
-    for (qsizetype done = 0; written && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        done += n > 0 ? n : 0;
-    }
-    int failure = written ? 0 : errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        failure = errno;
-    }
-    if (written && ::rename(temporary.constData(), EncodePath(path).constData()) != 0) {
-        written = false;
-        failure = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.constData());
-        *error = SystemReason(failure);
-        return false;
-    }
-    return true;
-#else
-    const QString temporary = path + QStringLiteral(".new");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = file.errorString();
-        return false;
-    }
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    bool written = file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                       QFile::ReadOther) &&
+                   file.write(bytes) == bytes.size() && file.flush();
+    if (!written)
+        reason = file.errorString();
     file.close();
-    if (!written || ::rename(EncodePath(temporary).constData(),
-                             EncodePath(path).constData()) != 0) {
-        *error = written ? SystemReason(errno) : file.errorString();
-        QFile::remove(temporary);
-        return false;
+    if (written && !RenamePath(temporary, path, true, &reason))
+        written = false;
+    if (!written) {
+        RemovePath(temporary);
+        *error = reason;
     }
-    return true;
-#endif
+    return written;
 }
 
 std::optional<qint64> StatusFile::ProcessStartTime(qint64 pid)

@@ -151,7 +151,8 @@ QString EscapeField(const QString& field)
 
 #ifdef Q_OS_UNIX
 
-bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason)
+bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason,
+              unsigned createMode)
 {
     int flags = O_CLOEXEC;
     if (mode & QIODevice::WriteOnly) {
@@ -164,7 +165,7 @@ bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QStrin
     } else {
         flags |= O_RDONLY;
     }
-    const int fd = ::open(EncodePath(path).constData(), flags, 0666);
+    const int fd = ::open(EncodePath(path).constData(), flags, mode_t(createMode));
     if (fd < 0) {
         SetReason(reason, errno);
         return false;
@@ -270,8 +271,10 @@ QStringList ListFolder(const QString& folder)
 
 #else // Windows: names are UTF-16 and QString holds them whole.
 
-bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason)
+bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason,
+              unsigned createMode)
 {
+    Q_UNUSED(createMode);
     file.setFileName(path);
     if (file.open(mode))
         return true;

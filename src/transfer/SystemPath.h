@@ -31,8 +31,10 @@ QString EscapeField(const QString& field);
 
 // Opens file on path: mode ReadOnly, or WriteOnly (with NewOnly: only a file
 // that did not exist). The file is opened on the descriptor, so Qt does not
-// know its name (fileName() is empty): the caller keeps the path.
-bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason);
+// know its name (fileName() is empty): the caller keeps the path. A file
+// made by the open gets createMode's permission bits (less the umask; Unix).
+bool OpenPath(QFile& file, const QString& path, QIODevice::OpenMode mode, QString* reason,
+              unsigned createMode = 0666);
 
 struct PathStatus
 {
