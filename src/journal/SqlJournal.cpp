@@ -72,6 +72,21 @@ QString TransfersTable(bool postgresql)
              postgresql ? QString() : QStringLiteral(", ") + kJournalColumn);
 }
 
+// Whether a local journal's table has the pending records' journal column yet.
+QString HasJournalColumn()
+{
+    return QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = 'journal'")
+        .arg(kTable);
+}
+
+QString NewerSchema(int version)
+{
+    return QStringLiteral("the journal was made by a newer TAPEWAY (schema %1, this program knows "
+                          "up to %2)")
+        .arg(version)
+        .arg(SqlJournal::kSchemaVersion);
+}
+
 } // namespace
 
 SqlJournal::SqlJournal(const JournalLocation& location, Access access)
@@ -235,18 +250,10 @@ bool SqlJournal::CheckSchema(QString* error)
         return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
     const int version = q.next() ? q.value(0).toString().toInt() : 0;
     if (version > kSchemaVersion)
-        return Fail({},
-                    QStringLiteral("the journal was made by a newer TAPEWAY (schema %1, this "
-                                   "program knows up to %2)")
-                        .arg(version)
-                        .arg(kSchemaVersion),
-                    error);
+        return Fail({}, NewerSchema(version), error);
     m_journalColumn = false;
     if (!IsPostgresql()) {
-        if (!q.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = "
-                                   "'journal'")
-                        .arg(kTable)) ||
-            !q.next())
+        if (!q.exec(HasJournalColumn()) || !q.next())
             return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
         m_journalColumn = q.value(0).toInt() > 0;
     }
@@ -280,12 +287,7 @@ bool SqlJournal::PrepareSchema(QString* error)
     q.finish();
     if (version > kSchemaVersion) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        return Fail({},
-                    QStringLiteral("the journal was made by a newer TAPEWAY (schema %1, this "
-                                   "program knows up to %2)")
-                        .arg(version)
-                        .arg(kSchemaVersion),
-                    error);
+        return Fail({}, NewerSchema(version), error);
     }
     if (version == 0) {
         if (!run(TransfersTable(IsPostgresql())) ||
@@ -299,10 +301,7 @@ bool SqlJournal::PrepareSchema(QString* error)
     // Later schema versions add their steps here, each from the one before.
     m_journalColumn = false;
     if (!IsPostgresql()) {
-        if (!run(QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = "
-                                "'journal'")
-                     .arg(kTable)) ||
-            !q.next())
+        if (!run(HasJournalColumn()) || !q.next())
             return failed();
         const bool present = q.value(0).toInt() > 0;
         q.finish();
