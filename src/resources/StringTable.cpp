@@ -142,6 +142,27 @@ constexpr Entry kTable[] = {
     {227, "The file cannot be written: %1"},
     {228, "%1 不是串口：请选择串口设备（如 /dev/ttyUSB0）。"},
     {229, "%1 is not a serial port: choose a serial device (such as /dev/ttyUSB0)."},
+    // The tape protocol: why a file was refused or a program not complete
+    // (line and column of the program), and a profile that cannot work.
+    {230, "第 %1 行第 %2 列的字符 %3 无法用 %4 代码发送：文件未发送。"},
+    {231, "The character %3 at line %1, column %2 cannot be carried by the %4 code: the file "
+          "was not sent."},
+    {232, "第 %1 行第 %2 列的字符有奇偶校验错误。"},
+    {233, "A character arrived with a parity error at line %1, column %2."},
+    {234, "线路在第 %1 行第 %2 列处中断（break）。"},
+    {235, "The line was broken off (a break) at line %1, column %2."},
+    {236, "第 %1 行第 %2 列的字节不是 %3 代码的字符。"},
+    {237, "The byte at line %1, column %2 is no character of the %3 code."},
+    {238, "第 %1 行第 %2 列的字节孔数为偶数（EIA 要求奇数）。"},
+    {239, "The byte at line %1, column %2 has an even number of holes (EIA needs an odd number)."},
+    {240, "截止到第 %1 行第 %2 列的程序段字符数为奇数（TV 校验）。"},
+    {241, "The block ending at line %1, column %2 has an odd number of characters (TV check)."},
+    {242, "程序结束前 %3 秒无数据（第 %1 行第 %2 列）：未收到结尾的 %。"},
+    {243, "Nothing arrived for %3 s before the program ended (line %1, column %2): no closing %."},
+    {244, "纸带协议设置无法使用：%1"},
+    {245, "The tape profile cannot be used: %1"},
+    {246, "已收到 %1 行，%2 字节"},
+    {247, "%1 lines, %2 bytes received"},
 };
 
 const QHash<int, QString>& Table()

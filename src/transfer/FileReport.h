@@ -57,6 +57,10 @@ struct FileReport
     int englishId = 0;
     QString detail;    // the system's reason, where there is one
     QString recovered; // where verified data that could not be saved was kept
+    // The line's protocol ("packet" or "tape") and, for the tape protocol,
+    // the profile's name.
+    QString protocol = QStringLiteral("packet");
+    QString profile;
     QDateTime started; // UTC
     QDateTime ended;   // UTC
 };

@@ -3,8 +3,10 @@
 
 #include "serial/LinkSettings.h"
 #include "transfer/FileReport.h"
+#include "transfer/TapeProfile.h"
 
 #include <QString>
+#include <optional>
 
 namespace tapeway {
 
@@ -21,6 +23,11 @@ public:
     virtual bool IsContinuousChecked() const = 0;
     virtual QString BaudText() const = 0;
     virtual LinkSettings Link() const = 0;
+    // The tape profile when the line speaks the tape protocol, nothing for
+    // the packet protocol. Its speed, frame and flow control are the line's
+    // (Link() then gives the port only), and its speed serves both
+    // directions: BaudText is not read.
+    virtual std::optional<TapeProfile> TapeLine() const { return std::nullopt; }
     virtual QString ReceiveTargetText() const = 0;
     virtual void SetReceiveTargetText(const QString& path) = 0;
     virtual void RememberPath(const QString& path) = 0;
