@@ -89,6 +89,14 @@ QString SettingsStore::DefaultFilePath()
     return QDir(directory).filePath(kFileName);
 }
 
+QString SettingsStore::TapeProfilesFilePath()
+{
+    const QString directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (directory.isEmpty())
+        return QString();
+    return QDir(directory).filePath(QStringLiteral("tape-profiles.ini"));
+}
+
 int SettingsStore::ReadSettingInt(const QString& section, const QString& key,
                                   int defaultValue) const
 {

@@ -39,6 +39,9 @@ public:
     QString FilePath() const;
     // <AppConfigLocation>/RS232.ini, empty when there is no such location.
     static QString DefaultFilePath();
+    // The operator's own tape profiles beside it:
+    // <AppConfigLocation>/tape-profiles.ini, empty when there is no such location.
+    static QString TapeProfilesFilePath();
 
     // The key's value read by the private-profile integer rule (LeadingInt);
     // defaultValue when the key is missing or its value is empty.
