@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/TransferSession.h"
 
+#include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
 #include "transfer/FileNaming.h"
@@ -45,6 +46,8 @@ constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
 constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
 constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
 constexpr int kNotSerialZh = 228, kNotSerialEn = 229;
+constexpr int kRefusedCharacterZh = 230, kRefusedCharacterEn = 231;
+constexpr int kBadProfileZh = 244, kBadProfileEn = 245;
 
 constexpr int kStagingAttempts = 100;
 
@@ -66,7 +69,7 @@ QString PercentText(qint64 count, qint64 total)
 
 TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* parent)
     : QObject(parent), m_port(port), m_host(host), m_packetReceive(port, *this),
-      m_packetSend(port, *this)
+      m_packetSend(port, *this), m_tapeReceive(port, *this), m_tapeSend(port, *this)
 {
     SetTimings(m_timings);
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
@@ -133,13 +136,104 @@ void TransferSession::StartTransfer()
     m_sender->Stop();
     m_fileRead = false;
     m_receiving = m_host.IsReceiveMode();
-    if (!m_receiving && !CheckBaudText())
+    if (!ChooseProtocol())
         return;
-    m_baud = LeadingInt(m_host.BaudText());
+    if (!m_tape && !m_receiving && !CheckBaudText())
+        return;
+    m_baud = StartBaud();
     if (m_receiving)
         StartReceive();
     else
         StartNextSend();
+}
+
+bool TransferSession::ChooseProtocol()
+{
+    m_tape = m_host.TapeLine();
+    m_receiver = &m_packetReceive;
+    m_sender = &m_packetSend;
+    if (!m_tape)
+        return true;
+    if (const std::optional<TapeProfileProblem> problem = m_tape->Validate()) {
+        // The hosts check their profiles; one that still cannot work is
+        // refused before anything is touched.
+        const bool chinese =
+            m_host.LocalText(kBadProfileZh, kBadProfileEn) == LoadString(kBadProfileZh);
+        const QString reason = problem->Message(chinese ? 0 : 1);
+        m_host.ShowMessage(kBadProfileZh, kBadProfileEn, reason);
+        if (m_receiving)
+            m_host.ReceiveEnded(m_host.ReceiveTargetText().trimmed(), kBadProfileZh, kBadProfileEn);
+        m_tape.reset();
+        return false;
+    }
+    m_tapeReceive.SetProfile(*m_tape);
+    m_tapeSend.SetProfile(*m_tape);
+    m_receiver = &m_tapeReceive;
+    m_sender = &m_tapeSend;
+    return true;
+}
+
+int TransferSession::StartBaud() const
+{
+    return m_tape ? m_tape->baud : LeadingInt(m_host.BaudText());
+}
+
+LinkSettings TransferSession::LineLink() const
+{
+    LinkSettings link = m_host.Link();
+    if (!m_tape)
+        return link;
+    link.dataBits = QString::number(m_tape->dataBits);
+    switch (m_tape->parity) {
+    case TapeProfile::Parity::None:
+        link.parity = QStringLiteral("NONE");
+        break;
+    case TapeProfile::Parity::Even:
+        link.parity = QStringLiteral("EVENT");
+        break;
+    case TapeProfile::Parity::Odd:
+        link.parity = QStringLiteral("ODD");
+        break;
+    }
+    link.stopBits = QString::number(m_tape->stopBits);
+    // XON/XOFF is this program's own: it reads DC1 and DC3 itself, to know
+    // when the controller holds the line and for how long, and keeps so
+    // little handed over that a stop is kept within a few characters.
+    link.handshaking = m_tape->handshake == TapeProfile::Handshake::RtsCts
+                           ? SerialPort::kHandshakeRtsCts
+                           : SerialPort::kHandshakeNone;
+    return link;
+}
+
+bool TransferSession::OpenLine(QString* reason)
+{
+    const LinkSettings link = LineLink();
+    if (!OpenPort(m_port, link, reason))
+        return false;
+    if (!m_tape)
+        return true;
+    // The tape protocol runs at one speed from the first byte.
+    if (m_port.FixedBaud() > 0)
+        m_baud = m_port.FixedBaud();
+    if (ApplyBaudRate(m_port, m_baud, link) && (link.handshaking == SerialPort::kHandshakeNone ||
+                                                m_port.GetHandshaking() == link.handshaking))
+        return true;
+    *reason = m_port.LastError().isEmpty() ? SettingsText(m_baud, link) : m_port.LastError();
+    return false;
+}
+
+QString TransferSession::KeepArrived(const QByteArray& arrived, QString* detail)
+{
+    if (!m_receiving || arrived.isEmpty())
+        return {};
+    QString why;
+    const QString recovered = KeepRecoveryCopy(m_targetName, arrived, &why);
+    const QString kept =
+        recovered.isEmpty()
+            ? m_host.LocalText(kNotKeptZh, kNotKeptEn).arg(why)
+            : m_host.LocalText(kKeptInZh, kKeptInEn).arg(QDir::toNativeSeparators(recovered));
+    *detail = detail->isEmpty() ? kept : *detail + u'\n' + kept;
+    return recovered;
 }
 
 // ---------------------------------------------------------------- receive
@@ -204,7 +298,7 @@ void TransferSession::StartReceive()
 
     m_active = true;
     EnableControls(false);
-    if (!OpenPort(m_port, m_host.Link(), &reason)) {
+    if (!OpenLine(&reason)) {
         const QString detail = PortProblem(reason);
         ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
         m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
@@ -256,7 +350,7 @@ void TransferSession::AnswerWithSend(const QByteArray& request)
     StopSession();
     RemoveStagingFile();
     m_receiving = false;
-    m_baud = LeadingInt(m_host.BaudText());
+    m_baud = StartBaud();
     m_rowCursor = 0;
     StartNextSend();
     if (m_active && !m_receiving)
@@ -359,13 +453,17 @@ void TransferSession::StartNextSend()
             continue;
         }
         m_source = std::move(source);
+        if (m_sender->ReadsFileAtStart() && !CheckTapeText(row)) {
+            m_source.reset();
+            continue;
+        }
 
         m_host.SetRowState(row, m_host.LocalText(kRowStartZh, kRowStartEn));
         m_host.EnsureRowVisible(row);
         m_host.SetProgressRange(0, int(length));
         EnableControls(false);
         QString reason;
-        if (!OpenPort(m_port, m_host.Link(), &reason)) {
+        if (!OpenLine(&reason)) {
             // The row says why it was not sent, and the next Start begins with it.
             m_active = false;
             const QString detail = PortProblem(reason);
@@ -381,8 +479,48 @@ void TransferSession::StartNextSend()
             m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_dataBaud = m_baud;
         m_active = true;
+        if (m_sender->ReadsFileAtStart()) {
+            m_fileRead = true;
+            m_progressShown = false;
+            m_sender->Begin(m_source->Data(), m_baud, {});
+        }
         return;
     }
+}
+
+bool TransferSession::CheckTapeText(int row)
+{
+    // Read now: the text is checked before the line is touched.
+    const SendSource::Problem problem = m_source->Read();
+    if (problem != SendSource::Problem::None) {
+        SkipSendFile(row, *m_source, problem);
+        return false;
+    }
+    const QByteArray& data = m_source->Data();
+    TapeTextChecker checker{TapeCode(m_tape->code)};
+    if (checker.Add(data))
+        return true;
+    const TextPosition at = *checker.Refused();
+    // The character as the file spells it (UTF-8), else its byte.
+    const QString text = QString::fromUtf8(data.mid(at.offset, 4));
+    const char32_t code = text.isEmpty() ? 0xFFFD : text.toUcs4().value(0, 0xFFFD);
+    const QString character =
+        code != 0xFFFD
+            ? QStringLiteral("\"%1\" (U+%2)")
+                  .arg(QString::fromUcs4(&code, 1))
+                  .arg(uint(code), 4, 16, QLatin1Char('0'))
+                  .toUpper()
+            : QStringLiteral("0x%1").arg(uint(checker.RefusedByte()), 2, 16, QLatin1Char('0'));
+    const QString detail =
+        m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
+            .arg(QString::number(at.line), QString::number(at.column), character,
+                 m_tape->code == TapeCodeKind::Eia ? QStringLiteral("EIA") : QStringLiteral("ISO"));
+    m_host.SetRowState(row, m_host.LocalText(kRowFailedZh, kRowFailedEn));
+    m_fileRead = true; // the report names the file as read
+    ReportFile(FileReport::kFileError, kSendErrorZh, kSendErrorEn, nullptr, detail);
+    m_fileRead = false;
+    m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+    return false;
 }
 
 void TransferSession::SkipSendFile(int row, const SendSource& source, SendSource::Problem problem)
@@ -491,7 +629,15 @@ void TransferSession::WireFailed(const Failure& failure)
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = CurrentRow();
     }
-    EndTransfer(failure.outcome, failure.chineseId, failure.englishId, true, failure.detail);
+    QString detail = failure.detail;
+    const QString recovered = KeepArrived(failure.arrived, &detail);
+    ReportFile(failure.outcome, failure.chineseId, failure.englishId, nullptr, detail, recovered);
+    EndTransfer(nullptr, failure.chineseId, failure.englishId, true, detail);
+}
+
+void TransferSession::WireArrived(qint64 lines, qint64 bytes)
+{
+    m_host.ShowArrived(lines, bytes);
 }
 
 QString TransferSession::WireText(int chineseId, int englishId) const
@@ -501,7 +647,7 @@ QString TransferSession::WireText(int chineseId, int englishId) const
 
 LinkSettings TransferSession::WireLink() const
 {
-    return m_host.Link();
+    return LineLink();
 }
 
 void TransferSession::BreakLink(const QString& reason)
@@ -562,6 +708,10 @@ void TransferSession::ReportFile(const char* outcome, int chineseId, int english
     report.englishId = englishId;
     report.detail = detail;
     report.recovered = recovered;
+    if (m_tape) {
+        report.protocol = QStringLiteral("tape");
+        report.profile = m_tape->name;
+    }
     report.started = m_fileStarted;
     report.ended = QDateTime::currentDateTimeUtc();
     m_host.FileFinished(report);
@@ -594,8 +744,11 @@ void TransferSession::EnableControls(bool enable)
 
 void TransferSession::CancelTransfer()
 {
-    if (m_active)
-        ReportFile(FileReport::kCancelled, 0, 0);
+    if (m_active) {
+        QString detail;
+        const QString recovered = KeepArrived(m_receiver->Arrived(), &detail);
+        ReportFile(FileReport::kCancelled, 0, 0, nullptr, detail, recovered);
+    }
     StopSession();
     m_host.SetProgressPos(0);
     EnableControls(true);
@@ -609,8 +762,11 @@ void TransferSession::CancelTransfer()
 
 void TransferSession::CloseDownTransfer()
 {
-    if (m_active)
-        ReportFile(FileReport::kCancelled, 0, 0);
+    if (m_active) {
+        QString detail;
+        const QString recovered = KeepArrived(m_receiver->Arrived(), &detail);
+        ReportFile(FileReport::kCancelled, 0, 0, nullptr, detail, recovered);
+    }
     StopSession();
     RemoveStagingFile();
 }
