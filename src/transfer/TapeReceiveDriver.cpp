@@ -4,21 +4,15 @@
 #include "serial/SerialPort.h"
 #include "transfer/FileReport.h"
 #include "transfer/Frame.h"
+#include "transfer/SessionMessages.h"
+#include "transfer/TapeLine.h"
 #include "transfer/WireListener.h"
 
 namespace tapeway {
 
 namespace {
 
-// Message pairs (Chinese id, English id).
-constexpr int kReceiveErrorZh = 136, kReceiveErrorEn = 137;
-constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
-constexpr int kParityZh = 232, kParityEn = 233;
-constexpr int kBreakZh = 234, kBreakEn = 235;
-constexpr int kUnknownCodeZh = 236, kUnknownCodeEn = 237;
-constexpr int kEvenHolesZh = 238, kEvenHolesEn = 239;
-constexpr int kTvCheckZh = 240, kTvCheckEn = 241;
-constexpr int kSilenceZh = 242, kSilenceEn = 243;
+using namespace messages;
 
 constexpr int kPollMs = 100;
 constexpr qint64 kProgressEveryMs = 200;
@@ -111,8 +105,7 @@ WireListener::Failure TapeReceiveDriver::FailureOf() const
 {
     const TextPosition at = m_receiver->FailurePosition();
     const QString line = QString::number(at.line), column = QString::number(at.column);
-    const QString code =
-        m_profile.code == TapeCodeKind::Eia ? QStringLiteral("EIA") : QStringLiteral("ISO");
+    const QString code = CodeName(m_profile.code);
     WireListener::Failure failure{FileReport::kDataError, kReceiveErrorZh, kReceiveErrorEn, {}};
     switch (m_receiver->FailureKind()) {
     case TapeReceiver::Failure::None:

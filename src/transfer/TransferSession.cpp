@@ -8,7 +8,9 @@
 #include "transfer/ReceiveFiles.h"
 #include "transfer/SendSource.h"
 #include "transfer/SessionHost.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/SystemPath.h"
+#include "transfer/TapeLine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -21,33 +23,7 @@ namespace tapeway {
 
 namespace {
 
-// Message pairs (Chinese id, English id).
-constexpr int kReceivedZh = 134, kReceivedEn = 135;
-constexpr int kReceiveErrorZh = 136, kReceiveErrorEn = 137;
-constexpr int kCannotReadWholeZh = 140, kCannotReadWholeEn = 141;
-constexpr int kNoDataZh = 142, kNoDataEn = 143;
-constexpr int kCannotOpenZh = 144, kCannotOpenEn = 145;
-constexpr int kNoSuchFileZh = 146, kNoSuchFileEn = 147;
-constexpr int kNoTargetZh = 148, kNoTargetEn = 149;
-constexpr int kSentZh = 152, kSentEn = 153;
-constexpr int kSendErrorZh = 154, kSendErrorEn = 155;
-constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
-constexpr int kPortErrorZh = 163, kPortErrorEn = 162;
-constexpr int kCannotSaveZh = 165, kCannotSaveEn = 164;
-constexpr int kRowStartZh = 122, kRowStartEn = 123;
-constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
-constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
-constexpr int kBaudNotNumberZh = 180, kBaudNotNumberEn = 181;
-constexpr int kBaudNotSettableZh = 182, kBaudNotSettableEn = 183;
-constexpr int kPermissionHintZh = 184, kPermissionHintEn = 185;
-constexpr int kInUseHintZh = 186, kInUseHintEn = 187;
-constexpr int kKeptInZh = 188, kKeptInEn = 189;
-constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
-constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
-constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
-constexpr int kNotSerialZh = 228, kNotSerialEn = 229;
-constexpr int kRefusedCharacterZh = 230, kRefusedCharacterEn = 231;
-constexpr int kBadProfileZh = 244, kBadProfileEn = 245;
+using namespace messages;
 
 constexpr int kStagingAttempts = 100;
 
@@ -180,29 +156,7 @@ int TransferSession::StartBaud() const
 
 LinkSettings TransferSession::LineLink() const
 {
-    LinkSettings link = m_host.Link();
-    if (!m_tape)
-        return link;
-    link.dataBits = QString::number(m_tape->dataBits);
-    switch (m_tape->parity) {
-    case TapeProfile::Parity::None:
-        link.parity = QStringLiteral("NONE");
-        break;
-    case TapeProfile::Parity::Even:
-        link.parity = QStringLiteral("EVENT");
-        break;
-    case TapeProfile::Parity::Odd:
-        link.parity = QStringLiteral("ODD");
-        break;
-    }
-    link.stopBits = QString::number(m_tape->stopBits);
-    // XON/XOFF is this program's own: it reads DC1 and DC3 itself, to know
-    // when the controller holds the line and for how long, and keeps so
-    // little handed over that a stop is kept within a few characters.
-    link.handshaking = m_tape->handshake == TapeProfile::Handshake::RtsCts
-                           ? SerialPort::kHandshakeRtsCts
-                           : SerialPort::kHandshakeNone;
-    return link;
+    return m_tape ? TapeLinkSettings(*m_tape, m_host.Link()) : m_host.Link();
 }
 
 bool TransferSession::OpenLine(QString* reason)
@@ -501,20 +455,9 @@ bool TransferSession::CheckTapeText(int row)
     if (checker.Add(data))
         return true;
     const TextPosition at = *checker.Refused();
-    // The character as the file spells it (UTF-8), else its byte.
-    const QString text = QString::fromUtf8(data.mid(at.offset, 4));
-    const char32_t code = text.isEmpty() ? 0xFFFD : text.toUcs4().value(0, 0xFFFD);
-    const QString character =
-        code != 0xFFFD
-            ? QStringLiteral("\"%1\" (U+%2)")
-                  .arg(QString::fromUcs4(&code, 1))
-                  .arg(uint(code), 4, 16, QLatin1Char('0'))
-                  .toUpper()
-            : QStringLiteral("0x%1").arg(uint(checker.RefusedByte()), 2, 16, QLatin1Char('0'));
-    const QString detail =
-        m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
-            .arg(QString::number(at.line), QString::number(at.column), character,
-                 m_tape->code == TapeCodeKind::Eia ? QStringLiteral("EIA") : QStringLiteral("ISO"));
+    const QString detail = m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
+                               .arg(QString::number(at.line), QString::number(at.column),
+                                    RefusedCharacterText(data, checker), CodeName(m_tape->code));
     m_host.SetRowState(row, m_host.LocalText(kRowFailedZh, kRowFailedEn));
     m_fileRead = true; // the report names the file as read
     ReportFile(FileReport::kFileError, kSendErrorZh, kSendErrorEn, nullptr, detail);
