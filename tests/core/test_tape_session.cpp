@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/SessionRig.h"
+#include "support/TapePeer.h"
 #include "transfer/Frame.h"
 #include "transfer/TapeSender.h"
 
@@ -9,28 +10,6 @@
 using namespace tapeway;
 
 namespace {
-
-// The controller's end of the line as bytes: what arrived, and a rule that
-// may answer them (an XOFF after so many characters, say).
-struct Peer
-{
-    SerialPort port;
-    QByteArray got;
-    std::function<void()> onBytes;
-
-    bool Open(const QString& name, int baud)
-    {
-        port.SetCommPort(name);
-        if (!port.SetPortOpen(true) || !port.SetSettings(QStringLiteral("%1,N,8,1").arg(baud)))
-            return false;
-        QObject::connect(&port, &SerialPort::OnComm, [this] {
-            got += port.GetInput();
-            if (onBytes)
-                onBytes();
-        });
-        return true;
-    }
-};
 
 // A host that notes how much the controller had when a file ended.
 struct TapeHost : RecordingHost
@@ -78,7 +57,7 @@ struct Rig
     TapeHost host;
     SerialPort port;
     std::unique_ptr<TransferSession> session;
-    Peer peer;
+    TapePeer peer;
     QTemporaryDir dir;
 
     Rig(const TapeProfile& profile, const char* frame)
@@ -140,21 +119,7 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         faults::Write(path, file);
         rig.host.receiveMode = false;
         rig.host.rows.append({path, true, QString()});
-        qint64 nextXoff = row.xoffEvery;
-        bool holding = false;
-        int holds = 0;
-        rig.peer.onBytes = [&] {
-            if (row.xoffEvery == 0 || holding || rig.peer.got.size() < nextXoff)
-                return;
-            holding = true;
-            ++holds;
-            SendControlByte(rig.peer.port, kDC3);
-            QTimer::singleShot(row.holdMs, &rig.peer.port, [&] {
-                SendControlByte(rig.peer.port, kDC1);
-                holding = false;
-                nextXoff = rig.peer.got.size() + row.xoffEvery;
-            });
-        };
+        rig.peer.HoldEvery(row.xoffEvery, row.holdMs);
         rig.session->StartTransfer();
         ASSERT_TRUE(WaitFor([&] { return rig.host.batchesEnded == 1; }, 120000));
         ASSERT_EQ(rig.host.reports.size(), 1);
@@ -167,7 +132,7 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= wire.size(); }, 5000));
         EXPECT_EQ(rig.peer.got, wire);
         EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
-        EXPECT_EQ(holds > 0, row.xoffEvery > 0);
+        EXPECT_EQ(rig.peer.holds > 0, row.xoffEvery > 0);
     }
 }
 
