@@ -8,7 +8,9 @@ namespace tapeway {
 
 // Progress of one file on stderr. On a terminal a live bar with percent,
 // bytes, rate and time left, redrawn at most ten times a second; elsewhere
-// (a pipe, a log) one line at every further tenth of the file.
+// (a pipe, a log) one line at every further tenth of the file. A file of
+// unknown length (total 0: a tape receive) shows the bytes so far and the
+// rate instead, in a log every ten seconds.
 class ProgressReporter
 {
 public:
@@ -37,7 +39,8 @@ public:
     static QString BytesText(qint64 bytes);
     // "3 s", "2 min 05 s".
     static QString DurationText(double seconds);
-    // The line shown for a state: " 37%  6.0 KiB / 16.0 KiB  3.7 KiB/s  3 s left".
+    // The line shown for a state: " 37%  6.0 KiB / 16.0 KiB  3.7 KiB/s  3 s left";
+    // without a total "6144 bytes  3.7 KiB/s".
     // The rate counts the bytes moved since the clock started (counted).
     static QString StatusText(qint64 done, qint64 total, qint64 counted, double elapsedSeconds);
 
@@ -55,6 +58,7 @@ private:
     bool m_barShown = false;
     QElapsedTimer m_clock; // since the first data of the file
     QElapsedTimer m_lastDraw;
+    QElapsedTimer m_lastLine; // a log's last line of a file without a total
 };
 
 } // namespace tapeway
