@@ -202,10 +202,19 @@ void CliHost::SetRowState(int row, const QString& text)
     const QString path = m_options.files.at(row);
     m_currentRow = row;
     if (text == LocalText(kRowStartZh, kRowStartEn)) {
-        m_progress.Note(CliText(m_options.language, CliMessage::Sending)
-                            .arg(path)
-                            .arg(StatPath(path).size)
-                            .arg(m_options.link.portName));
+        if (!m_options.tape) {
+            m_progress.Note(CliText(m_options.language, CliMessage::Sending)
+                                .arg(path)
+                                .arg(StatPath(path).size)
+                                .arg(m_options.link.portName));
+        } else {
+            const bool onXon = m_options.tape->startOn == TapeProfile::StartOn::Xon;
+            m_progress.Note(CliText(m_options.language,
+                                    onXon ? CliMessage::SendingTapeXon : CliMessage::SendingTape)
+                                .arg(path)
+                                .arg(StatPath(path).size)
+                                .arg(m_options.link.portName, m_options.tape->name));
+        }
         emit FileStarted(path);
         return;
     }

@@ -48,6 +48,78 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
     EXPECT_FALSE(QFileInfo::exists("a.nc"));
 }
 
+// An own profile file: a profile of its own, one in place of a preset and
+// a section that cannot be read (its frame, on line 7).
+QString WriteOwnProfiles(const QTemporaryDir& dir)
+{
+    const QString path = QDir(dir.path()).filePath("own.ini");
+    SessionRig::Write(path, "[Lathe 3]\nBaud=2400\nFrame=7O1\n"
+                            "[Haas]\nLeader=20\n"
+                            "[Broken]\nFrame=9X9\n");
+    return path;
+}
+
+TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
+{
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath("x.nc");
+    SessionRig::Write(file, "%\nG0 X0\n%\n");
+    const QString own = WriteOwnProfiles(dir);
+    const QString target = QDir(dir.path()).filePath("t.nc");
+    const QStringList send{"send", "--port", "/dev/no-such-tty", "--protocol", "tape"};
+    const QStringList receive{"receive", "--port", "/dev/no-such-tty", "--protocol", "tape"};
+    struct Row
+    {
+        QStringList args;
+        int status; // 2 refused with the reason; 3 accepted, so the port was tried
+        QString text;
+    };
+    const QList<Row> rows = {
+        {send + QStringList{"--profile", "Lathe 9", file}, 2, "Fanuc ISO, Fanuc EIA, Haas"},
+        {QStringList{"--lang", "zh"} + send + QStringList{"--profile", "Lathe 9", file}, 2,
+         QStringLiteral("没有名为“Lathe 9”的纸带配置")},
+        {send + QStringList{"--frame", "9X1", file}, 2, "--frame: '9X1' is no frame"},
+        {send + QStringList{"--baud", "12345", file}, 2, "Baud: 12345 is not one of the speeds"},
+        {send + QStringList{"--leader", "many", file}, 2, "--leader: 'many' is not a whole number"},
+        {send + QStringList{"--code", "eia", file}, 2, "Eob: EIA has one end-of-block code"},
+        {send + QStringList{"--protocol", "punch", file}, 2, "--protocol takes packet or tape"},
+        {{"send", "--port", "/dev/no-such-tty", "--frame", "7E2", file},
+         2,
+         "--frame belongs to the tape protocol"},
+        {{"send", "--port", "/dev/no-such-tty", "--profile", "Haas", file},
+         2,
+         "--profile belongs to the tape protocol"},
+        {{"receive", "--port", "/dev/no-such-tty", "--baud", "4800", target},
+         2,
+         "--baud belongs to the tape protocol"},
+        {receive + QStringList{"--header-timeout", "5", target}, 2,
+         "--header-timeout belongs to the packet protocol"},
+        {receive + QStringList{"--continuous", target}, 2, "--continuous belongs to the packet"},
+        {send + QStringList{"--profiles-file", own, "--profile", "broken", file}, 2,
+         own + ", line 7: Frame:"},
+        {send + QStringList{"--profiles-file", own + ".gone", file}, 2, own + ".gone"},
+        // Accepted: an own profile with overrides, a preset, the default.
+        {send + QStringList{"--profiles-file", own,   "--profile",   "lathe 3", "--baud",    "4800",
+                            "--frame",         "7e2", "--handshake", "rtscts",  "--eob",     "crlf",
+                            "--start-on",      "xon", "--leader",    "10",      "--trailer", "10",
+                            "--dc-codes",      file},
+         3, own + ", line 7"}, // the broken section is still named
+        {send + QStringList{"--profile", "Fanuc EIA", file}, 3, "/dev/no-such-tty"},
+        {receive + QStringList{"--end", "idle", "--idle", "5", "--saved-eol", "crlf", target}, 3,
+         "/dev/no-such-tty"},
+    };
+    for (const Row& row : rows) {
+        CliProcess cli;
+        const std::string args = row.args.join(' ').toStdString();
+        EXPECT_EQ(CliProcess::RunToEnd(row.args, &cli), row.status) << args;
+        EXPECT_TRUE(cli.err.contains(row.text)) << args << "\n" << cli.err.toStdString();
+        if (row.status == 2) {
+            EXPECT_TRUE(cli.out.isEmpty()) << args;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(target));
+}
+
 TEST(CliCommands, EveryCommandHasHelp)
 {
     for (const QString command : {"send", "receive", "ports", "controller", "null-modem", "demo"}) {
