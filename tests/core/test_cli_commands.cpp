@@ -5,6 +5,7 @@
 #include "settings/SettingsStore.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
+#include "transfer/TapeProfileFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -120,9 +121,59 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
     EXPECT_FALSE(QFileInfo::exists(target));
 }
 
+TEST(CliCommands, ProfilesListsPresetsAndOwnProfiles)
+{
+    QTemporaryDir dir;
+    const QString own = WriteOwnProfiles(dir);
+    CliProcess cli;
+    EXPECT_EQ(CliProcess::RunToEnd({"profiles", "--profiles-file", own}, &cli), 2);
+    for (const TapeProfile& preset : TapeProfileFile::Presets())
+        EXPECT_TRUE(cli.out.contains("\n[" + preset.name + "]\n")) << preset.name.toStdString();
+    EXPECT_TRUE(
+        cli.out.contains("; own profile, from " + own + "\n[Lathe 3]\nBaud=2400\nFrame=7O1\n"))
+        << cli.out.toStdString();
+    EXPECT_TRUE(cli.out.contains("; own profile in place of the preset, from " + own +
+                                 "\n[Haas]\nBaud=9600\nFrame=7E1\n"))
+        << cli.out.toStdString();
+    EXPECT_FALSE(cli.out.contains("[Broken]"));
+    EXPECT_EQ(cli.err.trimmed(), own + ", line 7: Frame: '9X9' is no frame such as 7E2 or 8N1 "
+                                       "(data bits 7 or 8, parity N, E or O, stop bits 1 or 2)");
+
+    CliProcess chinese;
+    EXPECT_EQ(CliProcess::RunToEnd({"--lang", "zh", "profiles", "--profiles-file", own}, &chinese),
+              2);
+    EXPECT_TRUE(chinese.err.startsWith(own + QStringLiteral(" 第 7 行：Frame: “9X9”不是数据格式")))
+        << chinese.err.toStdString();
+    EXPECT_TRUE(chinese.out.contains(QStringLiteral("; 自己的配置，来自 ") + own));
+
+    // The own file beside the dialog's RS232.ini: where it would go while
+    // there is none, then its profiles.
+    QTemporaryDir config;
+    const QString settingsFile = QDir(config.path()).filePath("tapeway/tape-profiles.ini");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    for (const bool present : {false, true}) {
+        if (present) {
+            ASSERT_TRUE(QDir(config.path()).mkpath("tapeway"));
+            SessionRig::Write(settingsFile, "[Mill 2]\nFrame=8N1\n");
+        }
+        CliProcess settings;
+        settings.process.setProcessEnvironment(env);
+        settings.Start({"profiles"});
+        ASSERT_TRUE(settings.Wait());
+        EXPECT_EQ(settings.ExitCode(), 0);
+        EXPECT_TRUE(settings.out.startsWith("; own tape profiles: " + settingsFile +
+                                            (present ? "\n" : " (no such file yet)\n")))
+            << settings.out.toStdString();
+        EXPECT_EQ(settings.out.count("\n; preset\n["), TapeProfileFile::Presets().size());
+        EXPECT_EQ(settings.out.contains("\n[Mill 2]\n"), present);
+    }
+}
+
 TEST(CliCommands, EveryCommandHasHelp)
 {
-    for (const QString command : {"send", "receive", "ports", "controller", "null-modem", "demo"}) {
+    for (const QString command :
+         {"send", "receive", "ports", "profiles", "controller", "null-modem", "demo"}) {
         CliProcess cli;
         EXPECT_EQ(CliProcess::RunToEnd({command, "--help"}, &cli), 0) << command.toStdString();
         EXPECT_TRUE(cli.out.startsWith("Usage: tapeway-cli " + command)) << cli.out.toStdString();
