@@ -180,8 +180,15 @@ void CliHost::SetProgressPos(int pos)
         m_progress.End();
 }
 
+void CliHost::ShowArrived(qint64 lines, qint64 bytes)
+{
+    m_progress.Arrived(lines, bytes);
+}
+
 void CliHost::ShowAnnouncedBaud(int baud)
 {
+    if (m_options.tape)
+        return; // the profile's speed, not one the controller chose
     m_progress.Note(CliText(m_options.language, CliMessage::AnnouncedSpeed).arg(baud));
 }
 
@@ -313,9 +320,11 @@ void CliHost::OnHeaderTimeout()
     m_cancelled = true;
     m_awaitingNext = false;
     const bool seriesEnded = m_options.continuous && m_saved > 0;
-    m_progress.Note(seriesEnded ? CliText(m_options.language, CliMessage::SeriesEnded)
-                                : CliText(m_options.language, CliMessage::HeaderTimeout)
-                                      .arg(m_options.headerTimeoutMs / 1000.0));
+    m_progress.Note(seriesEnded
+                        ? CliText(m_options.language, CliMessage::SeriesEnded)
+                        : CliText(m_options.language, m_options.tape ? CliMessage::NothingArrived
+                                                                     : CliMessage::HeaderTimeout)
+                              .arg(m_options.headerTimeoutMs / 1000.0));
     m_session->CancelTransfer();
     ScheduleCheck();
 }

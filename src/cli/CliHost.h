@@ -76,6 +76,7 @@ public:
     void EnableControls(bool enable) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override;
+    void ShowArrived(qint64 lines, qint64 bytes) override;
     void ShowAnnouncedBaud(int baud) override;
     QString NextCheckedFile(int& rowCursor) override;
     void ClearStateColumn() override {}

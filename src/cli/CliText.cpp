@@ -24,6 +24,9 @@ QString CliText(int language, CliMessage message)
     case CliMessage::HeaderTimeout:
         return zh ? QStringLiteral("%1 秒内没有收到文件头。")
                   : QStringLiteral("No header arrived within %1 s.");
+    case CliMessage::NothingArrived:
+        return zh ? QStringLiteral("%1 秒内没有收到任何数据。")
+                  : QStringLiteral("Nothing arrived within %1 s.");
     case CliMessage::Cancelled:
         return zh ? QStringLiteral("已取消。") : QStringLiteral("Cancelled.");
     case CliMessage::CancelledFile:
@@ -46,9 +49,6 @@ QString CliText(int language, CliMessage message)
     case CliMessage::TapeOnlyOption:
         return zh ? QStringLiteral("%1 只用于纸带协议（--protocol tape）")
                   : QStringLiteral("%1 belongs to the tape protocol (--protocol tape)");
-    case CliMessage::PacketOnlyOption:
-        return zh ? QStringLiteral("%1 只用于分组协议（--protocol packet）")
-                  : QStringLiteral("%1 belongs to the packet protocol (--protocol packet)");
     case CliMessage::ReceiveBaud:
         return zh ? QStringLiteral("分组协议的接收使用控制器约定的速度：--baud 只用于纸带协议"
                                    "（--protocol tape）")

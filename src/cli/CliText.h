@@ -14,15 +14,15 @@ enum class CliMessage
     Sending,          // %1 file, %2 byte count, %3 port
     AnnouncedSpeed,   // %1 baud
     HeaderTimeout,    // %1 seconds
+    NothingArrived,   // the same on a tape line, which has no header
     Cancelled,
-    SeriesEnded,     // continuous receive ended by the header timeout
-    CancelledFile,   // result line of a file whose transfer was cancelled
-    NotSent,         // result line of a file the batch never reached
-    SendingTape,     // %1 file, %2 byte count, %3 port, %4 profile
-    SendingTapeXon,  // the same, the profile waits for the controller's XON
-    UnknownProtocol, // %1 the word given
-    TapeOnlyOption,  // %1 option
-    PacketOnlyOption,
+    SeriesEnded,         // continuous receive ended by the header timeout
+    CancelledFile,       // result line of a file whose transfer was cancelled
+    NotSent,             // result line of a file the batch never reached
+    SendingTape,         // %1 file, %2 byte count, %3 port, %4 profile
+    SendingTapeXon,      // the same, the profile waits for the controller's XON
+    UnknownProtocol,     // %1 the word given
+    TapeOnlyOption,      // %1 option
     ReceiveBaud,         // --baud on a packet receive
     UnknownProfile,      // %1 name, %2 the names known
     ProfileUnusable,     // %1 name, %2 the setting's problem

@@ -57,7 +57,8 @@ int TransferCommand::Run(const QStringList& args)
     const QCommandLineOption headerTimeout(
         QStringLiteral("header-timeout"),
         QStringLiteral("Give up when no header arrives within SECONDS (default: wait until "
-                       "cancelled). In a series this ends the series."),
+                       "cancelled). In a series this ends the series. Tape: when nothing "
+                       "arrives within SECONDS."),
         QStringLiteral("SECONDS"));
     parser.addOption(port);
     parser.addOption(baud);
@@ -88,14 +89,7 @@ int TransferCommand::Run(const QStringList& args)
     if (!protocol.ok)
         return line.UsageError(protocol.reason);
     options.tape = protocol.tape;
-    if (options.tape) {
-        // The packet protocol's header and its numbered series have no
-        // counterpart on a tape line.
-        for (const QCommandLineOption& packetOnly : {headerTimeout, continuous, count})
-            if (receive && parser.isSet(packetOnly))
-                return line.UsageError(CliText(line.Language(), CliMessage::PacketOnlyOption)
-                                           .arg(QStringLiteral("--") + packetOnly.names().first()));
-    } else if (receive && baudGiven) {
+    if (!options.tape && receive && baudGiven) {
         return line.UsageError(CliText(line.Language(), CliMessage::ReceiveBaud));
     }
     const QStringList positional = parser.positionalArguments();

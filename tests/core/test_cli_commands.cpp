@@ -93,9 +93,6 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
         {{"receive", "--port", "/dev/no-such-tty", "--baud", "4800", target},
          2,
          "--baud belongs to the tape protocol"},
-        {receive + QStringList{"--header-timeout", "5", target}, 2,
-         "--header-timeout belongs to the packet protocol"},
-        {receive + QStringList{"--continuous", target}, 2, "--continuous belongs to the packet"},
         {send + QStringList{"--profiles-file", own, "--profile", "broken", file}, 2,
          own + ", line 7: Frame:"},
         {send + QStringList{"--profiles-file", own + ".gone", file}, 2, own + ".gone"},
@@ -106,8 +103,9 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
                             "--dc-codes",      file},
          3, own + ", line 7"}, // the broken section is still named
         {send + QStringList{"--profile", "Fanuc EIA", file}, 3, "/dev/no-such-tty"},
-        {receive + QStringList{"--end", "idle", "--idle", "5", "--saved-eol", "crlf", target}, 3,
-         "/dev/no-such-tty"},
+        {receive + QStringList{"--end", "idle", "--idle", "5", "--saved-eol", "crlf",
+                               "--continuous", "--count", "2", "--header-timeout", "5", target},
+         3, "/dev/no-such-tty"},
     };
     for (const Row& row : rows) {
         CliProcess cli;
