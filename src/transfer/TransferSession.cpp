@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/TransferSession.h"
 
-#include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
 #include "transfer/FileNaming.h"
@@ -9,14 +8,13 @@
 #include "transfer/SendSource.h"
 #include "transfer/SessionHost.h"
 #include "transfer/SessionMessages.h"
+#include "transfer/StartChecks.h"
 #include "transfer/SystemPath.h"
 #include "transfer/TapeLine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <cmath>
 
 namespace tapeway {
@@ -26,12 +24,6 @@ namespace {
 using namespace messages;
 
 constexpr int kStagingAttempts = 100;
-
-// Speeds the baud box may hold: the standard rates of the port layer.
-bool IsAcceptableBaud(int baud)
-{
-    return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
-}
 
 } // namespace
 
@@ -72,38 +64,6 @@ void TransferSession::StopTimers()
     m_sender->Stop();
 }
 
-QString TransferSession::PortProblem(const QString& reason) const
-{
-    switch (DiagnoseOpenFailure(m_host.Link().portName)) {
-    case PortOpenFailure::NoPermission:
-        return reason + u'\n' + m_host.LocalText(kPermissionHintZh, kPermissionHintEn);
-    case PortOpenFailure::InUse:
-        return reason + u'\n' + m_host.LocalText(kInUseHintZh, kInUseHintEn);
-    case PortOpenFailure::NotSerialPort:
-        return reason + u'\n' +
-               m_host.LocalText(kNotSerialZh, kNotSerialEn).arg(m_host.Link().portName);
-    case PortOpenFailure::Other:
-        break;
-    }
-    return reason;
-}
-
-bool TransferSession::CheckBaudText()
-{
-    // A speed typed into the box is refused before the line is touched.
-    const QString text = m_host.BaudText().trimmed();
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch() || text.toInt() <= 0) {
-        m_host.ShowMessage(kBaudNotNumberZh, kBaudNotNumberEn, text);
-        return false;
-    }
-    if (!IsAcceptableBaud(text.toInt())) {
-        m_host.ShowMessage(kBaudNotSettableZh, kBaudNotSettableEn, text);
-        return false;
-    }
-    return true;
-}
-
 void TransferSession::StartTransfer()
 {
     ++m_generation;
@@ -114,7 +74,7 @@ void TransferSession::StartTransfer()
     m_receiving = m_host.IsReceiveMode();
     if (!ChooseProtocol())
         return;
-    if (!m_tape && !m_receiving && !CheckBaudText())
+    if (!m_tape && !m_receiving && !CheckBaudText(m_host))
         return;
     m_baud = StartBaud();
     if (m_receiving)
@@ -130,15 +90,7 @@ bool TransferSession::ChooseProtocol()
     m_sender = &m_packetSend;
     if (!m_tape)
         return true;
-    if (const std::optional<TapeProfileProblem> problem = m_tape->Validate()) {
-        // The hosts check their profiles; one that still cannot work is
-        // refused before anything is touched.
-        const bool chinese =
-            m_host.LocalText(kBadProfileZh, kBadProfileEn) == LoadString(kBadProfileZh);
-        const QString reason = problem->Message(chinese ? 0 : 1);
-        m_host.ShowMessage(kBadProfileZh, kBadProfileEn, reason);
-        if (m_receiving)
-            m_host.ReceiveEnded(m_host.ReceiveTargetText().trimmed(), kBadProfileZh, kBadProfileEn);
+    if (!CheckTapeProfile(m_host, *m_tape, m_receiving)) {
         m_tape.reset();
         return false;
     }
@@ -253,7 +205,7 @@ void TransferSession::StartReceive()
     m_active = true;
     EnableControls(false);
     if (!OpenLine(&reason)) {
-        const QString detail = PortProblem(reason);
+        const QString detail = PortProblemText(m_host, reason);
         ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
         m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
         EndTransfer(nullptr, kReceiveErrorZh, kReceiveErrorEn, true);
@@ -420,7 +372,7 @@ void TransferSession::StartNextSend()
         if (!OpenLine(&reason)) {
             // The row says why it was not sent, and the next Start begins with it.
             m_active = false;
-            const QString detail = PortProblem(reason);
+            const QString detail = PortProblemText(m_host, reason);
             m_host.SetRowState(row, m_host.LocalText(kPortErrorZh, kPortErrorEn));
             ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
             m_rowCursor = row;

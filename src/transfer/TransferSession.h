@@ -120,8 +120,6 @@ private:
                     const QString& recovered = {});
     // A receive that cannot begin because of the local file.
     void RefuseReceive(int chineseId, int englishId, const QString& detail);
-    // The typed speed of a send is a whole number the port can be set to.
-    bool CheckBaudText();
     // The line's protocol for this Start: the tape profile when the host
     // names one (false, with the operator told, when it cannot work).
     bool ChooseProtocol();
@@ -139,8 +137,6 @@ private:
     // protocol kept it: the recovery copy's path (empty when none), and
     // what the message adds about it.
     QString KeepArrived(const QByteArray& arrived, QString* detail);
-    // A port's open failure with a hint for the usual causes.
-    QString PortProblem(const QString& reason) const;
     void EnableControls(bool enable);
     // reason: why the line broke, when it says (a device server out of reach).
     void BreakLink(const QString& reason = {});

@@ -127,8 +127,11 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         int xoffEvery; // characters between the controller's XOFFs, 0 for none
         int holdMs;
     };
-    for (const Row& row : {Row{4800, "7E2", 400, 30}, Row{9600, "8N1", 250, 200},
-                           Row{38400, "7E2", 300, 20}, Row{38400, "8N1", 0, 0}}) {
+    // 4800, 9600 and 38400 baud in both frames; an XOFF storm (every few
+    // characters); a hold longer than any silence limit of the packet protocol.
+    for (const Row& row :
+         {Row{4800, "7E2", 400, 30}, Row{9600, "8N1", 250, 200}, Row{38400, "7E2", 300, 20},
+          Row{38400, "8N1", 0, 0}, Row{9600, "7E2", 3, 2}, Row{38400, "8N1", 2000, 12000}}) {
         SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.baud).arg(row.frame).toStdString());
         const TapeProfile profile = Profile(row.baud, row.frame);
         Rig rig(profile, row.frame);
@@ -138,13 +141,19 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         rig.host.receiveMode = false;
         rig.host.rows.append({path, true, QString()});
         qint64 nextXoff = row.xoffEvery;
+        bool holding = false;
+        int holds = 0;
         rig.peer.onBytes = [&] {
-            if (row.xoffEvery == 0 || rig.peer.got.size() < nextXoff)
+            if (row.xoffEvery == 0 || holding || rig.peer.got.size() < nextXoff)
                 return;
-            nextXoff += row.xoffEvery;
+            holding = true;
+            ++holds;
             SendControlByte(rig.peer.port, kDC3);
-            QTimer::singleShot(row.holdMs, &rig.peer.port,
-                               [&] { SendControlByte(rig.peer.port, kDC1); });
+            QTimer::singleShot(row.holdMs, &rig.peer.port, [&] {
+                SendControlByte(rig.peer.port, kDC1);
+                holding = false;
+                nextXoff = rig.peer.got.size() + row.xoffEvery;
+            });
         };
         rig.session->StartTransfer();
         ASSERT_TRUE(WaitFor([&] { return rig.host.batchesEnded == 1; }, 120000));
@@ -158,6 +167,7 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= wire.size(); }, 5000));
         EXPECT_EQ(rig.peer.got, wire);
         EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
+        EXPECT_EQ(holds > 0, row.xoffEvery > 0);
     }
 }
 
@@ -240,4 +250,34 @@ TEST(TapeSession, ReceivesAPunchOrKeepsWhatArrived)
         EXPECT_TRUE(faults::Read(report.recovered).startsWith("%\nO0042\n"));
         QFile::remove(report.recovered);
     }
+}
+
+// Cancel while the controller holds the line ends the send at once: nothing
+// more goes out, and the file is reported cancelled.
+TEST(TapeSession, CancelDuringAHoldEndsAtOnce)
+{
+    const TapeProfile profile = Profile(9600, "7E2");
+    Rig rig(profile, "7E2");
+    const QString path = rig.Path("O1234.nc");
+    faults::Write(path, Program(200));
+    rig.host.receiveMode = false;
+    rig.host.rows.append({path, true, QString()});
+    bool held = false;
+    rig.peer.onBytes = [&] {
+        if (!held && rig.peer.got.size() >= 100) {
+            held = true;
+            SendControlByte(rig.peer.port, kDC3);
+        }
+    };
+    rig.session->StartTransfer();
+    ASSERT_TRUE(WaitFor([&] { return held; }, 10000));
+    QTest::qWait(500);
+    const qint64 atCancel = rig.modem.BytesForwarded(VirtualNullModem::AToB);
+    rig.session->CancelTransfer();
+    SendControlByte(rig.peer.port, kDC1);
+    QTest::qWait(500);
+    EXPECT_EQ(rig.modem.BytesForwarded(VirtualNullModem::AToB), atCancel);
+    ASSERT_EQ(rig.host.reports.size(), 1);
+    EXPECT_EQ(rig.host.reports[0].outcome, QLatin1String(FileReport::kCancelled));
+    EXPECT_FALSE(rig.session->IsActive());
 }
