@@ -32,6 +32,8 @@ const char* const kUsage =
     "  ports            list the serial ports in the dialog's order\n"
     "  controller --port PORT send|receive ...\n"
     "                   play a CNC controller (for tests and training)\n"
+    "  controller --protocol tape --port PORT read DIR | punch FILE...\n"
+    "                   play a CNC controller of the tape protocol\n"
     "  null-modem [--pace]\n"
     "                   two linked pseudo-terminals, forwarded until interrupted\n"
     "  demo             the main job over a virtual line, no hardware needed\n"
