@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Two tape controllers of tapeway-cli on the paced null-modem at 9600 7E2:
-// one punches, the other reads through its buffer; and a punched parity
-// fault as the PC's line would present it.
+// The tape protocol over the paced null-modem through tapeway-cli: two
+// simulated controllers (one punches, the other reads through its buffer),
+// tapeway-cli's send and receive against them, and a punched parity fault
+// as the PC's line would present it.
 #include "serial/VirtualNullModem.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
@@ -83,6 +84,61 @@ TEST(CliTapeController, PunchToReader)
         EXPECT_EQ(SessionRig::Read(program), Program());
         // The reader held the line and let it go at least twice.
         EXPECT_GE(modem.BytesForwarded(VirtualNullModem::BToA), 4);
+    }
+}
+
+// tapeway-cli's own send and receive against the simulated controller at
+// each speed and frame: a reader whose buffer holds the line, and a punch.
+TEST(CliTapeController, SendToTheReaderAndReceiveThePunch)
+{
+    const struct
+    {
+        const char* baud;
+        const char* frame;
+        const char* rate; // the reader's characters per second
+    } rows[] = {{"4800", "7E2", "300"},
+                {"9600", "8N1", "700"},
+                {"38400", "7E2", "2500"},
+                {"38400", "8N1", "3000"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.baud) + " " + row.frame);
+        VirtualNullModem modem;
+        modem.SetPaced(true);
+        const UartModel::Frame frame = *UartModel::Frame::Parse(QString::fromLatin1(row.frame));
+        modem.SetFrame(VirtualNullModem::AToB, frame);
+        modem.SetFrame(VirtualNullModem::BToA, frame);
+        ASSERT_TRUE(modem.Start());
+        QTemporaryDir dir;
+        const QString file = QDir(dir.path()).filePath("part.nc");
+        const QString stored = QDir(dir.path()).filePath("in");
+        SessionRig::Write(file, Program());
+        const QStringList line = {"--protocol", "tape", "--baud", row.baud, "--frame", row.frame};
+
+        CliProcess reader(QStringList{"controller", "--port", modem.PortB()} + line +
+                          QStringList{"read", stored, "--buffer", "256", "--rate", row.rate});
+        ASSERT_TRUE(reader.WaitForText("Reading 1 program(s)")) << reader.err.toStdString();
+        CliProcess send(QStringList{"send", "--port", modem.PortA()} + line + QStringList{file});
+        ASSERT_TRUE(send.Wait(60000));
+        ASSERT_TRUE(reader.Wait(30000));
+        EXPECT_EQ(send.ExitCode(), 0) << send.err.toStdString();
+        EXPECT_EQ(send.OutLines(), QStringList{"Complete\t" + file});
+        EXPECT_EQ(reader.ExitCode(), 0) << reader.err.toStdString();
+        EXPECT_EQ(SessionRig::Read(QDir(stored).filePath("O0042.nc")), Program());
+        const QRegularExpressionMatch figures =
+            QRegularExpression("overruns 0, most characters after XOFF (\\d+)").match(reader.err);
+        ASSERT_TRUE(figures.hasMatch()) << reader.err.toStdString();
+        EXPECT_LE(figures.captured(1).toInt(), 24);
+
+        const QString target = QDir(dir.path()).filePath("got.nc");
+        CliProcess receive(QStringList{"receive", "--port", modem.PortA()} + line +
+                           QStringList{target});
+        ASSERT_TRUE(receive.WaitForText("waiting") || receive.process.state() == QProcess::Running);
+        CliProcess punch(QStringList{"controller", "--port", modem.PortB()} + line +
+                         QStringList{"punch", file});
+        ASSERT_TRUE(receive.Wait(60000));
+        ASSERT_TRUE(punch.Wait(30000));
+        EXPECT_EQ(receive.ExitCode(), 0) << receive.err.toStdString();
+        EXPECT_EQ(SessionRig::Read(target), Program());
     }
 }
 
