@@ -92,6 +92,7 @@ public:
     bool IsContinuousChecked() const override { return false; }
     QString BaudText() const override { return QString::number(m_config.baud); }
     LinkSettings Link() const override { return m_config.link; }
+    std::optional<TapeProfile> TapeLine() const override { return m_config.tape; }
     QString ReceiveTargetText() const override { return PlaceholderPath(); }
     void SetReceiveTargetText(const QString& path) override { Q_UNUSED(path); }
     void RememberPath(const QString& path) override { Q_UNUSED(path); }
