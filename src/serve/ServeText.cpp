@@ -56,6 +56,7 @@ const Pair kTexts[] = {
     {ServeMessage::ColumnLine, "线路", "LINE"},
     {ServeMessage::ColumnPort, "端口", "PORT"},
     {ServeMessage::ColumnMode, "方式", "MODE"},
+    {ServeMessage::ColumnProtocol, "协议", "PROTOCOL"},
     {ServeMessage::ColumnState, "状态", "STATE"},
     {ServeMessage::ColumnQueue, "队列", "QUEUE"},
     {ServeMessage::ColumnLast, "上次传输", "LAST TRANSFER"},

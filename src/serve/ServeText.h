@@ -40,6 +40,7 @@ enum class ServeMessage
     ColumnLine,
     ColumnPort,
     ColumnMode,
+    ColumnProtocol,
     ColumnState,
     ColumnQueue,
     ColumnLast,
