@@ -180,8 +180,15 @@ void CliHost::SetProgressPos(int pos)
         m_progress.End();
 }
 
+void CliHost::ShowArrived(qint64 lines, qint64 bytes)
+{
+    m_progress.Arrived(lines, bytes);
+}
+
 void CliHost::ShowAnnouncedBaud(int baud)
 {
+    if (m_options.tape)
+        return; // the profile's speed, not one the controller chose
     m_progress.Note(CliText(m_options.language, CliMessage::AnnouncedSpeed).arg(baud));
 }
 
@@ -202,10 +209,19 @@ void CliHost::SetRowState(int row, const QString& text)
     const QString path = m_options.files.at(row);
     m_currentRow = row;
     if (text == LocalText(kRowStartZh, kRowStartEn)) {
-        m_progress.Note(CliText(m_options.language, CliMessage::Sending)
-                            .arg(path)
-                            .arg(StatPath(path).size)
-                            .arg(m_options.link.portName));
+        if (!m_options.tape) {
+            m_progress.Note(CliText(m_options.language, CliMessage::Sending)
+                                .arg(path)
+                                .arg(StatPath(path).size)
+                                .arg(m_options.link.portName));
+        } else {
+            const bool onXon = m_options.tape->startOn == TapeProfile::StartOn::Xon;
+            m_progress.Note(CliText(m_options.language,
+                                    onXon ? CliMessage::SendingTapeXon : CliMessage::SendingTape)
+                                .arg(path)
+                                .arg(StatPath(path).size)
+                                .arg(m_options.link.portName, m_options.tape->name));
+        }
         emit FileStarted(path);
         return;
     }
@@ -304,9 +320,11 @@ void CliHost::OnHeaderTimeout()
     m_cancelled = true;
     m_awaitingNext = false;
     const bool seriesEnded = m_options.continuous && m_saved > 0;
-    m_progress.Note(seriesEnded ? CliText(m_options.language, CliMessage::SeriesEnded)
-                                : CliText(m_options.language, CliMessage::HeaderTimeout)
-                                      .arg(m_options.headerTimeoutMs / 1000.0));
+    m_progress.Note(seriesEnded
+                        ? CliText(m_options.language, CliMessage::SeriesEnded)
+                        : CliText(m_options.language, m_options.tape ? CliMessage::NothingArrived
+                                                                     : CliMessage::HeaderTimeout)
+                              .arg(m_options.headerTimeoutMs / 1000.0));
     m_session->CancelTransfer();
     ScheduleCheck();
 }

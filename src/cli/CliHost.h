@@ -31,6 +31,7 @@ public:
         QString baudText = QStringLiteral("9600"); // send: the speed of the data phase
         QStringList files;                         // send: every file a ticked row
         QString target;                            // receive
+        std::optional<TapeProfile> tape;           // the tape protocol; nothing: packet
         bool overwrite = false;
         bool continuous = false;
         int count = 0;           // continuous: stop after this many files; 0 = no limit
@@ -65,6 +66,7 @@ public:
     bool IsContinuousChecked() const override;
     QString BaudText() const override;
     LinkSettings Link() const override { return m_options.link; }
+    std::optional<TapeProfile> TapeLine() const override { return m_options.tape; }
     QString ReceiveTargetText() const override { return m_target; }
     void SetReceiveTargetText(const QString& path) override { m_target = path; }
     void RememberPath(const QString& path) override;
@@ -74,6 +76,7 @@ public:
     void EnableControls(bool enable) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override;
+    void ShowArrived(qint64 lines, qint64 bytes) override;
     void ShowAnnouncedBaud(int baud) override;
     QString NextCheckedFile(int& rowCursor) override;
     void ClearStateColumn() override {}

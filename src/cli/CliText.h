@@ -14,10 +14,29 @@ enum class CliMessage
     Sending,          // %1 file, %2 byte count, %3 port
     AnnouncedSpeed,   // %1 baud
     HeaderTimeout,    // %1 seconds
+    NothingArrived,   // the same on a tape line, which has no header
     Cancelled,
-    SeriesEnded,   // continuous receive ended by the header timeout
-    CancelledFile, // result line of a file whose transfer was cancelled
-    NotSent,       // result line of a file the batch never reached
+    SeriesEnded,         // continuous receive ended by the header timeout
+    CancelledFile,       // result line of a file whose transfer was cancelled
+    NotSent,             // result line of a file the batch never reached
+    SendingTape,         // %1 file, %2 byte count, %3 port, %4 profile
+    SendingTapeXon,      // the same, the profile waits for the controller's XON
+    UnknownProtocol,     // %1 the word given
+    TapeOnlyOption,      // %1 option
+    ReceiveBaud,         // --baud on a packet receive
+    UnknownProfile,      // %1 name, %2 the names known
+    ProfileUnusable,     // %1 name, %2 the setting's problem
+    ProfilesFileUnread,  // %1 path, %2 the system's reason
+    ProfilesFileProblem, // %1 path, %2 line, %3 the problem
+    OwnFileHeader,       // %1 path
+    OwnFileMissing,      // %1 path
+    PresetMark,
+    OwnMark,         // %1 path
+    OwnReplacesMark, // %1 path
+    TapeReading,     // the tape controller reads: %1 port, %2 speed and frame, %3 program count
+    TapePunching,    // the tape controller punches: %1 port, %2 speed and frame, %3 file count
+    TapeProgram,     // a program read: %1 file name, %2 lines, %3 bytes
+    ReaderFigures,   // the reader's buffer at the end: %1 overruns, %2 most characters after XOFF
 };
 
 QString CliText(int language, CliMessage message);

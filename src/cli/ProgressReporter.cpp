@@ -11,6 +11,8 @@ namespace {
 
 constexpr int kBarWidth = 24;
 constexpr int kRedrawMs = 100;
+// Without a total there are no tenths: a log gets a line this often.
+constexpr int kUnknownTotalLineMs = 10000;
 
 } // namespace
 
@@ -37,8 +39,19 @@ QString ProgressReporter::DurationText(double seconds)
 }
 
 QString ProgressReporter::StatusText(qint64 done, qint64 total, qint64 counted,
-                                     double elapsedSeconds)
+                                     double elapsedSeconds, qint64 lines)
 {
+    if (total <= 0) {
+        // What has arrived so far of a length nobody announced.
+        QString text = QStringLiteral("%1 bytes").arg(done);
+        if (lines >= 0)
+            text.prepend((lines == 1 ? QStringLiteral("%1 line  ") : QStringLiteral("%1 lines  "))
+                             .arg(lines));
+        if (elapsedSeconds > 0.05 && counted > 0)
+            text +=
+                QStringLiteral("  %1/s").arg(BytesText(qint64(double(counted) / elapsedSeconds)));
+        return text;
+    }
     const int percent = total > 0 ? int(done * 100 / total) : 0;
     QString text =
         QStringLiteral("%1%  %2 / %3").arg(percent, 3).arg(BytesText(done), BytesText(total));
@@ -57,9 +70,11 @@ void ProgressReporter::Begin(const QString& label, qint64 total)
     m_label = label;
     m_total = total;
     m_done = 0;
+    m_lines = -1;
     m_lastTenth = 0;
     m_active = true;
     m_clock.invalidate();
+    m_lastLine.invalidate();
 }
 
 void ProgressReporter::Update(qint64 done)
@@ -74,7 +89,18 @@ void ProgressReporter::Update(qint64 done)
     }
     m_done = done;
     if (m_style == Style::Live) {
-        Draw(done >= m_total);
+        Draw(m_total > 0 && done >= m_total);
+        return;
+    }
+    if (m_total <= 0) {
+        if (!m_lastLine.isValid())
+            m_lastLine.start(); // the first line comes one interval into the data
+        if (m_lastLine.elapsed() < kUnknownTotalLineMs)
+            return;
+        m_lastLine.start();
+        Console::Err(
+            m_label + QStringLiteral(": ") +
+            StatusText(done, 0, done - m_firstDone, double(m_clock.nsecsElapsed()) / 1e9, m_lines));
         return;
     }
     const int tenth = m_total > 0 ? int(done * 10 / m_total) : 10;
@@ -84,6 +110,12 @@ void ProgressReporter::Update(qint64 done)
     Console::Err(
         m_label + QStringLiteral(": ") +
         StatusText(done, m_total, done - m_firstDone, double(m_clock.nsecsElapsed()) / 1e9));
+}
+
+void ProgressReporter::Arrived(qint64 lines, qint64 bytes)
+{
+    m_lines = lines;
+    Update(bytes);
 }
 
 void ProgressReporter::End()
@@ -105,12 +137,16 @@ void ProgressReporter::Draw(bool force)
     if (!force && m_lastDraw.isValid() && m_lastDraw.elapsed() < kRedrawMs)
         return;
     m_lastDraw.start();
-    const int filled = m_total > 0 ? int(m_done * kBarWidth / m_total) : kBarWidth;
-    const QString bar = QString(filled, u'#') + QString(kBarWidth - filled, u'.');
-    Console::ErrRaw(QStringLiteral("\r%1 [%2] %3\x1b[K")
-                        .arg(m_label, bar,
-                             StatusText(m_done, m_total, m_done - m_firstDone,
-                                        double(m_clock.nsecsElapsed()) / 1e9)));
+    const QString status = StatusText(m_done, m_total, m_done - m_firstDone,
+                                      double(m_clock.nsecsElapsed()) / 1e9, m_lines);
+    if (m_total <= 0) {
+        // No total, no bar: the count alone.
+        Console::ErrRaw(QStringLiteral("\r%1: %2\x1b[K").arg(m_label, status));
+    } else {
+        const int filled = int(m_done * kBarWidth / m_total);
+        const QString bar = QString(filled, u'#') + QString(kBarWidth - filled, u'.');
+        Console::ErrRaw(QStringLiteral("\r%1 [%2] %3\x1b[K").arg(m_label, bar, status));
+    }
     m_barShown = true;
 }
 

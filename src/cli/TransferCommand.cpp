@@ -2,10 +2,13 @@
 #include "cli/TransferCommand.h"
 
 #include "cli/CliHost.h"
+#include "cli/CliText.h"
 #include "cli/CommandLine.h"
+#include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
 #include "cli/SignalNotifier.h"
+#include "cli/TapeOptions.h"
 #include "journal/JournalThread.h"
 #include "resources/StringTable.h"
 #include "serial/SerialPort.h"
@@ -22,9 +25,12 @@ int TransferCommand::Run(const QStringList& args)
     CommandLine line(receive ? QStringLiteral("receive") : QStringLiteral("send"),
                      receive ? QStringLiteral("Receives a file (or a numbered series) from the "
                                               "controller, asking for it every second. An existing "
-                                              "TARGET is replaced only by complete new data.")
+                                              "TARGET is replaced only by complete new data. With "
+                                              "--protocol tape the controller punches the program "
+                                              "as plain text when its operator starts it.")
                              : QStringLiteral("Sends every FILE in turn, each when the controller "
-                                              "asks for it."));
+                                              "asks for it. With --protocol tape each goes out as "
+                                              "plain text, at once or on the controller's XON."));
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Serial port: a device path such as /dev/ttyUSB0, "
@@ -32,10 +38,13 @@ int TransferCommand::Run(const QStringList& args)
                                                  "device server: rfc2217://HOST:PORT, or "
                                                  "tcp://HOST:PORT?baud=N for a fixed speed."),
                                   QStringLiteral("PORT"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("Speed of the data phase: 9600 (default), 19200 "
-                                                 "or 38400."),
-                                  QStringLiteral("B"), QStringLiteral("9600"));
+    const QCommandLineOption baud(
+        QStringLiteral("baud"),
+        receive ? QStringLiteral("Tape: the line's speed in place of the profile's. (A packet "
+                                 "receive takes the speed the controller announces.)")
+                : QStringLiteral("Speed of the data phase: 9600 (default), 19200 or 38400. Tape: "
+                                 "the line's speed in place of the profile's, 110 to 115200."),
+        QStringLiteral("B"));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        QStringLiteral("Replace an existing TARGET (once the new "
                                                       "data arrived intact)."));
@@ -48,9 +57,12 @@ int TransferCommand::Run(const QStringList& args)
     const QCommandLineOption headerTimeout(
         QStringLiteral("header-timeout"),
         QStringLiteral("Give up when no header arrives within SECONDS (default: wait until "
-                       "cancelled). In a series this ends the series."),
+                       "cancelled). In a series this ends the series. Tape: when nothing "
+                       "arrives within SECONDS."),
         QStringLiteral("SECONDS"));
     parser.addOption(port);
+    parser.addOption(baud);
+    TapeOptions::AddTo(parser);
     if (receive) {
         parser.addOption(overwrite);
         parser.addOption(continuous);
@@ -59,7 +71,6 @@ int TransferCommand::Run(const QStringList& args)
         parser.addPositionalArgument(QStringLiteral("TARGET"),
                                      QStringLiteral("Where to save the file."));
     } else {
-        parser.addOption(baud);
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to send."),
                                      QStringLiteral("FILE..."));
     }
@@ -72,6 +83,15 @@ int TransferCommand::Run(const QStringList& args)
     options.link.portName = parser.value(port).trimmed();
     if (options.link.portName.isEmpty())
         return line.UsageError(QStringLiteral("--port is required"));
+    const std::optional<QString> baudGiven =
+        parser.isSet(baud) ? std::optional<QString>(parser.value(baud)) : std::nullopt;
+    const TapeOptions::Choice protocol = TapeOptions::Choose(parser, baudGiven, line.Language());
+    if (!protocol.ok)
+        return line.UsageError(protocol.reason);
+    options.tape = protocol.tape;
+    if (!options.tape && receive && baudGiven) {
+        return line.UsageError(CliText(line.Language(), CliMessage::ReceiveBaud));
+    }
     const QStringList positional = parser.positionalArguments();
     if (receive) {
         if (positional.size() != 1 || positional.first().trimmed().isEmpty())
@@ -97,13 +117,18 @@ int TransferCommand::Run(const QStringList& args)
     } else {
         if (positional.isEmpty())
             return line.UsageError(QStringLiteral("at least one FILE is required"));
-        qint64 speed = 0;
-        if (!CommandLine::ToInt(parser.value(baud), 1, &speed) ||
-            !CommandLine::IsOfferedBaud(int(speed)))
-            return line.UsageError(QStringLiteral("--baud takes 9600, 19200 or 38400"));
-        options.baudText = QString::number(speed);
+        if (!options.tape) {
+            qint64 speed = 0;
+            if (!CommandLine::ToInt(baudGiven.value_or(QStringLiteral("9600")), 1, &speed) ||
+                !CommandLine::IsOfferedBaud(int(speed)))
+                return line.UsageError(QStringLiteral("--baud takes 9600, 19200 or 38400"));
+            options.baudText = QString::number(speed);
+        }
         options.files = positional;
     }
+
+    for (const QString& note : protocol.notes)
+        Console::Err(note);
 
     ProgressReporter progress;
     QString journalError;

@@ -7,6 +7,7 @@
 #include "cli/JournalCommand.h"
 #include "cli/NullModemCommand.h"
 #include "cli/PortsCommand.h"
+#include "cli/ProfilesCommand.h"
 #include "cli/ServeCommand.h"
 #include "cli/TransferCommand.h"
 #include "cli/VerifyCommand.h"
@@ -29,9 +30,15 @@ const char* const kUsage =
     "  receive --port PORT [--overwrite] [--continuous [--count N]]\n"
     "          [--header-timeout SECONDS] TARGET\n"
     "                   receive a file (or a numbered series) from the controller\n"
+    "  send|receive --protocol tape [--profile NAME] [--baud B] [--frame 7E2] ...\n"
+    "                   the same as plain text, as a tape reader and punch would\n"
     "  ports            list the serial ports in the dialog's order\n"
+    "  profiles [--profiles-file FILE]\n"
+    "                   the tape profiles: the presets and the operator's own\n"
     "  controller --port PORT send|receive ...\n"
     "                   play a CNC controller (for tests and training)\n"
+    "  controller --protocol tape --port PORT read DIR | punch FILE...\n"
+    "                   play a CNC controller of the tape protocol\n"
     "  null-modem [--pace]\n"
     "                   two linked pseudo-terminals, forwarded until interrupted\n"
     "  demo             the main job over a virtual line, no hardware needed\n"
@@ -100,6 +107,8 @@ int main(int argc, char** argv)
         return TransferCommand::Run(args);
     if (command == QStringLiteral("ports"))
         return PortsCommand::Run(args);
+    if (command == QStringLiteral("profiles"))
+        return ProfilesCommand::Run(args);
     if (command == QStringLiteral("controller"))
         return ControllerCommand::Run(args);
     if (command == QStringLiteral("null-modem"))

@@ -38,7 +38,8 @@ QString OneLine(QString text)
 QString RecordFormat::Csv(const QList<TransferRecord>& records)
 {
     QString out = QStringLiteral("started,ended,direction,port,baud,path,bytes,sha256,outcome,"
-                                 "message,detail,version,host,user,line,record_id,pending\r\n");
+                                 "message,detail,version,host,user,line,record_id,pending,protocol,"
+                                 "profile\r\n");
     for (const TransferRecord& r : records) {
         const QStringList fields = {UtcText(r.started),
                                     UtcText(r.ended),
@@ -56,7 +57,9 @@ QString RecordFormat::Csv(const QList<TransferRecord>& records)
                                     r.user,
                                     r.line,
                                     r.id,
-                                    r.pending ? QStringLiteral("1") : QStringLiteral("0")};
+                                    r.pending ? QStringLiteral("1") : QStringLiteral("0"),
+                                    r.protocol,
+                                    r.profile};
         QStringList quoted;
         for (const QString& field : fields)
             quoted << CsvField(field);
@@ -84,7 +87,9 @@ QString RecordFormat::JsonLine(const TransferRecord& r)
         {QStringLiteral("user"), r.user},
         {QStringLiteral("line"), r.line},
         {QStringLiteral("record_id"), r.id},
-        {QStringLiteral("pending"), r.pending}};
+        {QStringLiteral("pending"), r.pending},
+        {QStringLiteral("protocol"), r.protocol},
+        {QStringLiteral("profile"), r.profile}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 

@@ -72,11 +72,28 @@ QString TransfersTable(bool postgresql)
              postgresql ? QString() : QStringLiteral(", ") + kJournalColumn);
 }
 
-// Whether a local journal's table has the pending records' journal column yet.
+// The columns every record has that the first tables lacked: added to a
+// table that lacks them, with defaults that a program writing without them
+// (an older TAPEWAY on another machine) still fills. The schema version
+// stays, so that such a program goes on writing.
+const QString kProtocolColumn = QStringLiteral("protocol TEXT NOT NULL DEFAULT 'packet'");
+const QString kProfileColumn = QStringLiteral("profile TEXT NOT NULL DEFAULT ''");
+
+// Whether the records' table has the column yet.
+QString HasColumn(bool postgresql, const QString& column)
+{
+    if (postgresql)
+        return QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE "
+                              "table_schema = current_schema() AND table_name = '%1' AND "
+                              "column_name = '%2'")
+            .arg(kTable, column);
+    return QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = '%2'")
+        .arg(kTable, column);
+}
+
 QString HasJournalColumn()
 {
-    return QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = 'journal'")
-        .arg(kTable);
+    return HasColumn(false, QStringLiteral("journal"));
 }
 
 QString NewerSchema(int version)
@@ -257,6 +274,9 @@ bool SqlJournal::CheckSchema(QString* error)
             return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
         m_journalColumn = q.value(0).toInt() > 0;
     }
+    if (!q.exec(HasColumn(IsPostgresql(), QStringLiteral("protocol"))) || !q.next())
+        return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+    m_protocolColumns = q.value(0).toInt() > 0;
     return true;
 }
 
@@ -310,6 +330,15 @@ bool SqlJournal::PrepareSchema(QString* error)
             return failed();
         m_journalColumn = true;
     }
+    for (const QString& column : {kProtocolColumn, kProfileColumn}) {
+        if (!run(HasColumn(IsPostgresql(), column.section(u' ', 0, 0))) || !q.next())
+            return failed();
+        const bool present = q.value(0).toInt() > 0;
+        q.finish();
+        if (!present && !run(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(kTable, column)))
+            return failed();
+    }
+    m_protocolColumns = true;
     if (!run(QStringLiteral("COMMIT")))
         return failed();
     return true;
@@ -346,6 +375,10 @@ bool SqlJournal::Record(const TransferRecord& record, QString* error)
         columns += QStringLiteral(", journal");
         values << Text(record.pending ? record.journal : QString());
     }
+    if (m_protocolColumns) {
+        columns += QStringLiteral(", protocol, profile");
+        values << Text(record.protocol) << Text(record.profile);
+    }
     QStringList marks;
     for (qsizetype i = 0; i < values.size(); ++i)
         marks << QStringLiteral("?");
@@ -366,8 +399,10 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         return std::nullopt;
     if (m_absent)
         return QList<TransferRecord>();
-    QString sql = QStringLiteral("SELECT %1%2 FROM %3 WHERE 1 = 1")
+    // The optional columns come last, protocol and profile before journal.
+    QString sql = QStringLiteral("SELECT %1%2%3 FROM %4 WHERE 1 = 1")
                       .arg(QString::fromLatin1(kColumns),
+                           m_protocolColumns ? QStringLiteral(", protocol, profile") : QString(),
                            m_journalColumn ? QStringLiteral(", journal") : QString(), kTable);
     QVariantList values;
     const auto where = [&](const QString& condition, const QVariant& value) {
@@ -434,8 +469,13 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         r.user = q.value(14).toString();
         r.line = q.value(15).toString();
         r.pending = q.value(16).toInt() != 0;
+        int next = 17;
+        if (m_protocolColumns) {
+            r.protocol = q.value(next++).toString();
+            r.profile = q.value(next++).toString();
+        }
         if (m_journalColumn)
-            r.journal = q.value(17).toString();
+            r.journal = q.value(next).toString();
         records << r;
     }
     return records;

@@ -66,8 +66,9 @@ private:
     int m_busyMs = kBusyTimeoutMs;
     int m_statementMs = kStatementTimeoutMs;
     bool m_ready = false;
-    bool m_absent = false;        // read only: there is no journal yet
-    bool m_journalColumn = false; // the table has the column journal
+    bool m_absent = false;          // read only: there is no journal yet
+    bool m_journalColumn = false;   // the table has the column journal
+    bool m_protocolColumns = false; // the table has the columns protocol and profile
 };
 
 } // namespace tapeway

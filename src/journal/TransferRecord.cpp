@@ -81,6 +81,8 @@ TransferRecord TransferRecord::FromReport(const FileReport& report, const QStrin
     record.host = HostName();
     record.user = UserName();
     record.line = line;
+    record.protocol = report.protocol;
+    record.profile = report.profile;
     return record;
 }
 

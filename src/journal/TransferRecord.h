@@ -32,6 +32,8 @@ struct TransferRecord
     bool pending = false; // kept here only because the configured journal failed
     QString journal;      // pending: the journal it waits for (JournalLocation::Key); empty
                           // when unknown (written by an older program)
+    QString protocol = QStringLiteral("packet"); // the line's protocol: "packet" or "tape"
+    QString profile; // the tape protocol's profile; empty for the packet protocol
 
     QString Direction() const;
     // "send" / "receive"; false for any other text.

@@ -63,6 +63,10 @@ public:
     // they have been handed to the system (device driver or network stack).
     virtual void Write(const QByteArray& bytes) = 0;
     virtual qint64 BytesAvailable() const = 0;
+    // Whether bytes have arrived that ReadyRead has not yet handed over:
+    // those read, and those the system holds for this program (the tty's
+    // input queue). One system call at most.
+    virtual bool InputWaiting() const { return BytesAvailable() > 0; }
     virtual QByteArray ReadAll() = 0;
 
     // Discards bytes waiting to be read, or not yet transmitted.

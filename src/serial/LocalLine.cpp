@@ -235,6 +235,20 @@ qint64 LocalLine::BytesAvailable() const
     return m_port->isOpen() ? m_port->bytesAvailable() : 0;
 }
 
+bool LocalLine::InputWaiting() const
+{
+    if (!m_port->isOpen())
+        return false;
+    if (m_port->bytesAvailable() > 0)
+        return true;
+#ifdef Q_OS_UNIX
+    int inDriver = 0;
+    return ::ioctl(int(m_port->handle()), FIONREAD, &inDriver) == 0 && inDriver > 0;
+#else
+    return false;
+#endif
+}
+
 QByteArray LocalLine::ReadAll()
 {
     return m_port->isOpen() ? m_port->readAll() : QByteArray();

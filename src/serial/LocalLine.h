@@ -49,6 +49,7 @@ public:
     bool SetFormat(const LineFormat& format) override;
     void Write(const QByteArray& bytes) override;
     qint64 BytesAvailable() const override;
+    bool InputWaiting() const override;
     QByteArray ReadAll() override;
     void PurgeInput() override;
     void PurgeOutput() override;

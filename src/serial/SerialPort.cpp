@@ -273,6 +273,11 @@ int SerialPort::GetInBufferCount() const
     return int(std::min<qint64>(m_line->BytesAvailable(), 0x7fffffff));
 }
 
+bool SerialPort::InputWaiting() const
+{
+    return GetPortOpen() && m_line->InputWaiting();
+}
+
 QByteArray SerialPort::GetInput()
 {
     if (!GetPortOpen())

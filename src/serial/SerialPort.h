@@ -96,6 +96,10 @@ public:
     void SetInBufferCount(int count);
     void SetOutBufferCount(int count);
     int GetInBufferCount() const;
+    // Whether bytes have arrived that OnComm has not yet handed over, those
+    // the system still holds included: a sender that must stop on the far
+    // end's XOFF reads them before it writes more.
+    bool InputWaiting() const;
 
     // Takes every waiting byte.
     QByteArray GetInput();

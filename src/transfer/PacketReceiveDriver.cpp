@@ -4,17 +4,14 @@
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
 #include "transfer/FileReport.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/WireListener.h"
 
 namespace tapeway {
 
 namespace {
 
-// Message pairs (Chinese id, English id).
-constexpr int kReceiveErrorZh = 136, kReceiveErrorEn = 137;
-constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
-constexpr int kAnnouncedZh = 192, kAnnouncedEn = 193;
-constexpr int kFixedSpeedZh = 200, kFixedSpeedEn = 201;
+using namespace messages;
 
 } // namespace
 

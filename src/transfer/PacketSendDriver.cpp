@@ -4,15 +4,14 @@
 #include "serial/LinkSettings.h"
 #include "serial/SerialPort.h"
 #include "transfer/FileReport.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/WireListener.h"
 
 namespace tapeway {
 
 namespace {
 
-// Message pairs (Chinese id, English id).
-constexpr int kSendErrorZh = 154, kSendErrorEn = 155;
-constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
+using namespace messages;
 
 // How long a sender waits for the receiver's DC2 after the last packet, on
 // top of that packet's wire time.

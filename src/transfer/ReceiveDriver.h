@@ -28,6 +28,10 @@ public:
     virtual void Stop() = 0;
     // Bytes of the file that arrived so far (0 when none is running).
     virtual qint64 Received() const = 0;
+    // What arrived of a file that has not completed, in the form it would
+    // be saved in, where the protocol can keep it (empty otherwise): kept
+    // for recovery when the file ends without completing.
+    virtual QByteArray Arrived() const { return {}; }
 };
 
 } // namespace tapeway

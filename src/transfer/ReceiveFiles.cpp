@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/ReceiveFiles.h"
 
+#include "transfer/SessionMessages.h"
 #include "transfer/SystemPath.h"
 
 #include <QDateTime>
@@ -23,12 +24,9 @@ namespace tapeway {
 
 namespace {
 
+using namespace messages;
+
 constexpr int kTempAttempts = 100;
-// The string table's reasons of the checks before a receive.
-constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
-constexpr int kFolderNotWritableZh = 198, kFolderNotWritableEn = 199;
-constexpr int kNoFolderZh = 224, kNoFolderEn = 225;
-constexpr int kFileNotWritableZh = 226, kFileNotWritableEn = 227;
 // File names longer than this (in bytes) are cut when a recovery name is formed.
 constexpr qsizetype kMaxNameBytes = 200;
 

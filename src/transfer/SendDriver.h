@@ -17,6 +17,10 @@ class SendDriver
 public:
     virtual ~SendDriver() = default;
 
+    // Whether the file is wanted at Start, before the line is touched (and
+    // handed over with Begin as soon as the line is open), rather than at
+    // the receiver's request.
+    virtual bool ReadsFileAtStart() const { return false; }
     // Bytes from the line. True when they ask for the file and none has been
     // given yet: the session reads it and hands it over with Begin, together
     // with these same bytes.

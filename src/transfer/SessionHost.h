@@ -44,6 +44,13 @@ public:
     virtual void EnableControls(bool enable) = 0;
     virtual void SetProgressRange(int lower, int upper) = 0;
     virtual void SetProgressPos(int pos) = 0;
+    // A receive whose length is not known beforehand (the tape protocol):
+    // what has arrived so far. The progress range is then 0 to 0.
+    virtual void ShowArrived(qint64 lines, qint64 bytes)
+    {
+        Q_UNUSED(lines);
+        Q_UNUSED(bytes);
+    }
     // The speed a controller announced, shown in place of the baud box.
     virtual void ShowAnnouncedBaud(int baud) = 0;
 

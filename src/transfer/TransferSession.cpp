@@ -7,52 +7,23 @@
 #include "transfer/ReceiveFiles.h"
 #include "transfer/SendSource.h"
 #include "transfer/SessionHost.h"
+#include "transfer/SessionMessages.h"
+#include "transfer/StartChecks.h"
 #include "transfer/SystemPath.h"
+#include "transfer/TapeLine.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <cmath>
 
 namespace tapeway {
 
 namespace {
 
-// Message pairs (Chinese id, English id).
-constexpr int kReceivedZh = 134, kReceivedEn = 135;
-constexpr int kReceiveErrorZh = 136, kReceiveErrorEn = 137;
-constexpr int kCannotReadWholeZh = 140, kCannotReadWholeEn = 141;
-constexpr int kNoDataZh = 142, kNoDataEn = 143;
-constexpr int kCannotOpenZh = 144, kCannotOpenEn = 145;
-constexpr int kNoSuchFileZh = 146, kNoSuchFileEn = 147;
-constexpr int kNoTargetZh = 148, kNoTargetEn = 149;
-constexpr int kSentZh = 152, kSentEn = 153;
-constexpr int kSendErrorZh = 154, kSendErrorEn = 155;
-constexpr int kLinkBrokenZh = 156, kLinkBrokenEn = 157;
-constexpr int kPortErrorZh = 163, kPortErrorEn = 162;
-constexpr int kCannotSaveZh = 165, kCannotSaveEn = 164;
-constexpr int kRowStartZh = 122, kRowStartEn = 123;
-constexpr int kRowCompleteZh = 170, kRowCompleteEn = 171;
-constexpr int kRowFailedZh = 175, kRowFailedEn = 174;
-constexpr int kBaudNotNumberZh = 180, kBaudNotNumberEn = 181;
-constexpr int kBaudNotSettableZh = 182, kBaudNotSettableEn = 183;
-constexpr int kPermissionHintZh = 184, kPermissionHintEn = 185;
-constexpr int kInUseHintZh = 186, kInUseHintEn = 187;
-constexpr int kKeptInZh = 188, kKeptInEn = 189;
-constexpr int kNotKeptZh = 190, kNotKeptEn = 191;
-constexpr int kNotRegularZh = 194, kNotRegularEn = 195;
-constexpr int kNoRoomZh = 196, kNoRoomEn = 197;
-constexpr int kNotSerialZh = 228, kNotSerialEn = 229;
+using namespace messages;
 
 constexpr int kStagingAttempts = 100;
-
-// Speeds the baud box may hold: the standard rates of the port layer.
-bool IsAcceptableBaud(int baud)
-{
-    return baud > 0 && QSerialPortInfo::standardBaudRates().contains(baud);
-}
 
 } // namespace
 
@@ -66,7 +37,7 @@ QString PercentText(qint64 count, qint64 total)
 
 TransferSession::TransferSession(SerialPort& port, SessionHost& host, QObject* parent)
     : QObject(parent), m_port(port), m_host(host), m_packetReceive(port, *this),
-      m_packetSend(port, *this)
+      m_packetSend(port, *this), m_tapeReceive(port, *this), m_tapeSend(port, *this)
 {
     SetTimings(m_timings);
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] { m_host.RepaintList(); });
@@ -93,38 +64,6 @@ void TransferSession::StopTimers()
     m_sender->Stop();
 }
 
-QString TransferSession::PortProblem(const QString& reason) const
-{
-    switch (DiagnoseOpenFailure(m_host.Link().portName)) {
-    case PortOpenFailure::NoPermission:
-        return reason + u'\n' + m_host.LocalText(kPermissionHintZh, kPermissionHintEn);
-    case PortOpenFailure::InUse:
-        return reason + u'\n' + m_host.LocalText(kInUseHintZh, kInUseHintEn);
-    case PortOpenFailure::NotSerialPort:
-        return reason + u'\n' +
-               m_host.LocalText(kNotSerialZh, kNotSerialEn).arg(m_host.Link().portName);
-    case PortOpenFailure::Other:
-        break;
-    }
-    return reason;
-}
-
-bool TransferSession::CheckBaudText()
-{
-    // A speed typed into the box is refused before the line is touched.
-    const QString text = m_host.BaudText().trimmed();
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch() || text.toInt() <= 0) {
-        m_host.ShowMessage(kBaudNotNumberZh, kBaudNotNumberEn, text);
-        return false;
-    }
-    if (!IsAcceptableBaud(text.toInt())) {
-        m_host.ShowMessage(kBaudNotSettableZh, kBaudNotSettableEn, text);
-        return false;
-    }
-    return true;
-}
-
 void TransferSession::StartTransfer()
 {
     ++m_generation;
@@ -133,13 +72,74 @@ void TransferSession::StartTransfer()
     m_sender->Stop();
     m_fileRead = false;
     m_receiving = m_host.IsReceiveMode();
-    if (!m_receiving && !CheckBaudText())
+    if (!ChooseProtocol())
         return;
-    m_baud = LeadingInt(m_host.BaudText());
+    if (!m_tape && !m_receiving && !CheckBaudText(m_host))
+        return;
+    m_baud = StartBaud();
     if (m_receiving)
         StartReceive();
     else
         StartNextSend();
+}
+
+bool TransferSession::ChooseProtocol()
+{
+    m_tape = m_host.TapeLine();
+    m_receiver = &m_packetReceive;
+    m_sender = &m_packetSend;
+    if (!m_tape)
+        return true;
+    if (!CheckTapeProfile(m_host, *m_tape, m_receiving)) {
+        m_tape.reset();
+        return false;
+    }
+    m_tapeReceive.SetProfile(*m_tape);
+    m_tapeSend.SetProfile(*m_tape);
+    m_receiver = &m_tapeReceive;
+    m_sender = &m_tapeSend;
+    return true;
+}
+
+int TransferSession::StartBaud() const
+{
+    return m_tape ? m_tape->baud : LeadingInt(m_host.BaudText());
+}
+
+LinkSettings TransferSession::LineLink() const
+{
+    return m_tape ? TapeLinkSettings(*m_tape, m_host.Link()) : m_host.Link();
+}
+
+bool TransferSession::OpenLine(QString* reason)
+{
+    const LinkSettings link = LineLink();
+    if (!OpenPort(m_port, link, reason))
+        return false;
+    if (!m_tape)
+        return true;
+    // The tape protocol runs at one speed from the first byte.
+    if (m_port.FixedBaud() > 0)
+        m_baud = m_port.FixedBaud();
+    if (ApplyBaudRate(m_port, m_baud, link) && (link.handshaking == SerialPort::kHandshakeNone ||
+                                                m_port.GetHandshaking() == link.handshaking))
+        return true;
+    *reason = m_port.LastError().isEmpty() ? SettingsText(m_baud, link) : m_port.LastError();
+    return false;
+}
+
+QString TransferSession::KeepArrived(const QByteArray& arrived, QString* detail)
+{
+    if (!m_receiving || arrived.isEmpty())
+        return {};
+    QString why;
+    const QString recovered = KeepRecoveryCopy(m_targetName, arrived, &why);
+    const QString kept =
+        recovered.isEmpty()
+            ? m_host.LocalText(kNotKeptZh, kNotKeptEn).arg(why)
+            : m_host.LocalText(kKeptInZh, kKeptInEn).arg(QDir::toNativeSeparators(recovered));
+    *detail = detail->isEmpty() ? kept : *detail + u'\n' + kept;
+    return recovered;
 }
 
 // ---------------------------------------------------------------- receive
@@ -204,8 +204,8 @@ void TransferSession::StartReceive()
 
     m_active = true;
     EnableControls(false);
-    if (!OpenPort(m_port, m_host.Link(), &reason)) {
-        const QString detail = PortProblem(reason);
+    if (!OpenLine(&reason)) {
+        const QString detail = PortProblemText(m_host, reason);
         ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
         m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
         EndTransfer(nullptr, kReceiveErrorZh, kReceiveErrorEn, true);
@@ -256,7 +256,7 @@ void TransferSession::AnswerWithSend(const QByteArray& request)
     StopSession();
     RemoveStagingFile();
     m_receiving = false;
-    m_baud = LeadingInt(m_host.BaudText());
+    m_baud = StartBaud();
     m_rowCursor = 0;
     StartNextSend();
     if (m_active && !m_receiving)
@@ -359,16 +359,20 @@ void TransferSession::StartNextSend()
             continue;
         }
         m_source = std::move(source);
+        if (m_sender->ReadsFileAtStart() && !CheckTapeText(row)) {
+            m_source.reset();
+            continue;
+        }
 
         m_host.SetRowState(row, m_host.LocalText(kRowStartZh, kRowStartEn));
         m_host.EnsureRowVisible(row);
         m_host.SetProgressRange(0, int(length));
         EnableControls(false);
         QString reason;
-        if (!OpenPort(m_port, m_host.Link(), &reason)) {
+        if (!OpenLine(&reason)) {
             // The row says why it was not sent, and the next Start begins with it.
             m_active = false;
-            const QString detail = PortProblem(reason);
+            const QString detail = PortProblemText(m_host, reason);
             m_host.SetRowState(row, m_host.LocalText(kPortErrorZh, kPortErrorEn));
             ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
             m_rowCursor = row;
@@ -381,8 +385,37 @@ void TransferSession::StartNextSend()
             m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_dataBaud = m_baud;
         m_active = true;
+        if (m_sender->ReadsFileAtStart()) {
+            m_fileRead = true;
+            m_progressShown = false;
+            m_sender->Begin(m_source->Data(), m_baud, {});
+        }
         return;
     }
+}
+
+bool TransferSession::CheckTapeText(int row)
+{
+    // Read now: the text is checked before the line is touched.
+    const SendSource::Problem problem = m_source->Read();
+    if (problem != SendSource::Problem::None) {
+        SkipSendFile(row, *m_source, problem);
+        return false;
+    }
+    const QByteArray& data = m_source->Data();
+    TapeTextChecker checker{TapeCode(m_tape->code)};
+    if (checker.Add(data))
+        return true;
+    const TextPosition at = *checker.Refused();
+    const QString detail = m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
+                               .arg(QString::number(at.line), QString::number(at.column),
+                                    RefusedCharacterText(data, checker), CodeName(m_tape->code));
+    m_host.SetRowState(row, m_host.LocalText(kRowFailedZh, kRowFailedEn));
+    m_fileRead = true; // the report names the file as read
+    ReportFile(FileReport::kFileError, kSendErrorZh, kSendErrorEn, nullptr, detail);
+    m_fileRead = false;
+    m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+    return false;
 }
 
 void TransferSession::SkipSendFile(int row, const SendSource& source, SendSource::Problem problem)
@@ -491,7 +524,15 @@ void TransferSession::WireFailed(const Failure& failure)
         m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowFailedZh, kRowFailedEn));
         m_rowCursor = CurrentRow();
     }
-    EndTransfer(failure.outcome, failure.chineseId, failure.englishId, true, failure.detail);
+    QString detail = failure.detail;
+    const QString recovered = KeepArrived(failure.arrived, &detail);
+    ReportFile(failure.outcome, failure.chineseId, failure.englishId, nullptr, detail, recovered);
+    EndTransfer(nullptr, failure.chineseId, failure.englishId, true, detail);
+}
+
+void TransferSession::WireArrived(qint64 lines, qint64 bytes)
+{
+    m_host.ShowArrived(lines, bytes);
 }
 
 QString TransferSession::WireText(int chineseId, int englishId) const
@@ -501,7 +542,7 @@ QString TransferSession::WireText(int chineseId, int englishId) const
 
 LinkSettings TransferSession::WireLink() const
 {
-    return m_host.Link();
+    return LineLink();
 }
 
 void TransferSession::BreakLink(const QString& reason)
@@ -562,6 +603,10 @@ void TransferSession::ReportFile(const char* outcome, int chineseId, int english
     report.englishId = englishId;
     report.detail = detail;
     report.recovered = recovered;
+    if (m_tape) {
+        report.protocol = QStringLiteral("tape");
+        report.profile = m_tape->name;
+    }
     report.started = m_fileStarted;
     report.ended = QDateTime::currentDateTimeUtc();
     m_host.FileFinished(report);
@@ -594,8 +639,11 @@ void TransferSession::EnableControls(bool enable)
 
 void TransferSession::CancelTransfer()
 {
-    if (m_active)
-        ReportFile(FileReport::kCancelled, 0, 0);
+    if (m_active) {
+        QString detail;
+        const QString recovered = KeepArrived(m_receiver->Arrived(), &detail);
+        ReportFile(FileReport::kCancelled, 0, 0, nullptr, detail, recovered);
+    }
     StopSession();
     m_host.SetProgressPos(0);
     EnableControls(true);
@@ -609,8 +657,11 @@ void TransferSession::CancelTransfer()
 
 void TransferSession::CloseDownTransfer()
 {
-    if (m_active)
-        ReportFile(FileReport::kCancelled, 0, 0);
+    if (m_active) {
+        QString detail;
+        const QString recovered = KeepArrived(m_receiver->Arrived(), &detail);
+        ReportFile(FileReport::kCancelled, 0, 0, nullptr, detail, recovered);
+    }
     StopSession();
     RemoveStagingFile();
 }

@@ -7,6 +7,8 @@
 #include "transfer/ReceiveProtocol.h"
 #include "transfer/SendProtocol.h"
 #include "transfer/SendSource.h"
+#include "transfer/TapeReceiveDriver.h"
+#include "transfer/TapeSendDriver.h"
 #include "transfer/WireListener.h"
 
 #include <QDateTime>
@@ -100,6 +102,7 @@ private:
     QString WireText(int chineseId, int englishId) const override;
     LinkSettings WireLink() const override;
     void WireProgress(qint64 done, qint64 total) override;
+    void WireArrived(qint64 lines, qint64 bytes) override;
     std::optional<Failure> CheckRoom(qint64 length) override;
     void WireAnnounced(int baud, qint64 length) override;
     // Saves the verified data under the target, or keeps it for recovery.
@@ -117,10 +120,23 @@ private:
                     const QString& recovered = {});
     // A receive that cannot begin because of the local file.
     void RefuseReceive(int chineseId, int englishId, const QString& detail);
-    // The typed speed of a send is a whole number the port can be set to.
-    bool CheckBaudText();
-    // A port's open failure with a hint for the usual causes.
-    QString PortProblem(const QString& reason) const;
+    // The line's protocol for this Start: the tape profile when the host
+    // names one (false, with the operator told, when it cannot work).
+    bool ChooseProtocol();
+    // The speed the line starts at: the typed one, or the tape profile's.
+    int StartBaud() const;
+    // The line as opened: the operator's choices, or for the tape protocol
+    // the port with the profile's frame and flow control.
+    LinkSettings LineLink() const;
+    // Opens the line for the current file; for the tape protocol at its speed.
+    bool OpenLine(QString* reason);
+    // A send of the tape protocol: the file's text, read now, is one the
+    // code can carry. False, with the row marked and reported, when not.
+    bool CheckTapeText(int row);
+    // A receive that ends without completing keeps what arrived, where the
+    // protocol kept it: the recovery copy's path (empty when none), and
+    // what the message adds about it.
+    QString KeepArrived(const QByteArray& arrived, QString* detail);
     void EnableControls(bool enable);
     // reason: why the line broke, when it says (a device server out of reach).
     void BreakLink(const QString& reason = {});
@@ -142,6 +158,9 @@ private:
     int m_baud = 0;
     PacketReceiveDriver m_packetReceive;
     PacketSendDriver m_packetSend;
+    TapeReceiveDriver m_tapeReceive;
+    TapeSendDriver m_tapeSend;
+    std::optional<TapeProfile> m_tape;            // the tape protocol's profile, when it runs
     ReceiveDriver* m_receiver = &m_packetReceive; // the wire part of a receive
     SendDriver* m_sender = &m_packetSend;         // the wire part of a send
     std::optional<SendSource> m_source;           // the file of the current send

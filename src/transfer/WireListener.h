@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace tapeway {
 
@@ -23,10 +24,20 @@ public:
     // message pair shown and reported, and what the message adds.
     struct Failure
     {
+        Failure(const char* outcome_ = nullptr, int chineseId_ = 0, int englishId_ = 0,
+                QString detail_ = {}, QByteArray arrived_ = {})
+            : outcome(outcome_), chineseId(chineseId_), englishId(englishId_),
+              detail(std::move(detail_)), arrived(std::move(arrived_))
+        {
+        }
+
         const char* outcome = nullptr;
         int chineseId = 0;
         int englishId = 0;
         QString detail;
+        // A receive: what arrived, where the protocol keeps it (kept for
+        // recovery when not empty).
+        QByteArray arrived;
     };
 
     virtual ~WireListener() = default;
@@ -45,6 +56,8 @@ public:
     virtual std::optional<Failure> CheckRoom(qint64 length) = 0;
     // Receive: the file's data comes at baud, length bytes of it.
     virtual void WireAnnounced(int baud, qint64 length) = 0;
+    // Receive, where the length is not announced: lines and bytes arrived so far.
+    virtual void WireArrived(qint64 lines, qint64 bytes) = 0;
     // Receive: the whole file arrived and passed the protocol's checks.
     virtual void WireReceived(const QByteArray& data) = 0;
 

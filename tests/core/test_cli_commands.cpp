@@ -5,6 +5,7 @@
 #include "settings/SettingsStore.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
+#include "transfer/TapeProfileFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,6 +36,14 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
         {"--lang", "fr", "ports"},
         {"controller", "--port", "/dev/null", "fly", file},
         {"controller", "--port", "/dev/null", "send", "--flip-byte", "-3", file},
+        {"controller", "--protocol", "serial", "--port", "/dev/null", "send", file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "read", dir.path(), "--xon-at",
+         "300"}, // DC1 above the default DC3 fill of 224
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "--profile", "No such", "punch",
+         file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "punch", "--rate", "9", file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "--frame", "7X2", "punch",
+         file},
         {"null-modem", "extra"},
         {"null-modem", "--pace", "--frame", "9X1"},
         {"null-modem", "--frame", "7E2"}, // a frame only times paced bytes
@@ -48,9 +57,129 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
     EXPECT_FALSE(QFileInfo::exists("a.nc"));
 }
 
+// An own profile file: a profile of its own, one in place of a preset and
+// a section that cannot be read (its frame, on line 7).
+QString WriteOwnProfiles(const QTemporaryDir& dir)
+{
+    const QString path = QDir(dir.path()).filePath("own.ini");
+    SessionRig::Write(path, "[Lathe 3]\nBaud=2400\nFrame=7O1\n"
+                            "[Haas]\nLeader=20\n"
+                            "[Broken]\nFrame=9X9\n");
+    return path;
+}
+
+TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
+{
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath("x.nc");
+    SessionRig::Write(file, "%\nG0 X0\n%\n");
+    const QString own = WriteOwnProfiles(dir);
+    const QString target = QDir(dir.path()).filePath("t.nc");
+    const QStringList send{"send", "--port", "/dev/no-such-tty", "--protocol", "tape"};
+    const QStringList receive{"receive", "--port", "/dev/no-such-tty", "--protocol", "tape"};
+    struct Row
+    {
+        QStringList args;
+        int status; // 2 refused with the reason; 3 accepted, so the port was tried
+        QString text;
+    };
+    const QList<Row> rows = {
+        {send + QStringList{"--profile", "Lathe 9", file}, 2, "Fanuc ISO, Fanuc EIA, Haas"},
+        {QStringList{"--lang", "zh"} + send + QStringList{"--profile", "Lathe 9", file}, 2,
+         QStringLiteral("没有名为“Lathe 9”的纸带配置")},
+        {send + QStringList{"--frame", "9X1", file}, 2, "--frame: '9X1' is no frame"},
+        {send + QStringList{"--baud", "12345", file}, 2, "Baud: 12345 is not one of the speeds"},
+        {send + QStringList{"--leader", "many", file}, 2, "--leader: 'many' is not a whole number"},
+        {send + QStringList{"--code", "eia", file}, 2, "Eob: EIA has one end-of-block code"},
+        {send + QStringList{"--protocol", "punch", file}, 2, "--protocol takes packet or tape"},
+        {{"send", "--port", "/dev/no-such-tty", "--frame", "7E2", file},
+         2,
+         "--frame belongs to the tape protocol"},
+        {{"send", "--port", "/dev/no-such-tty", "--profile", "Haas", file},
+         2,
+         "--profile belongs to the tape protocol"},
+        {{"receive", "--port", "/dev/no-such-tty", "--baud", "4800", target},
+         2,
+         "--baud belongs to the tape protocol"},
+        {send + QStringList{"--profiles-file", own, "--profile", "broken", file}, 2,
+         own + ", line 7: Frame:"},
+        {send + QStringList{"--profiles-file", own + ".gone", file}, 2, own + ".gone"},
+        // Accepted: an own profile with overrides, a preset, the default.
+        {send + QStringList{"--profiles-file", own,   "--profile",   "lathe 3", "--baud",    "4800",
+                            "--frame",         "7e2", "--handshake", "rtscts",  "--eob",     "crlf",
+                            "--start-on",      "xon", "--leader",    "10",      "--trailer", "10",
+                            "--dc-codes",      file},
+         3, own + ", line 7"}, // the broken section is still named
+        {send + QStringList{"--profile", "Fanuc EIA", file}, 3, "/dev/no-such-tty"},
+        {receive + QStringList{"--end", "idle", "--idle", "5", "--saved-eol", "crlf",
+                               "--continuous", "--count", "2", "--header-timeout", "5", target},
+         3, "/dev/no-such-tty"},
+    };
+    for (const Row& row : rows) {
+        CliProcess cli;
+        const std::string args = row.args.join(' ').toStdString();
+        EXPECT_EQ(CliProcess::RunToEnd(row.args, &cli), row.status) << args;
+        EXPECT_TRUE(cli.err.contains(row.text)) << args << "\n" << cli.err.toStdString();
+        if (row.status == 2) {
+            EXPECT_TRUE(cli.out.isEmpty()) << args;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+TEST(CliCommands, ProfilesListsPresetsAndOwnProfiles)
+{
+    QTemporaryDir dir;
+    const QString own = WriteOwnProfiles(dir);
+    CliProcess cli;
+    EXPECT_EQ(CliProcess::RunToEnd({"profiles", "--profiles-file", own}, &cli), 2);
+    for (const TapeProfile& preset : TapeProfileFile::Presets())
+        EXPECT_TRUE(cli.out.contains("\n[" + preset.name + "]\n")) << preset.name.toStdString();
+    EXPECT_TRUE(
+        cli.out.contains("; own profile, from " + own + "\n[Lathe 3]\nBaud=2400\nFrame=7O1\n"))
+        << cli.out.toStdString();
+    EXPECT_TRUE(cli.out.contains("; own profile in place of the preset, from " + own +
+                                 "\n[Haas]\nBaud=9600\nFrame=7E1\n"))
+        << cli.out.toStdString();
+    EXPECT_FALSE(cli.out.contains("[Broken]"));
+    EXPECT_EQ(cli.err.trimmed(), own + ", line 7: Frame: '9X9' is no frame such as 7E2 or 8N1 "
+                                       "(data bits 7 or 8, parity N, E or O, stop bits 1 or 2)");
+
+    CliProcess chinese;
+    EXPECT_EQ(CliProcess::RunToEnd({"--lang", "zh", "profiles", "--profiles-file", own}, &chinese),
+              2);
+    EXPECT_TRUE(chinese.err.startsWith(own + QStringLiteral(" 第 7 行：Frame: “9X9”不是数据格式")))
+        << chinese.err.toStdString();
+    EXPECT_TRUE(chinese.out.contains(QStringLiteral("; 自己的配置，来自 ") + own));
+
+    // The own file beside the dialog's RS232.ini: where it would go while
+    // there is none, then its profiles.
+    QTemporaryDir config;
+    const QString settingsFile = QDir(config.path()).filePath("tapeway/tape-profiles.ini");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    for (const bool present : {false, true}) {
+        if (present) {
+            ASSERT_TRUE(QDir(config.path()).mkpath("tapeway"));
+            SessionRig::Write(settingsFile, "[Mill 2]\nFrame=8N1\n");
+        }
+        CliProcess settings;
+        settings.process.setProcessEnvironment(env);
+        settings.Start({"profiles"});
+        ASSERT_TRUE(settings.Wait());
+        EXPECT_EQ(settings.ExitCode(), 0);
+        EXPECT_TRUE(settings.out.startsWith("; own tape profiles: " + settingsFile +
+                                            (present ? "\n" : " (no such file yet)\n")))
+            << settings.out.toStdString();
+        EXPECT_EQ(settings.out.count("\n; preset\n["), TapeProfileFile::Presets().size());
+        EXPECT_EQ(settings.out.contains("\n[Mill 2]\n"), present);
+    }
+}
+
 TEST(CliCommands, EveryCommandHasHelp)
 {
-    for (const QString command : {"send", "receive", "ports", "controller", "null-modem", "demo"}) {
+    for (const QString command :
+         {"send", "receive", "ports", "profiles", "controller", "null-modem", "demo"}) {
         CliProcess cli;
         EXPECT_EQ(CliProcess::RunToEnd({command, "--help"}, &cli), 0) << command.toStdString();
         EXPECT_TRUE(cli.out.startsWith("Usage: tapeway-cli " + command)) << cli.out.toStdString();

@@ -54,6 +54,10 @@ TransferRecord Sample(int n, const QString& path)
     r.version = QStringLiteral("1.2.0");
     r.host = QStringLiteral("lathe-pc");
     r.user = QStringLiteral("张三");
+    if (n % 2 == 0) {
+        r.protocol = QStringLiteral("tape");
+        r.profile = QStringLiteral("Fanuc ISO");
+    }
     return r;
 }
 
@@ -194,11 +198,12 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
     std::reverse(all.begin(), all.end()); // newest first
     for (int i = 0; i < paths.size(); ++i) {
         const TransferRecord &a = all[i], &b = written[i];
-        EXPECT_EQ(
-            std::tie(a.id, a.started, a.ended, a.receive, a.port, a.baud, a.path, a.bytes, a.sha256,
-                     a.outcome, a.message, a.detail, a.version, a.host, a.user, a.line, a.pending),
-            std::tie(b.id, b.started, b.ended, b.receive, b.port, b.baud, b.path, b.bytes, b.sha256,
-                     b.outcome, b.message, b.detail, b.version, b.host, b.user, b.line, b.pending))
+        EXPECT_EQ(std::tie(a.id, a.started, a.ended, a.receive, a.port, a.baud, a.path, a.bytes,
+                           a.sha256, a.outcome, a.message, a.detail, a.version, a.host, a.user,
+                           a.line, a.pending, a.protocol, a.profile),
+                  std::tie(b.id, b.started, b.ended, b.receive, b.port, b.baud, b.path, b.bytes,
+                           b.sha256, b.outcome, b.message, b.detail, b.version, b.host, b.user,
+                           b.line, b.pending, b.protocol, b.profile))
             << i;
     }
 
@@ -230,6 +235,7 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
             ids << object.value("record_id").toString();
             if (ids.last() == id(0)) {
                 EXPECT_EQ(object.value("path").toString(), odd);
+                EXPECT_EQ(object.value("profile").toString(), "Fanuc ISO");
             }
         }
         EXPECT_EQ(ids, c.ids) << c.options.join(' ').toStdString();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/Ser2NetRig.h"
+#include "support/TapePeer.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -191,4 +192,47 @@ TEST(Ser2Net, FlowControlAndFrameReachTheServersPort)
         EXPECT_FALSE(port.DriverReportsQueue());
     }
     ::close(fd);
+}
+
+// The tape protocol through the device server: the program arrives whole
+// under the controller's XOFFs, and the server's port runs at the profile's
+// speed and stop bits.
+TEST(Ser2Net, TapeSendThroughRfc2217)
+{
+    Ser2NetRig rig;
+    SKIP_WITHOUT_SER2NET(rig);
+    rig.controller.reset();
+    TapeProfile profile;
+    profile.name = QStringLiteral("Through a server");
+    profile.baud = 38400;
+    ASSERT_TRUE(profile.SetFrame(QStringLiteral("8N2")));
+    rig.host.tape = profile;
+    TapePeer peer;
+    ASSERT_TRUE(peer.Open(rig.modem.PortB(), profile.baud));
+    peer.HoldEvery(400, 30);
+    QByteArray program = "%\nO0007\n";
+    for (int i = 0; i < 200; ++i)
+        program += "N" + QByteArray::number(i) + " G01 X" + QByteArray::number(i) + ".5 F100\n";
+    program += "M30\n%\n";
+    const QString path = rig.Path("O0007.nc");
+    SessionRig::Write(path, program);
+    rig.host.receiveMode = false;
+    rig.host.rows.append({path, true, QString()});
+    rig.session->StartTransfer();
+    ASSERT_TRUE(WaitFor([&] { return rig.host.batchesEnded == 1; }, 60000));
+    ASSERT_EQ(rig.host.reports.size(), 1);
+    EXPECT_EQ(rig.host.reports[0].outcome, QLatin1String(FileReport::kSent))
+        << rig.host.reports[0].detail.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return peer.got.size() >= program.size(); }, 5000));
+    EXPECT_EQ(peer.got, program);
+    EXPECT_GT(peer.holds, 0);
+    EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
+    const int fd = ::open(QFile::encodeName(rig.modem.PortA()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios now{};
+    EXPECT_EQ(::tcgetattr(fd, &now), 0);
+    ::close(fd);
+    EXPECT_EQ(cfgetospeed(&now), speed_t(B38400));
+    EXPECT_TRUE(now.c_cflag & CSTOPB);
 }

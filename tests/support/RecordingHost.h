@@ -20,6 +20,7 @@ public:
     QString target;
     bool overwriteAnswer = true;
     int language = tapeway::kEnglish;
+    std::optional<tapeway::TapeProfile> tape; // the tape protocol, when set
 
     // The file list of a send batch: path and tick per row.
     struct Row
@@ -40,6 +41,7 @@ public:
     int rangeUpper = -1;
     QList<int> positions;
     int announcedBaud = 0;
+    qint64 arrivedLines = 0, arrivedBytes = 0;          // the last ShowArrived
     QList<std::pair<QString, QString>> receiveOutcomes; // target, English outcome text
     int batchesEnded = 0;
     int listRepaints = 0;
@@ -52,6 +54,12 @@ public:
     bool IsContinuousChecked() const override { return continuous; }
     QString BaudText() const override { return baudText; }
     tapeway::LinkSettings Link() const override { return link; }
+    std::optional<tapeway::TapeProfile> TapeLine() const override { return tape; }
+    void ShowArrived(qint64 lines, qint64 bytes) override
+    {
+        arrivedLines = lines;
+        arrivedBytes = bytes;
+    }
     QString ReceiveTargetText() const override { return target; }
     void SetReceiveTargetText(const QString& path) override { target = path; }
     void RememberPath(const QString& path) override { remembered << path; }
