@@ -199,7 +199,11 @@ QJsonObject StatusFile::LineObject(const LineConfig& config, const ServeLine::St
     };
     if (config.tape)
         line.insert(QStringLiteral("profile"), config.tape->name);
-    if (status.state == ServeLine::State::Receiving || status.state == ServeLine::State::Sending)
+    // A punched program's length is known only at its end: what arrived stands for the percentage.
+    if (status.state == ServeLine::State::Receiving && config.tape)
+        line.insert(QStringLiteral("bytes"), status.bytes);
+    else if (status.state == ServeLine::State::Receiving ||
+             status.state == ServeLine::State::Sending)
         line.insert(QStringLiteral("percent"), status.percent);
     if (!status.file.isEmpty())
         line.insert(QStringLiteral("file"), status.file);
@@ -316,6 +320,10 @@ QString StatusFile::FormatTable(const QJsonObject& status, int language)
             state += u' ' + line.value(QStringLiteral("file")).toString();
         if (line.contains(QStringLiteral("percent")))
             state += QStringLiteral(" %1 %").arg(line.value(QStringLiteral("percent")).toInt());
+        if (line.contains(QStringLiteral("bytes")))
+            state +=
+                u' ' +
+                text(ServeMessage::BytesSoFar).arg(line.value(QStringLiteral("bytes")).toInteger());
         if (line.contains(QStringLiteral("error")))
             state += QStringLiteral(": ") + line.value(QStringLiteral("error")).toString();
         QString last = QStringLiteral("-");

@@ -246,16 +246,24 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     EXPECT_EQ(lines.lines[2].baud, 2400);
     EXPECT_EQ(lines.lines[3].tape->leader, 120);
     // The status names each line's protocol and a tape line's profile.
+    // A punched program's length is unknown: the bytes so far stand for a percentage.
+    ServeLine::Status receiving;
+    receiving.state = ServeLine::State::Receiving;
+    receiving.bytes = 1234;
     QJsonArray objects;
     for (const LineConfig& line : lines.lines)
-        objects.append(StatusFile::LineObject(line, {}));
+        objects.append(
+            StatusFile::LineObject(line, line.name == "M" ? receiving : ServeLine::Status{}));
     EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
     EXPECT_FALSE(objects[0].toObject().contains("profile"));
     EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
     EXPECT_EQ(objects[1].toObject().value("profile"), "Fanuc ISO");
+    EXPECT_EQ(objects[2].toObject().value("bytes"), 1234);
+    EXPECT_FALSE(objects[2].toObject().contains("percent"));
     const QStringList table = StatusFile::FormatTable({{"lines", objects}}, kEnglish).split('\n');
     EXPECT_TRUE(table[0].contains("PROTOCOL") && table[1].contains("  packet  ") &&
-                table[2].contains("  tape (Fanuc ISO)  "))
+                table[2].contains("  tape (Fanuc ISO)  ") &&
+                table[3].contains("receiving 1234 bytes"))
         << table.join('\n').toStdString();
 
     // The service itself does not start on such a file.
