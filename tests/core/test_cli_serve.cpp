@@ -474,6 +474,73 @@ TEST(CliServe, OutboxSendsWhatIsThereWhenTheMachineAsks)
     }
 }
 
+// Tape lines: a receive line saves what the machine punches, a send line
+// answers the machine's READ key (its XON) with the outbox's file, and a line
+// of both takes a punch and then answers an XON; every record says tape.
+TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
+{
+    Service s;
+    const QString tape = "Protocol=tape\nProfile=Fanuc ISO\nStartOn=xon\n";
+    const QString sections = s.Section("Punch", "receive") + tape + s.Section("Read", "send") +
+                             tape + s.Section("Both", "both") + tape;
+    const QByteArray punched = Program("O4321", 2000, 1), punched2 = Program("O4322", 1500, 2);
+    const QByteArray queued = Program("O1000", 1800, 3), queued2 = Program("O2000", 1200, 4);
+    faults::Write(s.Path("punched.nc"), punched);
+    faults::Write(s.Path("punched2.nc"), punched2);
+    s.Queue("Read", "a.nc", queued);
+    s.Queue("Both", "b.nc", queued2);
+    s.Start(sections);
+    for (const QString name : {"Punch", "Both"})
+        ASSERT_TRUE(s.WaitState(name, "waiting"))
+            << name.toStdString() << s.process.err.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return s.Line("Read").value("file").toString() == "a.nc"; }, 30000));
+    EXPECT_EQ(s.Line("Read").value("protocol").toString(), "tape");
+    EXPECT_EQ(s.Line("Read").value("profile").toString(), "Fanuc ISO");
+
+    const QStringList machine = {"--protocol", "tape", "--profile", "Fanuc ISO", "--baud", "9600"};
+    s.machines["Punch"].Run(machine + QStringList{"punch", s.Path("punched.nc")});
+    s.machines["Read"].Run(
+        machine + QStringList{"--start-on", "xon", "read", s.Path("Read/got"), "--count", "1"});
+    s.machines["Both"].Run(machine + QStringList{"punch", s.Path("punched2.nc")});
+    for (const QString name : {"Punch", "Read", "Both"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0)
+            << name.toStdString() << s.machines[name].controller->err.toStdString();
+    }
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(s.Path("Both/in/O4322.nc")); }, 20000));
+    ASSERT_TRUE(s.WaitState("Both", "waiting"));
+    s.machines["Both"].Run(
+        machine + QStringList{"--start-on", "xon", "read", s.Path("Both/got"), "--count", "1"});
+    ASSERT_TRUE(s.machines["Both"].Done());
+    EXPECT_EQ(s.machines["Both"].controller->ExitCode(), 0)
+        << s.machines["Both"].controller->err.toStdString();
+
+    EXPECT_EQ(faults::Read(s.Path("Punch/in/O4321.nc")), punched);
+    EXPECT_EQ(faults::Read(s.Path("Both/in/O4322.nc")), punched2);
+    EXPECT_EQ(faults::Read(s.Path("Read/got/O1000.nc")), queued);
+    EXPECT_EQ(faults::Read(s.Path("Both/got/O2000.nc")), queued2);
+    for (const QString name : {"Read", "Both"})
+        ASSERT_TRUE(WaitFor(
+            [&] { return QDir(s.Path(name + "/out/sent")).entryList(QDir::Files).size() == 1; },
+            10000))
+            << name.toStdString();
+
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    QString error;
+    QStringList records;
+    for (const TransferRecord& record :
+         SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+             .Find({}, &error)
+             .value_or(QList<TransferRecord>()))
+        records << record.line + ' ' + record.outcome + ' ' + record.protocol + ' ' +
+                       record.profile;
+    records.sort();
+    EXPECT_EQ(records, QStringList({"Both received tape Fanuc ISO", "Both sent tape Fanuc ISO",
+                                    "Punch received tape Fanuc ISO", "Read sent tape Fanuc ISO"}))
+        << error.toStdString();
+}
+
 // While many lines run at once every transfer stays at 9600 baud: on a
 // loaded two-core machine a starved null-modem thread may put a speed
 // change inside a byte's wire time and garble it, which the single-line
