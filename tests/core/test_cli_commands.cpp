@@ -139,7 +139,7 @@ TEST(CliCommands, ProfilesListsPresetsAndOwnProfiles)
         cli.out.contains("; own profile, from " + own + "\n[Lathe 3]\nBaud=2400\nFrame=7O1\n"))
         << cli.out.toStdString();
     EXPECT_TRUE(cli.out.contains("; own profile in place of the preset, from " + own +
-                                 "\n[Haas]\nBaud=9600\nFrame=7E1\n"))
+                                 "\n[Haas]\nBaud=9600\nFrame=7E2\n"))
         << cli.out.toStdString();
     EXPECT_FALSE(cli.out.contains("[Broken]"));
     EXPECT_EQ(cli.err.trimmed(), own + ", line 7: Frame: '9X9' is no frame such as 7E2 or 8N1 "
