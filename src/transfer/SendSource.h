@@ -49,10 +49,12 @@ public:
     // empty when it cannot be read.
     static QByteArray Sha256Of(const QString& path);
 
-private:
-    // A descriptor of the regular file at path, or -1 with the problem.
+    // Opens the file for reading as Read does (only a regular file, links
+    // per followLinks): its descriptor, the caller's to close, or -1 with the
+    // problem (Detail() says why the system refused).
     int OpenRegular(Problem* problem);
 
+private:
     QString m_path;
     bool m_followLinks;
     QByteArray m_data;
