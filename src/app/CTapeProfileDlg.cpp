@@ -6,6 +6,7 @@
 #include "transfer/TapeProfileFile.h"
 #include "ui/PromptSeam.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -193,8 +194,14 @@ void CTapeProfileDlg::ApplyTexts()
             box->setText(Utf8(text.text[lang]));
         else
             m_labels[row]->setText(Utf8(text.text[lang]));
-        fields[row]->setAccessibleName(Utf8(text.name[lang]));
-        fields[row]->setAccessibleDescription(Utf8(text.description[lang]));
+        // A choice is read through its drop-down list too.
+        QList<QWidget*> parts{fields[row]};
+        if (auto* box = qobject_cast<QComboBox*>(fields[row]))
+            parts << box->view();
+        for (QWidget* part : parts) {
+            part->setAccessibleName(Utf8(text.name[lang]));
+            part->setAccessibleDescription(Utf8(text.description[lang]));
+        }
     }
     m_handshake->setItemText(2, Utf8(kNoFlowControl[lang]));
     m_endRule->setItemText(0, Utf8(kClosingPercent[lang]));
