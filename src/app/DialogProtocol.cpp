@@ -37,8 +37,17 @@ DialogProtocol::DialogProtocol(SettingsStore& settings, QObject* parent)
 void DialogProtocol::Load()
 {
     const TapeProfileFile::Result result = OwnTapeProfiles().Profiles();
-    m_profiles = result.profiles;
     m_problems = result.problems;
+    // An own section that does not read is not replaced by the preset of its
+    // name: that profile is not offered at all.
+    m_profiles.clear();
+    for (const TapeProfile& profile : result.profiles) {
+        bool broken = false;
+        for (const TapeProfileProblem& problem : m_problems)
+            broken = broken || problem.profile.compare(profile.name, Qt::CaseInsensitive) == 0;
+        if (!broken)
+            m_profiles << profile;
+    }
 }
 
 void DialogProtocol::AddMenu(QMenuBar* bar, int language)

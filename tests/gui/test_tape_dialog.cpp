@@ -229,10 +229,11 @@ TEST_F(TapeDialog, TheProfileWindowNamesEveryControlInTheDialogsLanguage)
 
 TEST_F(TapeDialog, AChangedPresetIsSavedAsAnOwnProfileAndSurvivesARestart)
 {
-    // The operator's file: a comment, a profile of their own, a row that does not read.
+    // The operator's file: a comment, a profile of their own, a preset's row
+    // that does not read.
     const QString ownPath = SettingsStore::TapeProfilesFilePath();
     ASSERT_TRUE(QDir().mkpath(QFileInfo(ownPath).absolutePath()));
-    const QByteArray own = "; lathes of hall B\n[Shop lathe]\nBaud=2400\n\n[Broken]\nBaud=fast\n";
+    const QByteArray own = "; lathes of hall B\n[Shop lathe]\nBaud=2400\n\n[haas]\nBaud=fast\n";
     QFile file(ownPath);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(own);
@@ -246,6 +247,7 @@ TEST_F(TapeDialog, AChangedPresetIsSavedAsAnOwnProfileAndSurvivesARestart)
         ASSERT_TRUE(WaitFor([&] { return m_prompts.messages.size() == 1; }));
         EXPECT_TRUE(m_prompts.messages[0].text.contains("第 6 行：Baud: “fast”不是整数"))
             << m_prompts.messages[0].text.toStdString();
+        EXPECT_EQ(MenuItem(dlg, {kProtocol[0], "Haas"}), nullptr) << "the broken row's preset";
         ASSERT_TRUE(Press(dlg, {kProtocol[0], "Shop lathe"}));
         EXPECT_EQ(dlg.Item<QComboBox>(CTransferDlg::kBaudBox)->currentText(), "2400");
         ASSERT_TRUE(Press(dlg, {kProtocol[0], "Fanuc ISO"}));
@@ -288,9 +290,10 @@ TEST_F(TapeDialog, AChangedPresetIsSavedAsAnOwnProfileAndSurvivesARestart)
     EXPECT_TRUE(line->tvCheck);
     EXPECT_EQ(line->code, TapeCodeKind::Iso);
     EXPECT_TRUE(line->source.startsWith("Set by the operator, from: FANUC"));
-    // The own copy stands in the preset's place: one Fanuc ISO, checked.
+    // The own copy stands in the preset's place: one Fanuc ISO, checked;
+    // Shop lathe is added, Haas left out.
     EXPECT_TRUE(MenuItem(again, {kProtocol[0], "Fanuc ISO"})->state().checked);
-    EXPECT_EQ(again.Protocol().Profiles().size(), TapeProfileFile::Presets().size() + 1);
+    EXPECT_EQ(again.Protocol().Profiles().size(), TapeProfileFile::Presets().size());
 }
 
 TEST_F(TapeDialog, ATapeReceiveCountsWhatArrivesAndSavesTheProgram)
