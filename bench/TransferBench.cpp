@@ -5,6 +5,7 @@
 // between two files of a batch, raw engine throughput with peak memory over
 // an unpaced line, and the service with many lines at once.
 #include "ServeBench.h"
+#include "TapeBench.h"
 #include "cli/CliHost.h"
 #include "cli/ProgressReporter.h"
 #include "serial/SerialPort.h"
@@ -397,10 +398,39 @@ int main(int argc, char** argv)
     // 38400-baud efficiency, on the local line and through ser2net.
     const bool serveOnly = argc > 1 && QByteArray(argv[1]) == "serve";
     const bool linesOnly = argc > 1 && QByteArray(argv[1]) == "--lines";
+    // "tape": the tape protocol's rows only.
+    const bool tapeOnly = argc > 1 && QByteArray(argv[1]) == "tape";
     std::fprintf(stderr, "Running (about %s)...\n",
-                 serveOnly || linesOnly ? "a minute" : "four minutes");
+                 serveOnly || linesOnly || tapeOnly ? "a minute" : "five minutes");
 
-    if (linesOnly) {
+    if (!serveOnly && !linesOnly) {
+        // The tape protocol: a reader that never says XOFF (the line's
+        // character rate, bits per character counted), and one that holds
+        // the line every 256 characters (what still reaches it after XOFF).
+        for (const auto& [baud, frame] : {std::pair{9600, "7E2"}, std::pair{38400, "8N1"}}) {
+            const int kib = baud / 400; // about 25 s each
+            const TapeBenchResult r =
+                RunTapeBench(dir.path(), baud, QString::fromLatin1(frame), kib * 1024, 0, 0);
+            rows << Row{
+                QStringLiteral("tape send efficiency %1 %2, %3 KiB").arg(baud).arg(frame).arg(kib),
+                r.whole ? QStringLiteral("%1 (%2 s for %3 s)")
+                              .arg(r.efficiency, 0, 'f', 4)
+                              .arg(r.seconds, 0, 'f', 2)
+                              .arg(r.limitSeconds, 0, 'f', 2)
+                        : QStringLiteral("FAILED: ") + r.failure,
+                QStringLiteral(">= 0.995"), r.whole && r.efficiency >= 0.995};
+        }
+        for (const int baud : {9600, 38400}) {
+            const TapeBenchResult r =
+                RunTapeBench(dir.path(), baud, QStringLiteral("7E2"), 32 * 1024, 256, 20);
+            rows << Row{QStringLiteral("tape: most characters after XOFF at %1 7E2").arg(baud),
+                        r.whole ? QStringLiteral("%1 (%2 holds)").arg(r.mostAfterXoff).arg(r.holds)
+                                : QStringLiteral("FAILED: ") + r.failure,
+                        QStringLiteral("<= 24"), r.whole && r.mostAfterXoff <= 24};
+        }
+    }
+    if (tapeOnly) {
+    } else if (linesOnly) {
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr);
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2Net);
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2NetNoCharDelay);
@@ -425,7 +455,7 @@ int main(int argc, char** argv)
 
     // The service: 8, 16 and 32 lines receiving 32 KiB each at 38400 baud at once.
     for (const int lines : {8, 16, 32}) {
-        if (linesOnly)
+        if (linesOnly || tapeOnly)
             break;
         const ServeBenchResult serve = RunServeBench(dir.path(), lines, 38400, 32 * 1024);
         const bool ok = serve.failure.isEmpty();

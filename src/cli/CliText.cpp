@@ -79,6 +79,17 @@ QString CliText(int language, CliMessage message)
     case CliMessage::OwnReplacesMark:
         return zh ? QStringLiteral("; 自己的配置（取代同名预设），来自 %1")
                   : QStringLiteral("; own profile in place of the preset, from %1");
+    case CliMessage::TapeReading:
+        return zh ? QStringLiteral("在 %1（%2）上读入 %3 个程序 …")
+                  : QStringLiteral("Reading %3 program(s) on %1 (%2) ...");
+    case CliMessage::TapePunching:
+        return zh ? QStringLiteral("在 %1（%2）上穿孔输出 %3 个文件 …")
+                  : QStringLiteral("Punching %3 file(s) on %1 (%2) ...");
+    case CliMessage::TapeProgram:
+        return zh ? QStringLiteral("%1：%2 行，%3 字节") : QStringLiteral("%1: %2 lines, %3 bytes");
+    case CliMessage::ReaderFigures:
+        return zh ? QStringLiteral("溢出 %1 次，XOFF 之后最多收到 %2 个字符")
+                  : QStringLiteral("overruns %1, most characters after XOFF %2");
     }
     return {};
 }

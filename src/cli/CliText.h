@@ -33,6 +33,10 @@ enum class CliMessage
     PresetMark,
     OwnMark,         // %1 path
     OwnReplacesMark, // %1 path
+    TapeReading,     // the tape controller reads: %1 port, %2 speed and frame, %3 program count
+    TapePunching,    // the tape controller punches: %1 port, %2 speed and frame, %3 file count
+    TapeProgram,     // a program read: %1 file name, %2 lines, %3 bytes
+    ReaderFigures,   // the reader's buffer at the end: %1 overruns, %2 most characters after XOFF
 };
 
 QString CliText(int language, CliMessage message);

@@ -5,6 +5,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/SignalNotifier.h"
+#include "cli/TapeControllerCommand.h"
 #include "resources/StringTable.h"
 #include "transfer/SimulatedController.h"
 
@@ -13,8 +14,30 @@
 
 namespace tapeway {
 
+namespace {
+
+// The value of --protocol, as far as it can be told before parsing: the tape
+// controller has a command line of its own.
+QString ProtocolOf(const QStringList& args)
+{
+    const QString prefix = QStringLiteral("--protocol=");
+    for (qsizetype i = 2; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--"))
+            break;
+        if (args[i] == QStringLiteral("--protocol") && i + 1 < args.size())
+            return args[i + 1];
+        if (args[i].startsWith(prefix))
+            return args[i].mid(prefix.size());
+    }
+    return QStringLiteral("packet");
+}
+
+} // namespace
+
 int ControllerCommand::Run(const QStringList& args)
 {
+    if (ProtocolOf(args) == QStringLiteral("tape"))
+        return TapeControllerCommand::Run(args);
     CommandLine line(
         QStringLiteral("controller"),
         QStringLiteral("Plays a CNC controller on PORT.\n"
@@ -22,10 +45,16 @@ int ControllerCommand::Run(const QStringList& args)
                        "asked\n"
                        "  controller --port PORT receive DIR [--count N]  asks for N files and "
                        "stores them in DIR as O0001.nc, O0002.nc, ...\n"
-                       "Fault offsets count every byte the controller sends, from 0."));
+                       "Fault offsets count every byte the controller sends, from 0.\n"
+                       "'controller --protocol tape --help' describes the controller of the tape "
+                       "protocol."));
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port."),
                                   QStringLiteral("PORT"));
+    const QCommandLineOption protocol(
+        QStringLiteral("protocol"),
+        QStringLiteral("packet (default), the protocol of this controller, or tape."),
+        QStringLiteral("packet|tape"), QStringLiteral("packet"));
     const QCommandLineOption baud(QStringLiteral("baud"),
                                   QStringLiteral("send: the speed announced for the data (default "
                                                  "9600)."),
@@ -51,7 +80,7 @@ int ControllerCommand::Run(const QStringList& args)
         QStringLiteral("final-dc2-delay"),
         QStringLiteral("receive: send the DC2 after the last packet MS milliseconds late."),
         QStringLiteral("MS"));
-    for (const QCommandLineOption* option : {&port, &baud, &count, &dropByte, &flipByte,
+    for (const QCommandLineOption* option : {&port, &protocol, &baud, &count, &dropByte, &flipByte,
                                              &silentAfter, &wrongHeader, &ignoreDC4, &finalDelay})
         parser.addOption(*option);
     parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("send or receive."));
@@ -60,6 +89,8 @@ int ControllerCommand::Run(const QStringList& args)
     if (const auto status = line.ParseCommand(args))
         return *status;
 
+    if (parser.value(protocol) != QStringLiteral("packet"))
+        return line.UsageError(QStringLiteral("--protocol takes packet or tape"));
     const QString portName = parser.value(port).trimmed();
     if (portName.isEmpty())
         return line.UsageError(QStringLiteral("--port is required"));

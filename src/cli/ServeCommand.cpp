@@ -51,6 +51,9 @@ int ServeCommand::RunServe(const QStringList& args)
                        "  Port=/dev/ttyUSB0   Mode=receive|send|both   Inbox=DIR   Outbox=DIR\n"
                        "  Baud=9600|19200|38400   (DataBits=7|8  Parity=none|even|odd  "
                        "StopBits=1|2)\n"
+                       "  Protocol=tape  Profile=NAME   (then Baud=B  Frame=7E2  "
+                       "StartOn=now|xon ... over the profile)\n"
+                       "  Profiles=FILE before the first section: the own tape profiles\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));
     const QCommandLineOption config = ConfigOption();

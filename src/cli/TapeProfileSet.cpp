@@ -2,7 +2,7 @@
 #include "cli/TapeProfileSet.h"
 
 #include "cli/CliText.h"
-#include "journal/JournalLocation.h"
+#include "settings/SettingsStore.h"
 #include "transfer/TapeProfileFile.h"
 
 #include <QDir>
@@ -30,12 +30,7 @@ QString Problem(const QString& path, const TapeProfileProblem& problem, int lang
 
 QString TapeProfileSet::DefaultPath()
 {
-    // Beside the dialog's RS232.ini: the dialog and the command line share
-    // one operator's profiles, as they share the dialog's settings.
-    const QString settings = JournalLocation::ProgramSettingsPath();
-    if (settings.isEmpty())
-        return {};
-    return QFileInfo(settings).dir().filePath(QStringLiteral("tape-profiles.ini"));
+    return SettingsStore::TapeProfilesFilePath();
 }
 
 TapeProfileSet TapeProfileSet::Load(const QString& path, bool required)

@@ -37,6 +37,8 @@ const char* const kUsage =
     "                   the tape profiles: the presets and the operator's own\n"
     "  controller --port PORT send|receive ...\n"
     "                   play a CNC controller (for tests and training)\n"
+    "  controller --protocol tape --port PORT read DIR | punch FILE...\n"
+    "                   play a CNC controller of the tape protocol\n"
     "  null-modem [--pace]\n"
     "                   two linked pseudo-terminals, forwarded until interrupted\n"
     "  demo             the main job over a virtual line, no hardware needed\n"

@@ -317,9 +317,10 @@ qint64 SerialPort::BytesNotOnWire() const
 {
     if (!GetPortOpen())
         return 0;
+    // A driver's queue leaves out what the hardware holds: the UART's FIFO,
+    // a USB adapter's own buffer of hundreds of bytes. The wire time tells
+    // that; the queue tells what a line held back (RTS/CTS) still has.
     const qint64 queued = m_line->BytesQueued();
-    if (m_line->ReportsDriverQueue())
-        return queued;
     const qint64 modelled = m_backlog.Characters(m_bitTenths, m_baud, NowUs());
     return std::max(queued, m_line->BytesNotHandedOver() + modelled);
 }

@@ -119,12 +119,13 @@ public:
     void Drain(std::function<void()> done);
 
     // Bytes written that have not yet left the wire, as far as can be known:
-    // where the driver reports its output queue (a UART, a USB serial
-    // adapter), what waits in this program and in the driver (not the UART's
-    // own transmit FIFO); where nothing does (a pseudo-terminal, a device
-    // server), what waits in this program and in the network, or the bytes
-    // handed over whose wire time at the line's speed and frame has not yet
-    // passed, whichever is more. One system call at most: cheap enough for
+    // what waits in this program and in the driver (or the network), where
+    // the driver reports its output queue (a UART, a USB serial adapter), or
+    // the bytes handed over whose wire time at the line's speed and frame
+    // has not yet passed, whichever is more. The wire time counts what the
+    // hardware holds (the UART's FIFO, a USB adapter's own buffer), which no
+    // driver reports; the queue counts what a held line (RTS/CTS, a stopped
+    // device server) still keeps. One system call at most: cheap enough for
     // every write.
     qint64 BytesNotOnWire() const;
     // Whether BytesNotOnWire comes from the driver's queue; false when it

@@ -19,10 +19,11 @@ constexpr int kContinuousNames = 1000;
 
 QString ProgramNumber(const QByteArray& data)
 {
-    static const QRegularExpression number(QStringLiteral("(?:^|[\\r\\n])(O\\d{1,5})(?!\\d)"));
+    // ISO tape code also writes the program number's O as ':'.
+    static const QRegularExpression number(QStringLiteral("(?:^|[\\r\\n])[O:](\\d{1,5})(?!\\d)"));
     // Only the bytes up to the first match matter; a program is ASCII text.
     const QRegularExpressionMatch match = number.match(QString::fromLatin1(data));
-    return match.hasMatch() ? match.captured(1) : QString();
+    return match.hasMatch() ? u'O' + match.captured(1) : QString();
 }
 
 QString InboxFileName(const QByteArray& data, const QString& lineName, const QDateTime& time)

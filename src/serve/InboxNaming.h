@@ -7,8 +7,9 @@
 
 namespace tapeway {
 
-// "O1234" when the program names its number: an O and one to five digits at
-// the start of a line, not followed by a further digit. Empty otherwise.
+// "O1234" when the program names its number: an O (or the ':' of ISO tape
+// code) and one to five digits at the start of a line, not followed by a
+// further digit. Empty otherwise.
 QString ProgramNumber(const QByteArray& data);
 
 // The inbox name of a received program: O1234.nc by its number, else

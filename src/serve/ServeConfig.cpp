@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serve/ServeConfig.h"
 
+#include "resources/StringTable.h"
+#include "settings/SettingsStore.h"
+#include "transfer/TapeProfileFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,10 +16,23 @@ namespace tapeway {
 
 namespace {
 
-const QStringList kKeys = {QStringLiteral("Port"),   QStringLiteral("Mode"),
-                           QStringLiteral("Inbox"),  QStringLiteral("Outbox"),
-                           QStringLiteral("Baud"),   QStringLiteral("DataBits"),
-                           QStringLiteral("Parity"), QStringLiteral("StopBits")};
+// The frame of a packet line; a tape line's comes from its profile.
+const QStringList kPacketKeys = {QStringLiteral("DataBits"), QStringLiteral("Parity"),
+                                 QStringLiteral("StopBits")};
+// A tape line's settings over its profile, read as a profile file reads
+// them; Baud, shared with the packet protocol, is one of them there.
+const QStringList kTapeKeys = {
+    QStringLiteral("Frame"),   QStringLiteral("Handshake"), QStringLiteral("Code"),
+    QStringLiteral("Eob"),     QStringLiteral("StartOn"),   QStringLiteral("Leader"),
+    QStringLiteral("Trailer"), QStringLiteral("DcCodes"),   QStringLiteral("End"),
+    QStringLiteral("Idle"),    QStringLiteral("SavedEol"),  QStringLiteral("TvCheck")};
+const QStringList kKeys =
+    QStringList{QStringLiteral("Port"),   QStringLiteral("Mode"), QStringLiteral("Inbox"),
+                QStringLiteral("Outbox"), QStringLiteral("Baud"), QStringLiteral("Protocol"),
+                QStringLiteral("Profile")} +
+    kPacketKeys + kTapeKeys;
+// The one key of the general part, before the first section.
+const QString kProfilesKey = QStringLiteral("Profiles");
 
 // A key as it was written, and where.
 struct Entry
@@ -85,12 +102,23 @@ private:
     }
     void ReadLines(const QByteArray& text);
     void Build(const Section& section);
+    bool ReadPacketKeys(const Section& section, LineConfig& line);
+    bool ReadTapeKeys(const Section& section, LineConfig& line);
+    std::optional<TapeProfile> TapeProfileOf(const Section& section);
+    // Reads the presets and the own profiles once; errorLine is where a file
+    // that cannot be read is reported.
+    void LoadProfiles(int errorLine);
+    QString KnownProfiles() const;
     std::optional<QString> Folder(const Section& section, const QString& key, bool needed);
     void CheckShared();
 
     QString m_path;
     QString m_base;
     QList<Section> m_sections;
+    Entry m_profilesEntry; // Profiles= of the general part
+    bool m_profilesLoaded = false;
+    QString m_profilesPath; // the own profile file, empty when there is none
+    TapeProfileFile::Result m_profiles;
     ServeConfig m_config;
 };
 
@@ -132,8 +160,26 @@ void Parser::ReadLines(const QByteArray& text)
         }
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
+        const bool profilesKey = key.compare(kProfilesKey, Qt::CaseInsensitive) == 0;
+        if (m_sections.isEmpty() && profilesKey) {
+            if (m_profilesEntry.line > 0)
+                Error(number, QStringLiteral("%1 is given twice (first at line %2)")
+                                  .arg(kProfilesKey)
+                                  .arg(m_profilesEntry.line));
+            else
+                m_profilesEntry = {value, number};
+            continue;
+        }
         if (m_sections.isEmpty()) {
-            Error(number, QStringLiteral("\"%1\" stands before the first [line] section").arg(key));
+            Error(number, QStringLiteral("\"%1\" stands before the first [line] section; only "
+                                         "%2= belongs there")
+                              .arg(key, kProfilesKey));
+            continue;
+        }
+        if (profilesKey) {
+            Error(number, QStringLiteral("%1= belongs before the first [line] section: it names "
+                                         "the tape profiles of every line")
+                              .arg(kProfilesKey));
             continue;
         }
         const auto known = KnownKey(key);
@@ -150,6 +196,158 @@ void Parser::ReadLines(const QByteArray& text)
         }
         section.entries.insert(*known, {value, number});
     }
+}
+
+bool Parser::ReadPacketKeys(const Section& section, LineConfig& line)
+{
+    const auto value = [&](const QString& key) { return section.entries.value(key); };
+    bool good = true;
+    const auto bad = [&](const Entry& entry, const QString& reason) {
+        Error(entry.line, reason);
+        good = false;
+    };
+    for (const QString& key : QStringList{QStringLiteral("Profile")} + kTapeKeys) {
+        if (const Entry entry = value(key); entry.line > 0)
+            bad(entry, QStringLiteral("%1 is a setting of the tape protocol; the line \"%2\" "
+                                      "speaks the packet protocol (Protocol=tape makes it a "
+                                      "tape line)")
+                           .arg(key, section.name));
+    }
+    if (const Entry baud = value(QStringLiteral("Baud")); baud.line > 0) {
+        line.baud = baud.value.toInt();
+        if (line.baud != 9600 && line.baud != 19200 && line.baud != 38400)
+            bad(baud, QStringLiteral("Baud is 9600, 19200 or 38400, not \"%1\"").arg(baud.value));
+    }
+    if (const Entry bits = value(QStringLiteral("DataBits")); bits.line > 0) {
+        line.link.dataBits = bits.value;
+        if (bits.value != QStringLiteral("7") && bits.value != QStringLiteral("8"))
+            bad(bits, QStringLiteral("DataBits is 7 or 8, not \"%1\"").arg(bits.value));
+    }
+    if (const Entry parity = value(QStringLiteral("Parity")); parity.line > 0) {
+        const QString text = parity.value.toLower();
+        if (text == QStringLiteral("none"))
+            line.link.parity = QStringLiteral("NONE");
+        else if (text == QStringLiteral("even"))
+            line.link.parity = QStringLiteral("EVENT"); // the dialog's spelling of the box text
+        else if (text == QStringLiteral("odd"))
+            line.link.parity = QStringLiteral("ODD");
+        else
+            bad(parity,
+                QStringLiteral("Parity is none, even or odd, not \"%1\"").arg(parity.value));
+    }
+    if (const Entry stop = value(QStringLiteral("StopBits")); stop.line > 0) {
+        line.link.stopBits = stop.value;
+        if (stop.value != QStringLiteral("1") && stop.value != QStringLiteral("1.5") &&
+            stop.value != QStringLiteral("2"))
+            bad(stop, QStringLiteral("StopBits is 1, 1.5 or 2, not \"%1\"").arg(stop.value));
+    }
+    return good;
+}
+
+bool Parser::ReadTapeKeys(const Section& section, LineConfig& line)
+{
+    bool good = true;
+    for (const QString& key : kPacketKeys) {
+        if (const Entry entry = section.entries.value(key); entry.line > 0) {
+            Error(entry.line, QStringLiteral("%1 is a setting of the packet protocol; a tape "
+                                             "line's frame is Frame= (such as 7E2)")
+                                  .arg(key));
+            good = false;
+        }
+    }
+    if (!good)
+        return false;
+    line.tape = TapeProfileOf(section);
+    if (!line.tape)
+        return false;
+    line.baud = line.tape->baud;
+    return true;
+}
+
+void Parser::LoadProfiles(int errorLine)
+{
+    if (m_profilesLoaded)
+        return;
+    m_profilesLoaded = true;
+    const bool given = m_profilesEntry.line > 0;
+    const QString path = given ? QDir(m_base).absoluteFilePath(m_profilesEntry.value)
+                               : SettingsStore::TapeProfilesFilePath();
+    QByteArray own;
+    if (given && m_profilesEntry.value.isEmpty()) {
+        Error(m_profilesEntry.line,
+              QStringLiteral("%1= needs the path of a profile file").arg(kProfilesKey));
+    } else if (!path.isEmpty() && (given || QFileInfo::exists(path))) {
+        // Without Profiles= an operator who made no profiles of his own has no such file.
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            own = file.readAll();
+            m_profilesPath = QDir::cleanPath(path);
+        } else {
+            Error(given ? m_profilesEntry.line : errorLine,
+                  QStringLiteral("the tape profile file %1 cannot be read: %2")
+                      .arg(QDir::cleanPath(path), file.errorString()));
+        }
+    }
+    m_profiles = TapeProfileFile::WithOwnProfiles(own);
+}
+
+QString Parser::KnownProfiles() const
+{
+    QStringList names;
+    for (const TapeProfile& profile : m_profiles.profiles)
+        names << profile.name;
+    return names.join(QStringLiteral(", "));
+}
+
+std::optional<TapeProfile> Parser::TapeProfileOf(const Section& section)
+{
+    const Entry named = section.entries.value(QStringLiteral("Profile"));
+    LoadProfiles(named.line > 0 ? named.line : section.line);
+    if (named.value.isEmpty()) {
+        Error(named.line > 0 ? named.line : section.line,
+              QStringLiteral("the line \"%1\" speaks the tape protocol and needs Profile=NAME "
+                             "(known: %2)")
+                  .arg(section.name, KnownProfiles()));
+        return std::nullopt;
+    }
+    // An own profile that did not read is left out of the list: the line
+    // would otherwise take a preset of that name, or call it unknown.
+    for (const TapeProfileProblem& problem : std::as_const(m_profiles.problems)) {
+        if (problem.profile.compare(named.value, Qt::CaseInsensitive) == 0) {
+            Error(named.line, QStringLiteral("the tape profile \"%1\" of %2:%3 is not usable: %4")
+                                  .arg(problem.profile, m_profilesPath)
+                                  .arg(problem.line)
+                                  .arg(problem.Message(kEnglish)));
+            return std::nullopt;
+        }
+    }
+    std::optional<TapeProfile> profile = TapeProfileFile::Find(m_profiles.profiles, named.value);
+    if (!profile) {
+        Error(named.line, QStringLiteral("unknown tape profile \"%1\" (known: %2)")
+                              .arg(named.value, KnownProfiles()));
+        return std::nullopt;
+    }
+    bool good = true;
+    for (const QString& key : QStringList{QStringLiteral("Baud")} + kTapeKeys) {
+        const Entry entry = section.entries.value(key);
+        TapeProfileProblem problem;
+        if (entry.line > 0 && !TapeProfileFile::SetValue(*profile, key, entry.value, &problem)) {
+            Error(entry.line, problem.Message(kEnglish));
+            good = false;
+        }
+    }
+    if (!good)
+        return std::nullopt;
+    if (const auto problem = profile->Validate()) {
+        // At the key that broke it; a setting no key of the line names broke
+        // through another's change, told at the profile.
+        const Entry at = section.entries.value(problem->key);
+        Error(at.line > 0 ? at.line : named.line,
+              QStringLiteral("the tape profile \"%1\" with this line's settings cannot work: %2")
+                  .arg(profile->name, problem->Message(kEnglish)));
+        return std::nullopt;
+    }
+    return profile;
 }
 
 std::optional<QString> Parser::Folder(const Section& section, const QString& key, bool needed)
@@ -213,33 +411,14 @@ void Parser::Build(const Section& section)
         bad(mode, QStringLiteral("Mode is receive, send or both, not \"%1\"").arg(mode.value));
     }
 
-    if (const Entry baud = value(QStringLiteral("Baud")); baud.line > 0) {
-        line.baud = baud.value.toInt();
-        if (line.baud != 9600 && line.baud != 19200 && line.baud != 38400)
-            bad(baud, QStringLiteral("Baud is 9600, 19200 or 38400, not \"%1\"").arg(baud.value));
-    }
-    if (const Entry bits = value(QStringLiteral("DataBits")); bits.line > 0) {
-        line.link.dataBits = bits.value;
-        if (bits.value != QStringLiteral("7") && bits.value != QStringLiteral("8"))
-            bad(bits, QStringLiteral("DataBits is 7 or 8, not \"%1\"").arg(bits.value));
-    }
-    if (const Entry parity = value(QStringLiteral("Parity")); parity.line > 0) {
-        const QString text = parity.value.toLower();
-        if (text == QStringLiteral("none"))
-            line.link.parity = QStringLiteral("NONE");
-        else if (text == QStringLiteral("even"))
-            line.link.parity = QStringLiteral("EVENT"); // the dialog's spelling of the box text
-        else if (text == QStringLiteral("odd"))
-            line.link.parity = QStringLiteral("ODD");
-        else
-            bad(parity,
-                QStringLiteral("Parity is none, even or odd, not \"%1\"").arg(parity.value));
-    }
-    if (const Entry stop = value(QStringLiteral("StopBits")); stop.line > 0) {
-        line.link.stopBits = stop.value;
-        if (stop.value != QStringLiteral("1") && stop.value != QStringLiteral("1.5") &&
-            stop.value != QStringLiteral("2"))
-            bad(stop, QStringLiteral("StopBits is 1, 1.5 or 2, not \"%1\"").arg(stop.value));
+    const Entry protocol = value(QStringLiteral("Protocol"));
+    const QString protocolText = protocol.value.toLower();
+    if (protocol.line == 0 || protocolText == QStringLiteral("packet")) {
+        good = ReadPacketKeys(section, line) && good;
+    } else if (protocolText == QStringLiteral("tape")) {
+        good = ReadTapeKeys(section, line) && good;
+    } else {
+        bad(protocol, QStringLiteral("Protocol is packet or tape, not \"%1\"").arg(protocol.value));
     }
 
     const auto inbox = Folder(section, QStringLiteral("Inbox"), line.Receives());
@@ -305,6 +484,8 @@ ServeConfig Parser::Run(const QByteArray& text)
 {
     m_config.path = m_path;
     ReadLines(text);
+    if (m_profilesEntry.line > 0)
+        LoadProfiles(m_profilesEntry.line); // a file named there must be there
     for (const Section& section : std::as_const(m_sections))
         Build(section);
     CheckShared();
@@ -352,7 +533,12 @@ bool LineConfig::SameSetup(const LineConfig& other) const
     return name == other.name && mode == other.mode && link.portName == other.link.portName &&
            link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
            link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
-           baud == other.baud;
+           baud == other.baud && tape == other.tape;
+}
+
+QString LineConfig::ProtocolName() const
+{
+    return tape ? QStringLiteral("tape") : QStringLiteral("packet");
 }
 
 ServeConfig ServeConfig::Load(const QString& path)

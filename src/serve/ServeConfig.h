@@ -2,10 +2,12 @@
 #pragma once
 
 #include "serial/LinkSettings.h"
+#include "transfer/TapeProfile.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace tapeway {
 
@@ -32,17 +34,24 @@ struct LineConfig
     LinkSettings link; // link.portName is the port as written
     QString inbox;     // absolute; empty for a send line
     QString outbox;    // absolute; empty for a receive line
-    int baud = 9600;   // announced when sending
+    int baud = 9600;   // announced when sending; a tape line's speed
+    // The tape protocol's settings (a profile with the line's own keys over
+    // it); nothing for a line of the packet protocol.
+    std::optional<TapeProfile> tape;
 
     bool Receives() const { return mode != LineMode::Send; }
+    // "packet" or "tape".
+    QString ProtocolName() const;
     bool Sends() const { return mode != LineMode::Receive; }
     // Everything but where the section stands in the file.
     bool SameSetup(const LineConfig& other) const;
 };
 
 // The service's configuration file: an INI file with one section per line.
-// Every fault is one entry of errors, "FILE:LINE: reason"; a configuration
-// with errors is not used.
+// Keys before the first section are the general part: Profiles=PATH names
+// the file of the operator's own tape profiles (else the one beside the
+// settings). Every fault is one entry of errors, "FILE:LINE: reason"; a
+// configuration with errors is not used.
 struct ServeConfig
 {
     QString path;

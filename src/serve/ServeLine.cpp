@@ -4,6 +4,7 @@
 #include "resources/StringTable.h"
 #include "serve/InboxNaming.h"
 #include "serve/ServeText.h"
+#include "transfer/TapeLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,8 +81,15 @@ void ServeLine::Start()
     if (m_started)
         return;
     m_started = true;
-    emit Event(ServeText(m_language, ServeMessage::LineStarted)
-                   .arg(m_config.name, ModeName(m_config.mode), m_config.link.portName));
+    if (m_config.tape)
+        emit Event(ServeText(m_language, ServeMessage::TapeStarted)
+                       .arg(m_config.name, ModeName(m_config.mode), m_config.link.portName,
+                            m_config.tape->name)
+                       .arg(m_config.tape->baud)
+                       .arg(m_config.tape->FrameText()));
+    else
+        emit Event(ServeText(m_language, ServeMessage::LineStarted)
+                       .arg(m_config.name, ModeName(m_config.mode), m_config.link.portName));
     SetState(State::Connecting);
     if (m_config.Sends())
         m_pollTimer.start();
@@ -103,7 +111,7 @@ void ServeLine::Stop()
         LineTransfer transfer;
         transfer.sent = !m_sendingPath.isEmpty();
         transfer.file = m_sendingPath;
-        transfer.bytes = m_total;
+        transfer.bytes = m_config.tape && !transfer.sent ? m_done : m_total;
         transfer.outcome = m_report.outcome; // "cancelled"
         transfer.baud = m_report.baud;
         Record(transfer);
@@ -183,8 +191,21 @@ bool ServeLine::EnsurePortOpen()
     if (m_port.GetPortOpen())
         return true;
     QString reason;
-    if (OpenPort(m_port, m_config.link, &reason))
-        return true;
+    if (!m_config.tape) {
+        if (OpenPort(m_port, m_config.link, &reason))
+            return true;
+    } else {
+        // The idle line already holds the frame, flow control and speed the
+        // session starts on, so that the machine never sees another.
+        const LinkSettings link = TapeLinkSettings(*m_config.tape, m_config.link);
+        if (OpenPort(m_port, link, &reason) &&
+            (m_port.FixedBaud() > 0 || ApplyBaudRate(m_port, m_config.tape->baud, link)))
+            return true;
+        if (reason.isEmpty() && m_port.GetPortOpen())
+            reason = m_port.LastError().isEmpty() ? SettingsText(m_config.tape->baud, link)
+                                                  : m_port.LastError();
+        m_port.SetPortOpen(false);
+    }
     m_portError = reason.isEmpty() ? Text(kPortErrorZh, 162) : reason;
     return false;
 }
@@ -240,6 +261,8 @@ void ServeLine::SetState(State state, const QString& file, int percent)
         m_status.error.clear();
     if (m_status.state == state && m_status.file == file && m_status.percent == percent)
         return;
+    if (m_status.state != state)
+        m_status.bytes = 0;
     m_status.state = state;
     m_status.file = file;
     m_status.percent = percent;
@@ -339,22 +362,30 @@ void ServeLine::ReceiveEnded(const QString& target, int chineseId, int englishId
 {
     Q_UNUSED(target);
     const QString outcome = Text(chineseId, englishId);
+    // A punched program's length is what arrived; a packet header announces it.
+    const qint64 bytes = m_config.tape ? m_done : m_total;
     if (englishId == kReceivedEn) {
         m_lastMessage.clear();
         PlaceReceived();
         LineTransfer transfer;
         transfer.file = m_lastMessage.isEmpty() ? PlaceholderPath() : m_lastMessage;
-        transfer.bytes = m_total;
+        transfer.bytes = bytes;
         transfer.ok = true;
         transfer.outcome = outcome;
         transfer.baud = m_announcedBaud;
         Record(transfer);
     } else if (m_transferring) {
-        emit Event(ServeText(m_language, ServeMessage::ReceiveFailed)
-                       .arg(m_config.name)
-                       .arg(m_done)
-                       .arg(m_total)
-                       .arg(outcome));
+        if (m_config.tape)
+            emit Event(ServeText(m_language, ServeMessage::TapeFailed)
+                           .arg(m_config.name)
+                           .arg(m_done)
+                           .arg(outcome));
+        else
+            emit Event(ServeText(m_language, ServeMessage::ReceiveFailed)
+                           .arg(m_config.name)
+                           .arg(m_done)
+                           .arg(m_total)
+                           .arg(outcome));
         LineTransfer transfer;
         if (m_report.receive && m_report.outcome == QLatin1String(FileReport::kNotSaved) &&
             !m_report.recovered.isEmpty()) {
@@ -363,7 +394,7 @@ void ServeLine::ReceiveEnded(const QString& target, int chineseId, int englishId
                     .arg(m_config.name, m_report.detail.section(u'\n', 0, 0), m_report.recovered));
             transfer.file = m_report.recovered;
         }
-        transfer.bytes = m_total;
+        transfer.bytes = bytes;
         transfer.outcome = outcome;
         transfer.baud = m_announcedBaud;
         Record(transfer);
@@ -594,8 +625,23 @@ void ServeLine::SetProgressRange(int lower, int upper)
 void ServeLine::ShowAnnouncedBaud(int baud)
 {
     m_announcedBaud = baud;
-    emit Event(
-        ServeText(m_language, ServeMessage::Receiving).arg(m_config.name).arg(m_total).arg(baud));
+    if (m_config.tape)
+        emit Event(ServeText(m_language, ServeMessage::TapeReceiving).arg(m_config.name).arg(baud));
+    else
+        emit Event(ServeText(m_language, ServeMessage::Receiving)
+                       .arg(m_config.name)
+                       .arg(m_total)
+                       .arg(baud));
+}
+
+void ServeLine::ShowArrived(qint64 lines, qint64 bytes)
+{
+    Q_UNUSED(lines);
+    if (!m_transferring || !m_sendingPath.isEmpty() || bytes == m_done)
+        return;
+    m_done = bytes;
+    m_status.bytes = bytes;
+    emit StatusChanged();
 }
 
 void ServeLine::SetProgressPos(int pos)

@@ -62,10 +62,11 @@ public:
     struct Status
     {
         State state = State::Connecting;
-        QString file;    // sending: the file
-        int percent = 0; // receiving or sending
-        QString error;   // why, in State::Error
-        int queue = 0;   // files ready in the outbox
+        QString file;     // sending: the file
+        int percent = 0;  // receiving or sending
+        qint64 bytes = 0; // receiving on a tape line, whose length is known only at its end
+        QString error;    // why, in State::Error
+        int queue = 0;    // files ready in the outbox
         std::optional<LineTransfer> last;
     };
 
@@ -92,6 +93,7 @@ public:
     bool IsContinuousChecked() const override { return false; }
     QString BaudText() const override { return QString::number(m_config.baud); }
     LinkSettings Link() const override { return m_config.link; }
+    std::optional<TapeProfile> TapeLine() const override { return m_config.tape; }
     QString ReceiveTargetText() const override { return PlaceholderPath(); }
     void SetReceiveTargetText(const QString& path) override { Q_UNUSED(path); }
     void RememberPath(const QString& path) override { Q_UNUSED(path); }
@@ -101,6 +103,7 @@ public:
     void EnableControls(bool enable) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override;
+    void ShowArrived(qint64 lines, qint64 bytes) override;
     void ShowAnnouncedBaud(int baud) override;
     QString NextCheckedFile(int& rowCursor) override;
     void ClearStateColumn() override {}

@@ -10,12 +10,15 @@ namespace tapeway {
 enum class ServeMessage
 {
     LineStarted,    // %1 line, %2 mode, %3 port
+    TapeStarted,    // %1 line, %2 mode, %3 port, %4 tape profile, %5 baud, %6 frame
     PortFailed,     // %1 line, %2 port, %3 reason, %4 seconds
     PortBack,       // %1 line, %2 port
     LocalFailed,    // %1 line, %2 reason
     Receiving,      // %1 line, %2 bytes, %3 baud
+    TapeReceiving,  // %1 line, %2 baud: a punched program, its length unknown
     Received,       // %1 line, %2 file, %3 bytes, %4 seconds
     ReceiveFailed,  // %1 line, %2 bytes so far, %3 bytes announced, %4 outcome
+    TapeFailed,     // %1 line, %2 bytes so far, %3 outcome
     Sending,        // %1 line, %2 file, %3 bytes
     Sent,           // %1 line, %2 file, %3 bytes, %4 seconds, %5 where it moved
     SentChanged,    // %1 line, %2 file, %3 bytes, %4 SHA-256, %5 seconds
@@ -37,9 +40,11 @@ enum class ServeMessage
     StateSending,
     StateError,
     StateStopped,
+    BytesSoFar, // %1 bytes
     ColumnLine,
     ColumnPort,
     ColumnMode,
+    ColumnProtocol,
     ColumnState,
     ColumnQueue,
     ColumnLast,

@@ -194,9 +194,16 @@ QJsonObject StatusFile::LineObject(const LineConfig& config, const ServeLine::St
         {QStringLiteral("name"), config.name},
         {QStringLiteral("port"), config.link.portName},
         {QStringLiteral("mode"), ModeName(config.mode)},
+        {QStringLiteral("protocol"), config.ProtocolName()},
         {QStringLiteral("state"), StateName(status.state)},
     };
-    if (status.state == ServeLine::State::Receiving || status.state == ServeLine::State::Sending)
+    if (config.tape)
+        line.insert(QStringLiteral("profile"), config.tape->name);
+    // A punched program's length is known only at its end: what arrived stands for the percentage.
+    if (status.state == ServeLine::State::Receiving && config.tape)
+        line.insert(QStringLiteral("bytes"), status.bytes);
+    else if (status.state == ServeLine::State::Receiving ||
+             status.state == ServeLine::State::Sending)
         line.insert(QStringLiteral("percent"), status.percent);
     if (!status.file.isEmpty())
         line.insert(QStringLiteral("file"), status.file);
@@ -302,8 +309,9 @@ QString StatusFile::FormatTable(const QJsonObject& status, int language)
 {
     const auto text = [language](ServeMessage message) { return ServeText(language, message); };
     QList<QStringList> rows = {{text(ServeMessage::ColumnLine), text(ServeMessage::ColumnPort),
-                                text(ServeMessage::ColumnMode), text(ServeMessage::ColumnState),
-                                text(ServeMessage::ColumnQueue), text(ServeMessage::ColumnLast)}};
+                                text(ServeMessage::ColumnMode), text(ServeMessage::ColumnProtocol),
+                                text(ServeMessage::ColumnState), text(ServeMessage::ColumnQueue),
+                                text(ServeMessage::ColumnLast)}};
     for (const QJsonValue& value : status.value(QStringLiteral("lines")).toArray()) {
         const QJsonObject line = value.toObject();
         const QString stateName = line.value(QStringLiteral("state")).toString();
@@ -312,6 +320,10 @@ QString StatusFile::FormatTable(const QJsonObject& status, int language)
             state += u' ' + line.value(QStringLiteral("file")).toString();
         if (line.contains(QStringLiteral("percent")))
             state += QStringLiteral(" %1 %").arg(line.value(QStringLiteral("percent")).toInt());
+        if (line.contains(QStringLiteral("bytes")))
+            state +=
+                u' ' +
+                text(ServeMessage::BytesSoFar).arg(line.value(QStringLiteral("bytes")).toInteger());
         if (line.contains(QStringLiteral("error")))
             state += QStringLiteral(": ") + line.value(QStringLiteral("error")).toString();
         QString last = QStringLiteral("-");
@@ -323,9 +335,16 @@ QString StatusFile::FormatTable(const QJsonObject& status, int language)
                             QFileInfo(transfer.value(QStringLiteral("file")).toString()).fileName(),
                             transfer.value(QStringLiteral("outcome")).toString());
         }
+        // A status of an earlier version names no protocol: all its lines were packet lines.
+        QString protocol =
+            line.value(QStringLiteral("protocol")).toString(QStringLiteral("packet"));
+        if (line.contains(QStringLiteral("profile")))
+            protocol +=
+                QStringLiteral(" (%1)").arg(line.value(QStringLiteral("profile")).toString());
         rows << QStringList{line.value(QStringLiteral("name")).toString(),
                             line.value(QStringLiteral("port")).toString(),
                             line.value(QStringLiteral("mode")).toString(),
+                            protocol,
                             state,
                             line.contains(QStringLiteral("queue"))
                                 ? QString::number(line.value(QStringLiteral("queue")).toInt())

@@ -11,7 +11,7 @@ namespace tapeway {
 
 // The service's status file: JSON, replaced in one rename at each write, so
 // that a reader never sees half of it. One object per line with its port,
-// mode, state, queue and last transfer.
+// mode, protocol (and a tape line's profile), state, queue and last transfer.
 class StatusFile
 {
 public:

@@ -4,6 +4,7 @@
 #include "serial/LinkSettings.h"
 #include "settings/IniDocument.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -91,9 +92,14 @@ QString SettingsStore::DefaultFilePath()
 
 QString SettingsStore::TapeProfilesFilePath()
 {
-    const QString directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QString directory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     if (directory.isEmpty())
         return QString();
+    // The dialog's folder, whichever program asks: tapeway-cli and the
+    // service share the operator's profiles with the dialog.
+    const QString name = QCoreApplication::applicationName();
+    if (!name.isEmpty() && name != QLatin1String("tapeway"))
+        directory = QDir::cleanPath(directory + QStringLiteral("/../tapeway"));
     return QDir(directory).filePath(QStringLiteral("tape-profiles.ini"));
 }
 

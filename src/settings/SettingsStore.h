@@ -39,7 +39,8 @@ public:
     QString FilePath() const;
     // <AppConfigLocation>/RS232.ini, empty when there is no such location.
     static QString DefaultFilePath();
-    // The operator's own tape profiles beside it:
+    // The operator's own tape profiles beside the dialog's RS232.ini (the
+    // dialog's folder also for tapeway-cli and the service):
     // <AppConfigLocation>/tape-profiles.ini, empty when there is no such location.
     static QString TapeProfilesFilePath();
 

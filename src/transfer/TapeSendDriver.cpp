@@ -54,8 +54,7 @@ void TapeSendDriver::Begin(const QByteArray& file, int baud, const QByteArray& r
     m_lastProgressMs = -1;
     // Topped up three times within the time the allowance lasts, so that
     // the wire never waits for this program while it may send.
-    const qint64 ahead = m_port.DriverReportsQueue() ? kAhead - kUartFifo : kAhead;
-    const qint64 lastsMs = SerialPort::WireTimeMs(ahead, baud > 0 ? baud : m_port.CurrentBaud(),
+    const qint64 lastsMs = SerialPort::WireTimeMs(kAhead, baud > 0 ? baud : m_port.CurrentBaud(),
                                                   m_port.CharacterBitTenths());
     m_pump.setInterval(int(std::clamp<qint64>(lastsMs / 3, 1, 20)));
     Progress(true);
@@ -70,8 +69,7 @@ void TapeSendDriver::Pump()
         return;
     const TapeSender::State state = m_sender->CurrentState();
     if (state == TapeSender::State::Sending || state == TapeSender::State::SourceStarved) {
-        const qint64 ahead = m_port.DriverReportsQueue() ? kAhead - kUartFifo : kAhead;
-        const qint64 room = ahead - m_port.BytesNotOnWire();
+        const qint64 room = kAhead - m_port.BytesNotOnWire();
         // Bytes that arrived are read first: one may be the XOFF.
         if (room > 0 && !m_port.InputWaiting()) {
             const QByteArray bytes = m_sender->Take(room);

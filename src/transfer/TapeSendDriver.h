@@ -29,12 +29,10 @@ class TapeSendDriver : public SendDriver
 {
 public:
     // Characters that may wait not yet on the wire, the UART's transmit
-    // FIFO included; where the driver reports its own queue the FIFO is not
-    // in it, so less is handed over there. At most 24 may reach the
-    // controller after its XOFF has arrived; the rest of those is the time
-    // this program takes to read the XOFF, the wire carrying on meanwhile.
+    // FIFO (16) included. At most 24 may reach the controller after its
+    // XOFF has arrived; the rest of those is the time this program takes to
+    // read the XOFF, the wire carrying on meanwhile.
     static constexpr qint64 kAhead = 20;
-    static constexpr qint64 kUartFifo = 16;
 
     TapeSendDriver(SerialPort& port, WireListener& listener);
 

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace tapeway {
 
@@ -23,6 +24,13 @@ public:
     // message pair shown and reported, and what the message adds.
     struct Failure
     {
+        Failure(const char* outcome_ = nullptr, int chineseId_ = 0, int englishId_ = 0,
+                QString detail_ = {}, QByteArray arrived_ = {})
+            : outcome(outcome_), chineseId(chineseId_), englishId(englishId_),
+              detail(std::move(detail_)), arrived(std::move(arrived_))
+        {
+        }
+
         const char* outcome = nullptr;
         int chineseId = 0;
         int englishId = 0;

@@ -36,6 +36,14 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
         {"--lang", "fr", "ports"},
         {"controller", "--port", "/dev/null", "fly", file},
         {"controller", "--port", "/dev/null", "send", "--flip-byte", "-3", file},
+        {"controller", "--protocol", "serial", "--port", "/dev/null", "send", file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "read", dir.path(), "--xon-at",
+         "300"}, // DC1 above the default DC3 fill of 224
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "--profile", "No such", "punch",
+         file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "punch", "--rate", "9", file},
+        {"controller", "--protocol", "tape", "--port", "/dev/null", "--frame", "7X2", "punch",
+         file},
         {"null-modem", "extra"},
         {"null-modem", "--pace", "--frame", "9X1"},
         {"null-modem", "--frame", "7E2"}, // a frame only times paced bytes
@@ -131,7 +139,7 @@ TEST(CliCommands, ProfilesListsPresetsAndOwnProfiles)
         cli.out.contains("; own profile, from " + own + "\n[Lathe 3]\nBaud=2400\nFrame=7O1\n"))
         << cli.out.toStdString();
     EXPECT_TRUE(cli.out.contains("; own profile in place of the preset, from " + own +
-                                 "\n[Haas]\nBaud=9600\nFrame=7E1\n"))
+                                 "\n[Haas]\nBaud=9600\nFrame=7E2\n"))
         << cli.out.toStdString();
     EXPECT_FALSE(cli.out.contains("[Broken]"));
     EXPECT_EQ(cli.err.trimmed(), own + ", line 7: Frame: '9X9' is no frame such as 7E2 or 8N1 "

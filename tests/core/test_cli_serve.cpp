@@ -3,12 +3,15 @@
 // virtual null-modems, "tapeway-cli controller" processes as the machines on
 // the other, and the configuration table of the service.
 #include "journal/SqlJournal.h"
+#include "resources/StringTable.h"
 #include "serve/InboxNaming.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
+#include "serve/StatusFile.h"
 #include "support/CliProcess.h"
 #include "support/FaultTools.h"
 #include "transfer/SendSource.h"
+#include "transfer/TapeProfileFile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -152,6 +155,11 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     QFile::link(QDir(dir.path()).filePath("out"), QDir(dir.path()).filePath("out-link"));
     const QString path = QDir(dir.path()).filePath("lines.ini");
     const QString ok = "Port=/dev/ttyS0\nMode=receive\nInbox=in\n";
+    const QString tape = "[A]\n" + ok + "Protocol=tape\n"; // Profile= comes at line 6
+    // The operator's own profiles: one new, one over a preset, two that do not read.
+    faults::Write(QDir(dir.path()).filePath("own.ini"),
+                  "[Mill 5]\nBaud=2400\nFrame=8N1\n[Haas]\nLeader=120\n[Broken]\nBaud=12\n"
+                  "[Fanuc EIA]\nFrame=9X9\n");
     struct Row
     {
         QString text;
@@ -180,6 +188,23 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
          "programs received on \"B\" would be sent on \"A\""},
         {"[A]\nPort=x\nMode=send\nOutbox=out\n[B]\nPort=y\nMode=send\nOutbox=out-link\n", 5,
          "takes its programs from the Outbox of the line \"A\""},
+        {tape, 1, "speaks the tape protocol and needs Profile=NAME (known: Fanuc ISO, "},
+        {tape + "Profile=Nope\n", 6, "unknown tape profile \"Nope\" (known: Fanuc ISO, "},
+        {tape + "Profile=Fanuc ISO\nFrame=7X2\n", 7, "Frame: '7X2' is no frame"},
+        {tape + "Profile=Fanuc ISO\nBaud=1234\n", 7, "cannot work: Baud: 1234 is not one of"},
+        {tape + "Profile=Fanuc EIA\nFrame=7E2\n", 7, "cannot work: Frame: EIA"},
+        // A setting broken by another key's change is told at the profile.
+        {tape + "Profile=Fanuc ISO\nCode=eia\n", 6, "\"Fanuc ISO\" with this line's settings"},
+        {tape + "Profile=Haas\nParity=even\n", 7, "Parity is a setting of the packet protocol"},
+        {"[A]\n" + ok + "Eob=crlf\n", 5, "speaks the packet protocol (Protocol=tape"},
+        {"[A]\n" + ok + "Profile=Haas\n", 5, "speaks the packet protocol"},
+        {"[A]\n" + ok + "Protocol=serial\n", 5, "packet or tape, not \"serial\""},
+        {"Profiles=missing.ini\n[A]\n" + ok, 1, "missing.ini cannot be read"},
+        {"[A]\n" + ok + "Profiles=own.ini\n", 5, "belongs before the first"},
+        {"Profiles=own.ini\n" + tape + "Profile=broken\n", 7,
+         "the tape profile \"Broken\" of " + dir.path() + "/own.ini:6 is not usable: Baud: 12"},
+        // An own profile that does not read never lets the preset of its name stand in.
+        {"Profiles=own.ini\n" + tape + "Profile=Fanuc EIA\n", 7, "own.ini:9 is not usable: Frame"},
         {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
          ""},
     };
@@ -199,6 +224,48 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         EXPECT_TRUE(config.lines.isEmpty());
     }
 
+    // A tape line's profile: a preset or an own one (also over a preset),
+    // with the line's keys over it; a packet line has none.
+    const ServeConfig lines = ServeConfig::Parse(
+        "Profiles=own.ini\n[P]\nPort=p\nMode=receive\nInbox=in\n"
+        "[T]\nPort=t\nMode=receive\nInbox=in\nProtocol=Tape\nProfile=fanuc iso\nBaud=9600\n"
+        "StartOn=xon\nLeader=20\n"
+        "[M]\nPort=m\nMode=receive\nInbox=in\nProtocol=tape\nProfile=Mill 5\n"
+        "[H]\nPort=h\nMode=receive\nInbox=in\nProtocol=tape\nProfile=Haas\n",
+        path);
+    ASSERT_TRUE(lines.IsValid()) << lines.errors.join('\n').toStdString();
+    ASSERT_EQ(lines.lines.size(), 4);
+    EXPECT_FALSE(lines.lines[0].tape);
+    TapeProfile fanuc = *TapeProfileFile::Find(TapeProfileFile::Presets(), "Fanuc ISO");
+    fanuc.baud = 9600;
+    fanuc.startOn = TapeProfile::StartOn::Xon;
+    fanuc.leader = 20;
+    EXPECT_EQ(lines.lines[1].tape, fanuc);
+    EXPECT_EQ(lines.lines[1].baud, 9600);
+    EXPECT_EQ(lines.lines[2].tape->FrameText(), "8N1");
+    EXPECT_EQ(lines.lines[2].baud, 2400);
+    EXPECT_EQ(lines.lines[3].tape->leader, 120);
+    // The status names each line's protocol and a tape line's profile.
+    // A punched program's length is unknown: the bytes so far stand for a percentage.
+    ServeLine::Status receiving;
+    receiving.state = ServeLine::State::Receiving;
+    receiving.bytes = 1234;
+    QJsonArray objects;
+    for (const LineConfig& line : lines.lines)
+        objects.append(
+            StatusFile::LineObject(line, line.name == "M" ? receiving : ServeLine::Status{}));
+    EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
+    EXPECT_FALSE(objects[0].toObject().contains("profile"));
+    EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
+    EXPECT_EQ(objects[1].toObject().value("profile"), "Fanuc ISO");
+    EXPECT_EQ(objects[2].toObject().value("bytes"), 1234);
+    EXPECT_FALSE(objects[2].toObject().contains("percent"));
+    const QStringList table = StatusFile::FormatTable({{"lines", objects}}, kEnglish).split('\n');
+    EXPECT_TRUE(table[0].contains("PROTOCOL") && table[1].contains("  packet  ") &&
+                table[2].contains("  tape (Fanuc ISO)  ") &&
+                table[3].contains("receiving 1234 bytes"))
+        << table.join('\n').toStdString();
+
     // The service itself does not start on such a file.
     faults::Write(path, rows[0].text.toUtf8());
     CliProcess serve({"serve", "--config", path, "--runtime-dir", dir.path()});
@@ -213,6 +280,7 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     for (const auto& [data, name] :
          {std::pair{"%\nO1234\nG0 X1\n", "O1234.nc"},
           std::pair{"%\r\nO0077 (PART)\r\n", "O0077.nc"}, std::pair{"O5(A)\n", "O5.nc"},
+          std::pair{"%\n:1234 (ISO TAPE)\n", "O1234.nc"},
           std::pair{"%\nO123456\n", "L-20260501-080910.nc"},
           std::pair{"%\nG1 O12\nN1\n", "L-20260501-080910.nc"}})
         EXPECT_EQ(InboxFileName(data, "L", at), name) << data;
@@ -404,6 +472,73 @@ TEST(CliServe, OutboxSendsWhatIsThereWhenTheMachineAsks)
         EXPECT_EQ(journal[name],
                   QStringList{Sha256(data).toHex() + ' ' + moved.value(0, QStringLiteral("a.nc"))});
     }
+}
+
+// Tape lines: a receive line saves what the machine punches, a send line
+// answers the machine's READ key (its XON) with the outbox's file, and a line
+// of both takes a punch and then answers an XON; every record says tape.
+TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
+{
+    Service s;
+    const QString tape = "Protocol=tape\nProfile=Fanuc ISO\nStartOn=xon\n";
+    const QString sections = s.Section("Punch", "receive") + tape + s.Section("Read", "send") +
+                             tape + s.Section("Both", "both") + tape;
+    const QByteArray punched = Program("O4321", 2000, 1), punched2 = Program("O4322", 1500, 2);
+    const QByteArray queued = Program("O1000", 1800, 3), queued2 = Program("O2000", 1200, 4);
+    faults::Write(s.Path("punched.nc"), punched);
+    faults::Write(s.Path("punched2.nc"), punched2);
+    s.Queue("Read", "a.nc", queued);
+    s.Queue("Both", "b.nc", queued2);
+    s.Start(sections);
+    for (const QString name : {"Punch", "Both"})
+        ASSERT_TRUE(s.WaitState(name, "waiting"))
+            << name.toStdString() << s.process.err.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return s.Line("Read").value("file").toString() == "a.nc"; }, 30000));
+    EXPECT_EQ(s.Line("Read").value("protocol").toString(), "tape");
+    EXPECT_EQ(s.Line("Read").value("profile").toString(), "Fanuc ISO");
+
+    const QStringList machine = {"--protocol", "tape", "--profile", "Fanuc ISO", "--baud", "9600"};
+    s.machines["Punch"].Run(machine + QStringList{"punch", s.Path("punched.nc")});
+    s.machines["Read"].Run(
+        machine + QStringList{"--start-on", "xon", "read", s.Path("Read/got"), "--count", "1"});
+    s.machines["Both"].Run(machine + QStringList{"punch", s.Path("punched2.nc")});
+    for (const QString name : {"Punch", "Read", "Both"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0)
+            << name.toStdString() << s.machines[name].controller->err.toStdString();
+    }
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(s.Path("Both/in/O4322.nc")); }, 20000));
+    ASSERT_TRUE(s.WaitState("Both", "waiting"));
+    s.machines["Both"].Run(
+        machine + QStringList{"--start-on", "xon", "read", s.Path("Both/got"), "--count", "1"});
+    ASSERT_TRUE(s.machines["Both"].Done());
+    EXPECT_EQ(s.machines["Both"].controller->ExitCode(), 0)
+        << s.machines["Both"].controller->err.toStdString();
+
+    EXPECT_EQ(faults::Read(s.Path("Punch/in/O4321.nc")), punched);
+    EXPECT_EQ(faults::Read(s.Path("Both/in/O4322.nc")), punched2);
+    EXPECT_EQ(faults::Read(s.Path("Read/got/O1000.nc")), queued);
+    EXPECT_EQ(faults::Read(s.Path("Both/got/O2000.nc")), queued2);
+    for (const QString name : {"Read", "Both"})
+        ASSERT_TRUE(WaitFor(
+            [&] { return QDir(s.Path(name + "/out/sent")).entryList(QDir::Files).size() == 1; },
+            10000))
+            << name.toStdString();
+
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    QString error;
+    QStringList records;
+    for (const TransferRecord& record :
+         SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+             .Find({}, &error)
+             .value_or(QList<TransferRecord>()))
+        records << record.line + ' ' + record.outcome + ' ' + record.protocol + ' ' +
+                       record.profile;
+    records.sort();
+    EXPECT_EQ(records, QStringList({"Both received tape Fanuc ISO", "Both sent tape Fanuc ISO",
+                                    "Punch received tape Fanuc ISO", "Read sent tape Fanuc ISO"}))
+        << error.toStdString();
 }
 
 // While many lines run at once every transfer stays at 9600 baud: on a
