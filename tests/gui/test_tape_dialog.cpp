@@ -110,6 +110,13 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
     EXPECT_FALSE(dlg.TapeLine());
     EXPECT_TRUE(MenuItem(dlg, {kProtocol[0], kWindow[0]})->state().disabled);
 
+    // A profile's boxes show its own speed and frame.
+    auto boxesOf = [](const char* name) {
+        const TapeProfile p = *TapeProfileFile::Find(TapeProfileFile::Presets(), name);
+        return QStringList{QString::number(p.baud), QString::number(p.dataBits),
+                           QStringList{"NONE", "EVEN", "ODD"}.value(int(p.parity)),
+                           QString::number(p.stopBits)};
+    };
     struct Row
     {
         int language;
@@ -118,12 +125,12 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
         QStringList boxes;
     };
     const Row rows[] = {
-        {0, "Fanuc ISO", false, {"4800", "7", "EVEN", "2"}},
+        {0, "Fanuc ISO", false, boxesOf("Fanuc ISO")},
         // A tape line's speed is the operator's in a receive as well.
-        {1, "Siemens", true, {"9600", "8", "NONE", "1"}},
+        {1, "Siemens", true, boxesOf("Siemens")},
         {1, kPacket[1], true, {"Default (off)", "8 (off)", "NONE (off)", "1 (off)"}},
         {0, kPacket[0], false, packet},
-        {0, "Haas", true, {"9600", "7", "EVEN", "1"}},
+        {0, "Plain 8N1", true, {"9600", "8", "NONE", "1"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.item.toStdString());
@@ -147,9 +154,9 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
     stopBits->setFocus();
     QTest::keyClick(stopBits, Qt::Key_Down); // 2
     ASSERT_TRUE(dlg.TapeLine());
-    EXPECT_EQ(dlg.TapeLine()->name, "Haas");
+    EXPECT_EQ(dlg.TapeLine()->name, "Plain 8N1");
     EXPECT_EQ(dlg.TapeLine()->baud, 19200);
-    EXPECT_EQ(dlg.TapeLine()->FrameText(), "7E2");
+    EXPECT_EQ(dlg.TapeLine()->FrameText(), "8N2");
     // A line's controls are locked while a transfer runs, the menu with them.
     dlg.EnableControls(false);
     EXPECT_TRUE(MenuItem(dlg, {kProtocol[0]})->state().disabled);
@@ -158,14 +165,14 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
     EXPECT_TRUE(stopBits->isEnabled());
 
     CTransferDlg again;
-    EXPECT_EQ(Boxes(again), (QStringList{"19200", "7", "EVEN", "2"}));
-    EXPECT_EQ(SettingsStore().ReadSettingString("PROTOCOL", "profile"), "Haas");
+    EXPECT_EQ(Boxes(again), (QStringList{"19200", "8", "NONE", "2"}));
+    EXPECT_EQ(SettingsStore().ReadSettingString("PROTOCOL", "profile"), "Plain 8N1");
     // A typed frame the line cannot take is refused at Start, before the port.
     auto* dataBits = again.Item<QComboBox>(CTransferDlg::kDataBitsBox);
     dataBits->setEditText("9");
     QTest::mouseClick(again.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
     ASSERT_EQ(m_prompts.messages.size(), 1);
-    EXPECT_TRUE(m_prompts.messages[0].text.startsWith("纸带协议设置无法使用：Frame: “9E2”"))
+    EXPECT_TRUE(m_prompts.messages[0].text.startsWith("纸带协议设置无法使用：Frame: “9N2”"))
         << m_prompts.messages[0].text.toStdString();
     EXPECT_FALSE(again.Session().IsActive());
 }
