@@ -2,6 +2,7 @@
 #include "app/CTransferDlg.h"
 
 #include "app/DialogJournal.h"
+#include "app/DialogProtocol.h"
 #include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "serial/PortList.h"
@@ -28,6 +29,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 using namespace tapeway;
 
@@ -53,6 +55,7 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
     m_port = new SerialPort(this);
     m_session = std::make_unique<TransferSession>(*m_port, *this);
     m_journal = new DialogJournal(m_settings, this);
+    m_protocol = new DialogProtocol(m_settings, this);
     CreateMenus();
     CreateControls();
     BindMessages();
@@ -110,6 +113,10 @@ void CTransferDlg::BindMessages()
         connect(m_commands[language][kCmdHistory], &QAction::triggered, m_journal,
                 &DialogJournal::ShowHistory);
     }
+    connect(m_protocol, &DialogProtocol::Changed, this, &CTransferDlg::ApplyProtocol);
+    connect(m_protocol, &DialogProtocol::WindowRequested, this, &CTransferDlg::OnTapeProfileWindow);
+    for (int id : {kDataBitsBox, kParityBox, kStopBitsBox})
+        connect(Item<QComboBox>(id), &QComboBox::activated, this, &CTransferDlg::OnLineBoxChanged);
     // The serial line's one event.
     connect(m_port, &SerialPort::OnComm, this, &CTransferDlg::OnComm);
 }
@@ -124,8 +131,6 @@ void CTransferDlg::OnInitDialog()
     ShowPathEnd();
     path->setEnabled(false);
 
-    const int savedBaud = ReadSettingValue(QStringLiteral("BAUD"), 0);
-
     ApplyColumnTitles(0);
 
     m_session->SetRowCursor(0);
@@ -134,22 +139,12 @@ void CTransferDlg::OnInitDialog()
 
     FillPortList();
 
-    auto* baud = Item<QComboBox>(kBaudBox);
-    baud->addItems({QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
-    baud->setCurrentIndex(savedBaud >= 0 && savedBaud <= 2 ? savedBaud : 0);
-
     Item<QWidget>(kAnnouncedBaud)->hide();
 
-    auto* dataBits = Item<QComboBox>(kDataBitsBox);
-    dataBits->addItems(
-        {QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")});
-    dataBits->setCurrentIndex(3);
-    auto* parity = Item<QComboBox>(kParityBox);
-    parity->addItems({QStringLiteral("NONE"), QStringLiteral("EVENT"), QStringLiteral("ODD")});
-    parity->setCurrentIndex(0);
-    auto* stopBits = Item<QComboBox>(kStopBitsBox);
-    stopBits->addItems({QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
-    stopBits->setCurrentIndex(0);
+    // The baud rate and the frame of the packet protocol, or of the tape
+    // profile chosen in the last run.
+    m_protocol->Restore();
+    FillLineBoxes();
 
     Item<QRadioButton>(kReceiveRadio)->setChecked(false);
     Item<QRadioButton>(kSendRadio)->setChecked(true);
@@ -173,6 +168,9 @@ void CTransferDlg::showEvent(QShowEvent* event)
     if (!m_captionsApplied) {
         m_captionsApplied = true;
         ApplyCaptions(m_language);
+        // Once the window is there: own profiles that are not offered, and why.
+        if (!m_protocol->Problems().isEmpty())
+            QTimer::singleShot(0, this, &CTransferDlg::ShowProfileProblems);
     }
 }
 
@@ -183,7 +181,9 @@ QWidget* CTransferDlg::GetDlgItem(int id) const
 
 QAction* CTransferDlg::MenuCommand(int language, int id) const
 {
-    return m_commands[language == 0 ? 0 : 1].value(id, nullptr);
+    if (QAction* command = m_commands[language == 0 ? 0 : 1].value(id, nullptr))
+        return command;
+    return m_protocol->Command(language, id);
 }
 
 QMenuBar* CTransferDlg::CurrentMenu() const
@@ -271,6 +271,10 @@ void CTransferDlg::OnPortChanged()
 
 void CTransferDlg::OnBaudChanged()
 {
+    if (m_protocol->Chosen()) {
+        OnLineBoxChanged();
+        return;
+    }
     WriteSettingValue(QStringLiteral("BAUD"),
                       QString::number(Item<QComboBox>(kBaudBox)->currentIndex()));
 }
@@ -290,9 +294,16 @@ QString CTransferDlg::LocalText(int chineseId, int englishId) const
 void CTransferDlg::ShowMessage(int chineseId, int englishId, const QString& detail)
 {
     // The fixed text first; the reason (and a hint) on the lines below.
+    // A text that names its reason (%1) takes the detail's first line there.
     QString text = LocalText(chineseId, englishId);
-    if (!detail.isEmpty())
-        text += u'\n' + detail;
+    QString rest = detail;
+    if (text.contains(QStringLiteral("%1")) && !rest.isEmpty()) {
+        const qsizetype end = rest.indexOf(u'\n');
+        text = text.arg(rest.left(end));
+        rest = end < 0 ? QString() : rest.mid(end + 1);
+    }
+    if (!rest.isEmpty())
+        text += u'\n' + rest;
     PromptSeam::ShowMessage(this, text);
 }
 
@@ -354,6 +365,8 @@ void CTransferDlg::OnBrowse()
 void CTransferDlg::StartTransfer()
 {
     OnPortChanged(); // Start confirms a typed port name
+    if (!CheckTapeBoxes())
+        return;
     m_session->StartTransfer();
 }
 
@@ -410,7 +423,11 @@ void CTransferDlg::EnableControls(bool enable)
     GetDlgItem(kCancel)->setEnabled(!enable);
     auto* baud = Item<QComboBox>(kBaudBox);
     baud->show();
-    if (!IsReceiveMode())
+    if (m_protocol->Chosen()) {
+        // A tape line's speed and frame are the operator's in both directions.
+        for (int id : {kBaudBox, kDataBitsBox, kParityBox, kStopBitsBox})
+            GetDlgItem(id)->setEnabled(enable);
+    } else if (!IsReceiveMode())
         baud->setEnabled(enable);
     else if (enable)
         baud->setEditText(LocalText(177, 176)); // the announced speed goes again
@@ -418,20 +435,35 @@ void CTransferDlg::EnableControls(bool enable)
     for (int language = 0; language < 2; ++language)
         for (int id : {kCmdChinese, kCmdEnglish})
             m_commands[language][id]->setEnabled(enable);
+    m_protocol->SetEnabled(enable);
 }
 
 void CTransferDlg::SetProgressRange(int lower, int upper)
 {
+    // A tape receive does not know its length: the bar counts what arrives.
+    m_arrivedShown = m_protocol->Chosen() && IsReceiveMode() && lower >= upper;
+    if (m_arrivedShown) {
+        m_arrivedLines = 0;
+        m_arrivedBytes = 0;
+        ProgressBar()->SetRange(0, 1); // an empty range would paint no caption
+        ShowArrivedCaption();
+        return;
+    }
+    ProgressBar()->SetWindowText(QString());
     ProgressBar()->SetRange(lower, upper);
 }
 
 void CTransferDlg::SetProgressPos(int pos)
 {
+    if (m_arrivedShown)
+        return; // the caption counts, the bar has no share to fill
     ProgressBar()->SetPos(pos);
 }
 
 void CTransferDlg::ShowAnnouncedBaud(int baud)
 {
+    if (m_protocol->Chosen())
+        return; // the line's own speed, already in the baud box
     const QString text = QString::number(baud);
     auto* box = Item<QComboBox>(kBaudBox);
     box->setEditText(text);

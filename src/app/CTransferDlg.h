@@ -20,6 +20,7 @@ class QRadioButton;
 class QAbstractButton;
 class CPercentBar;
 class DialogJournal;
+class DialogProtocol;
 class FileListView;
 class LibraryTranslations;
 
@@ -69,6 +70,9 @@ public:
         kCmdChinese = 32776,
         kCmdEnglish = 32777,
         kCmdHistory = 32778,
+        kCmdPacket = 32779,
+        kCmdTapeWindow = 32780,
+        kCmdTapeProfile = 32800, // the first profile of the Protocol menu; the others follow
         kCmdAbout = 65535
     };
 
@@ -109,6 +113,7 @@ public:
     void OnLanguageChinese();
     void OnLanguageEnglish();
     void OnAbout();
+    void OnTapeProfileWindow();
     void ApplyCaptions(int language);
     void LoadPathHistory();
     void FillPortList();
@@ -120,6 +125,7 @@ public:
     bool IsContinuousChecked() const override;
     QString BaudText() const override;
     tapeway::LinkSettings Link() const override;
+    std::optional<tapeway::TapeProfile> TapeLine() const override;
     QString ReceiveTargetText() const override;
     void SetReceiveTargetText(const QString& path) override;
     void RememberPath(const QString& path) override;
@@ -128,6 +134,7 @@ public:
     void EnableControls(bool enable) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int pos) override;
+    void ShowArrived(qint64 lines, qint64 bytes) override;
     void ShowAnnouncedBaud(int baud) override;
     QString NextCheckedFile(int& rowCursor) override;
     void ClearStateColumn() override;
@@ -136,6 +143,7 @@ public:
     void RepaintList() override;
     void FileFinished(const tapeway::FileReport& report) override;
     DialogJournal& Journal() { return *m_journal; }
+    DialogProtocol& Protocol() { return *m_protocol; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -153,6 +161,17 @@ private:
     void ShowPathEnd();
     bool InstallSerialControl();
     void Place(QWidget* widget, int id, int x, int y, int w, int h);
+    // The line's protocol (CTransferDlgProtocol.cpp): the link boxes of the
+    // packet protocol or of the chosen tape profile, and a tape receive's
+    // progress caption.
+    void FillLineBoxes();
+    void ApplyProtocol();
+    void ApplyTapeAccessibleTexts(int language);
+    void OnLineBoxChanged();
+    QString TapeFrameText() const;
+    bool CheckTapeBoxes();
+    void ShowArrivedCaption();
+    void ShowProfileProblems();
 
     QHash<int, QWidget*> m_controls;
     QMenuBar* m_menus[2] = {nullptr, nullptr};
@@ -166,5 +185,9 @@ private:
     tapeway::SerialPort* m_port = nullptr;
     std::unique_ptr<tapeway::TransferSession> m_session;
     DialogJournal* m_journal = nullptr;
+    DialogProtocol* m_protocol = nullptr;
+    bool m_arrivedShown = false; // the bar counts what a tape receive has brought
+    qint64 m_arrivedLines = 0;
+    qint64 m_arrivedBytes = 0;
     std::unique_ptr<LibraryTranslations> m_qtTexts;
 };

@@ -4,6 +4,7 @@
 // the dialog, its settings and its closing are in CTransferDlg.cpp.
 #include "app/CTransferDlg.h"
 #include "app/DialogJournal.h"
+#include "app/DialogProtocol.h"
 #include "ui/CHoverButton.h"
 #include "ui/CPercentBar.h"
 #include "ui/DialogUnits.h"
@@ -157,6 +158,7 @@ void CTransferDlg::CreateMenus()
         for (const Item& item : barItems)
             m_commands[language].insert(item.id,
                                         bar->addAction(QString::fromUtf8(item.text[language])));
+        m_protocol->AddMenu(bar, language);
         bar->setVisible(language == 0);
         m_menus[language] = bar;
     }
@@ -237,8 +239,10 @@ void CTransferDlg::ApplyCaptions(int language)
         bar->SetLanguage(lang);
         bar->repaint();
     }
-    if (IsReceiveMode())
+    if (IsReceiveMode() && !m_protocol->Chosen())
         Item<QComboBox>(kBaudBox)->setEditText(LocalText(177, 176));
+    if (m_arrivedShown)
+        ShowArrivedCaption();
     for (const Caption& caption : kCaptions)
         SetControlText(GetDlgItem(caption.id),
                        QString::fromUtf8(lang == 0 ? caption.chinese : caption.english));
@@ -268,6 +272,7 @@ void CTransferDlg::ApplyAccessibleTexts(int language)
             part->setAccessibleDescription(description);
         }
     }
+    ApplyTapeAccessibleTexts(lang);
 }
 
 void CTransferDlg::ApplyColumnTitles(int language)
@@ -320,9 +325,12 @@ void CTransferDlg::OnReceiveMode()
         bar->SetMode(1);
         bar->repaint();
     }
+    // A tape line keeps its speed in both directions.
     auto* baud = Item<QComboBox>(kBaudBox);
-    baud->setEnabled(false);
-    baud->setEditText(LocalText(177, 176));
+    if (!m_protocol->Chosen()) {
+        baud->setEnabled(false);
+        baud->setEditText(LocalText(177, 176));
+    }
     ApplyLayout();
 }
 
@@ -333,7 +341,9 @@ void CTransferDlg::OnSendMode()
         bar->repaint();
     }
     auto* baud = Item<QComboBox>(kBaudBox);
-    baud->setEnabled(true);
-    baud->setEditText(baud->itemText(baud->currentIndex()));
+    if (!m_protocol->Chosen()) {
+        baud->setEnabled(true);
+        baud->setEditText(baud->itemText(baud->currentIndex()));
+    }
     ApplyLayout();
 }

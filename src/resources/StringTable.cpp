@@ -163,6 +163,17 @@ constexpr Entry kTable[] = {
     {245, "The tape profile cannot be used: %1"},
     {246, "已收到 %1 行，%2 字节"},
     {247, "%1 lines, %2 bytes received"},
+    // The profile window: a profile that could not be saved, and a name
+    // another profile has.
+    {260, "纸带配置无法保存：%1"},
+    {261, "The tape profile cannot be saved: %1"},
+    {262, "已有名为“%1”的纸带配置。是否替换？"},
+    {263, "There is a tape profile named %1 already. Replace it?"},
+    // Own profiles that are not offered: the message, then one line each.
+    {264, "以下自己的纸带配置无法使用，未列入协议菜单："},
+    {265, "These of your own tape profiles cannot be used and are not in the Protocol menu:"},
+    {266, "第 %1 行：%2"},
+    {267, "Line %1: %2"},
 };
 
 const QHash<int, QString>& Table()

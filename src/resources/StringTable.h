@@ -15,7 +15,8 @@ enum UiLanguage : int
 // The program's string table (ids 101 to 177, from 180 the reasons and hints
 // shown on a message's second line, from 200 the network ports' texts, from
 // 210 the transfer journal's texts, from 224 more reasons of a message's
-// second line). A missing id gives an empty text.
+// second line, from 230 the tape protocol's, from 260 the tape profile
+// window's). A missing id gives an empty text.
 QString LoadString(int id);
 
 // Chooses one text of a pair: the Chinese id for language 0, the English id
