@@ -49,16 +49,6 @@ struct Descriptor
     ~Descriptor() { ::close(fd); }
 };
 
-FileIdentity IdentityOf(const struct stat& info)
-{
-    FileIdentity identity;
-    identity.device = quint64(info.st_dev);
-    identity.inode = quint64(info.st_ino);
-    identity.size = qint64(info.st_size);
-    identity.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    return identity;
-}
-
 // The same file with the same content as far as the system tells: a save
 // changes the size or the modification time, a save by rename the inode, and
 // one that puts the old modification time back still changes the ctime.
@@ -308,7 +298,7 @@ std::optional<FeedSnapshotCopy::Outcome> FeedSnapshotCopy::Attempt(int attempt,
     result.snapshotPath = m_snapshotPath;
     result.bytes = size;
     result.sha256 = checks.hash.result();
-    result.identity = IdentityOf(before);
+    result.identity = SendSource::IdentityOf(before);
     result.cloned = cloned;
     // The position after the last byte: on line N+1 at its start when the
     // last line has its line end, else still on line N.

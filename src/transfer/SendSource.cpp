@@ -20,7 +20,14 @@ namespace {
 // How much a file may grow while it is read; the rest counts as a change.
 constexpr qint64 kGrowthBytes = 1 << 20;
 
-FileIdentity IdentityOf(const struct stat& info)
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+FileIdentity SendSource::IdentityOf(const struct stat& info)
 {
     FileIdentity identity;
     identity.device = quint64(info.st_dev);
@@ -29,13 +36,6 @@ FileIdentity IdentityOf(const struct stat& info)
     identity.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return identity;
 }
-
-QString SystemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
 
 SendSource::SendSource(const QString& path, bool followLinks)
     : m_path(path), m_followLinks(followLinks)

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+struct stat;
+
 namespace tapeway {
 
 // The local file of one send. Looked at when the send starts (it exists, is
@@ -48,6 +50,8 @@ public:
     // The SHA-256 of the regular file at path (a link is not followed);
     // empty when it cannot be read.
     static QByteArray Sha256Of(const QString& path);
+    // The identity a file's status gives.
+    static FileIdentity IdentityOf(const struct stat& info);
 
     // Opens the file for reading as Read does (only a regular file, links
     // per followLinks): its descriptor, the caller's to close, or -1 with the
