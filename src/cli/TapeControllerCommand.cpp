@@ -6,15 +6,12 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/SignalNotifier.h"
-#include "journal/JournalLocation.h"
+#include "cli/TapeProfileSet.h"
 #include "resources/StringTable.h"
-#include "settings/SettingsStore.h"
 #include "transfer/TapeController.h"
 #include "transfer/TapeProfileFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace tapeway {
@@ -24,35 +21,16 @@ namespace {
 constexpr qint64 kMaxBuffer = 1 << 20;
 constexpr double kMaxHoldSeconds = 3600;
 
-// The operator's own profile file: the dialog's, next to its RS232.ini
-// (SettingsStore::TapeProfilesFilePath() in the dialog; here the program
-// runs under another name, whose own folder holds nothing).
-QString OwnProfilesPath()
-{
-    const QString settings = JournalLocation::ProgramSettingsPath();
-    if (settings.isEmpty())
-        return {};
-    return QFileInfo(settings).dir().filePath(
-        QFileInfo(SettingsStore::TapeProfilesFilePath()).fileName());
-}
-
 // The presets with the operator's own profiles over them; what in the
 // operator's file cannot be used is said and left out.
 QList<TapeProfile> KnownProfiles(int language)
 {
-    const QString path = OwnProfilesPath();
-    QFile own(path);
-    if (path.isEmpty() || !own.exists())
-        return TapeProfileFile::Presets();
-    if (!own.open(QIODevice::ReadOnly)) {
-        Console::Err(QStringLiteral("controller: %1: %2").arg(path, own.errorString()));
-        return TapeProfileFile::Presets();
-    }
-    const TapeProfileFile::Result result = TapeProfileFile::WithOwnProfiles(own.readAll());
-    for (const TapeProfileProblem& problem : result.problems)
-        Console::Err(QStringLiteral("controller: %1:%2: %3")
-                         .arg(path, QString::number(problem.line), problem.Message(language)));
-    return result.profiles;
+    const TapeProfileSet set = TapeProfileSet::Load({}, false);
+    if (const QString error = set.ReadError(language); !error.isEmpty())
+        Console::Err(QStringLiteral("controller: ") + error);
+    for (const QString& problem : set.ProblemLines(language))
+        Console::Err(QStringLiteral("controller: ") + problem);
+    return set.Profiles();
 }
 
 } // namespace

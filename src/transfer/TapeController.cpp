@@ -4,6 +4,7 @@
 #include "resources/StringTable.h"
 #include "serial/LinkSettings.h"
 #include "transfer/Frame.h"
+#include "transfer/TapeLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,24 +28,6 @@ constexpr qint64 kPollMs = 50;
 constexpr qint64 kReadAgainQuietUs = 500000;
 
 const QByteArray kParityMark("\xff\x00", 2);
-
-QString ParityText(TapeProfile::Parity parity)
-{
-    switch (parity) {
-    case TapeProfile::Parity::Even:
-        return QStringLiteral("EVENT");
-    case TapeProfile::Parity::Odd:
-        return QStringLiteral("ODD");
-    case TapeProfile::Parity::None:
-        break;
-    }
-    return QStringLiteral("NONE");
-}
-
-QString CodeName(TapeCodeKind code)
-{
-    return code == TapeCodeKind::Iso ? QStringLiteral("ISO") : QStringLiteral("EIA");
-}
 
 QString ByteText(quint8 byte)
 {
@@ -96,15 +79,10 @@ TapeController::~TapeController() = default;
 
 bool TapeController::OpenLine()
 {
-    LinkSettings link;
-    link.portName = m_portName;
-    link.dataBits = QString::number(m_profile.dataBits);
-    link.parity = ParityText(m_profile.parity);
-    link.stopBits = QString::number(m_profile.stopBits);
     // With XON/XOFF the controller sends and heeds DC1 and DC3 itself.
-    link.handshaking = m_profile.handshake == TapeProfile::Handshake::RtsCts
-                           ? SerialPort::kHandshakeRtsCts
-                           : SerialPort::kHandshakeNone;
+    LinkSettings port;
+    port.portName = m_portName;
+    const LinkSettings link = TapeLinkSettings(m_profile, port);
     QString error;
     if (!OpenPort(m_port, link, &error)) {
         emit Failed(QStringLiteral("cannot open %1: %2").arg(m_portName, error));
