@@ -3,6 +3,7 @@
 
 #include "resources/StringTable.h"
 #include "settings/OwnTapeProfiles.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/TapeProfileFile.h"
 #include "ui/PromptSeam.h"
 
@@ -17,6 +18,8 @@
 #include <QSpinBox>
 
 using namespace tapeway;
+using tapeway::messages::kBadProfileEn;
+using tapeway::messages::kBadProfileZh;
 
 namespace {
 
@@ -24,8 +27,6 @@ constexpr int kCannotSaveZh = 260;
 constexpr int kCannotSaveEn = 261;
 constexpr int kReplaceZh = 262;
 constexpr int kReplaceEn = 263;
-constexpr int kBadProfileZh = 244;
-constexpr int kBadProfileEn = 245;
 
 // Where an own copy's settings come from, ahead of what the original said.
 const QString kOperatorSource = QStringLiteral("Set by the operator");

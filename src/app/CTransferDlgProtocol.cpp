@@ -7,6 +7,7 @@
 #include "app/CTransferDlg.h"
 #include "app/DialogProtocol.h"
 #include "resources/StringTable.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/TapeProfileFile.h"
 #include "ui/CPercentBar.h"
 #include "ui/PromptSeam.h"
@@ -17,11 +18,11 @@
 #include <QLineEdit>
 
 using namespace tapeway;
+using tapeway::messages::kBadProfileEn;
+using tapeway::messages::kBadProfileZh;
 
 namespace {
 
-constexpr int kBadProfileZh = 244;
-constexpr int kBadProfileEn = 245;
 constexpr int kArrivedZh = 246;
 constexpr int kArrivedEn = 247;
 constexpr int kProblemsZh = 264;
