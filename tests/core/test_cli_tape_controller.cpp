@@ -17,6 +17,16 @@ using namespace tapeway;
 
 namespace {
 
+// The modem paced in both directions at the frame's bits per character.
+bool StartPaced(VirtualNullModem& modem, const QString& frameText)
+{
+    const UartModel::Frame frame = *UartModel::Frame::Parse(frameText);
+    modem.SetPaced(true);
+    modem.SetFrame(VirtualNullModem::AToB, frame);
+    modem.SetFrame(VirtualNullModem::BToA, frame);
+    return modem.Start();
+}
+
 QByteArray Program()
 {
     QByteArray text = "%\nO0042 (TAPE SIM)\n";
@@ -51,11 +61,7 @@ TEST(CliTapeController, PunchToReader)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         VirtualNullModem modem;
-        modem.SetPaced(true);
-        const UartModel::Frame frame = *UartModel::Frame::Parse(QStringLiteral("7E2"));
-        modem.SetFrame(VirtualNullModem::AToB, frame);
-        modem.SetFrame(VirtualNullModem::BToA, frame);
-        ASSERT_TRUE(modem.Start());
+        ASSERT_TRUE(StartPaced(modem, QStringLiteral("7E2")));
         QTemporaryDir dir;
         const QString file = QDir(dir.path()).filePath("part.nc");
         const QString stored = QDir(dir.path()).filePath("in");
@@ -103,11 +109,7 @@ TEST(CliTapeController, SendToTheReaderAndReceiveThePunch)
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.baud) + " " + row.frame);
         VirtualNullModem modem;
-        modem.SetPaced(true);
-        const UartModel::Frame frame = *UartModel::Frame::Parse(QString::fromLatin1(row.frame));
-        modem.SetFrame(VirtualNullModem::AToB, frame);
-        modem.SetFrame(VirtualNullModem::BToA, frame);
-        ASSERT_TRUE(modem.Start());
+        ASSERT_TRUE(StartPaced(modem, QString::fromLatin1(row.frame)));
         QTemporaryDir dir;
         const QString file = QDir(dir.path()).filePath("part.nc");
         const QString stored = QDir(dir.path()).filePath("in");

@@ -62,13 +62,7 @@ struct Rig
 
     Rig(const TapeProfile& profile, const char* frame)
     {
-        const TapeProfile framed = Profile(profile.baud, frame);
-        UartModel::Frame wire;
-        wire.dataBits = framed.dataBits;
-        wire.parity = framed.parity == TapeProfile::Parity::None   ? UartModel::Frame::Parity::None
-                      : framed.parity == TapeProfile::Parity::Even ? UartModel::Frame::Parity::Even
-                                                                   : UartModel::Frame::Parity::Odd;
-        wire.stopBits = framed.stopBits;
+        const UartModel::Frame wire = *UartModel::Frame::Parse(QString::fromLatin1(frame));
         modem.SetFrame(VirtualNullModem::AToB, wire);
         modem.SetFrame(VirtualNullModem::BToA, wire);
         modem.SetPaced(true);
