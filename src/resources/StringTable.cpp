@@ -174,6 +174,26 @@ constexpr Entry kTable[] = {
     {265, "These of your own tape profiles cannot be used and are not in the Protocol menu:"},
     {266, "第 %1 行：%2"},
     {267, "Line %1: %2"},
+    // A drip feed: where it stands, how it began, and a cancel.
+    {268, "程序段 N%1，第 %2 行，共 %3 行"},
+    {269, "N%1, line %2 of %3"},
+    {270, "第 %1 行，共 %2 行"},
+    {271, "line %1 of %2"},
+    {272, "距上次 XON %1"},
+    {273, "%1 since XON"},
+    {274, "机床保持线路（XOFF）已 %1"},
+    {275, "the machine holds the line (XOFF) for %1"},
+    {276, "等待机床的 XON"},
+    {277, "waiting for the machine's XON"},
+    {278, "送料已取消。机床可能仍在执行其缓冲区中的程序段：请先按进给保持（FEED HOLD）。"},
+    {279, "The feed was cancelled. The machine may still be running the blocks it holds: press "
+          "FEED HOLD first."},
+    {280, "从程序段 N%1（第 %2 行）开始"},
+    {281, "from block N%1 (line %2)"},
+    {282, "从第 %1 行开始"},
+    {283, "from line %1"},
+    {284, "无法准备送料：%1"},
+    {285, "The feed cannot be prepared: %1"},
 };
 
 const QHash<int, QString>& Table()

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 namespace tapeway {
 
@@ -61,6 +62,12 @@ struct FileReport
     // the profile's name.
     QString protocol = QStringLiteral("packet");
     QString profile;
+    // A tape send that restarted within the file: the line it began at
+    // (from 1; 0 when it began at the top) and, when the operator named a
+    // block, that block's number. Bytes and digest are then those fed:
+    // '%', the preamble and the file from that line on.
+    qint64 startLine = 0;
+    std::optional<qint64> startBlock;
     QDateTime started; // UTC
     QDateTime ended;   // UTC
 };

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "serial/LinkSettings.h"
+#include "transfer/FeedSnapshotCopy.h"
+#include "transfer/FeedStatus.h"
 #include "transfer/FileReport.h"
 #include "transfer/TapeProfile.h"
 
@@ -66,6 +68,21 @@ public:
     // it points to (an operator's choice), or refused as not a regular file
     // (a folder that others fill, where a link could reach any file).
     virtual bool SendsThroughLinks() const { return true; }
+    // A tape send of path: where its feed starts when the operator asked
+    // for a restart within it (a block number or a line, and perhaps a
+    // preamble of the operator's), nothing to feed it from the top.
+    virtual std::optional<FeedRestart> FeedRestartFor(const QString& path) const
+    {
+        Q_UNUSED(path);
+        return std::nullopt;
+    }
+    // The folder for the private snapshots tape sends feed from (removed
+    // when the file ends); empty for FeedSnapshot::DefaultFolder().
+    virtual QString FeedFolder() const { return {}; }
+    // A tape send: the block and line going out and the controller's XON or
+    // XOFF, about every second and when the controller holds or frees the
+    // line (FeedStatusText puts it in words).
+    virtual void ShowFeedStatus(const FeedStatus& status) { Q_UNUSED(status); }
 
     // Outcomes, for callers that keep score. A receive ends with the string
     // pair of its outcome (134/135 saved, 165/164 not saved, 136/137 data

@@ -42,5 +42,14 @@ constexpr int kEvenHolesZh = 238, kEvenHolesEn = 239;
 constexpr int kTvCheckZh = 240, kTvCheckEn = 241;
 constexpr int kSilenceZh = 242, kSilenceEn = 243;
 constexpr int kBadProfileZh = 244, kBadProfileEn = 245;
+constexpr int kFeedAtBlockZh = 268, kFeedAtBlockEn = 269;
+constexpr int kFeedAtLineZh = 270, kFeedAtLineEn = 271;
+constexpr int kSinceXonZh = 272, kSinceXonEn = 273;
+constexpr int kHeldForZh = 274, kHeldForEn = 275;
+constexpr int kWaitingForXonZh = 276, kWaitingForXonEn = 277;
+constexpr int kFeedCancelledZh = 278, kFeedCancelledEn = 279;
+constexpr int kRestartBlockZh = 280, kRestartBlockEn = 281;
+constexpr int kRestartLineZh = 282, kRestartLineEn = 283;
+constexpr int kFeedNotPreparedZh = 284, kFeedNotPreparedEn = 285;
 
 } // namespace tapeway::messages
