@@ -90,6 +90,11 @@ QString CliText(int language, CliMessage message)
     case CliMessage::ReaderFigures:
         return zh ? QStringLiteral("溢出 %1 次，XOFF 之后最多收到 %2 个字符")
                   : QStringLiteral("overruns %1, most characters after XOFF %2");
+    case CliMessage::ReaderEmpty:
+        return zh ? QStringLiteral("，首次装满后缓冲区空了 %2 次，共 %1 毫秒")
+                  : QStringLiteral(", buffer empty %1 ms in %2 times after its first fill");
+    case CliMessage::ReaderNeverFilled:
+        return zh ? QStringLiteral("，缓冲区从未装满") : QStringLiteral(", buffer never filled");
     }
     return {};
 }
