@@ -3,7 +3,9 @@
 // line efficiency at each speed (and through a ser2net device server), the
 // longest stall of a 1 ms timer on the session's thread, the change-over
 // between two files of a batch, raw engine throughput with peak memory over
-// an unpaced line, and the service with many lines at once.
+// an unpaced line, the tape protocol, drip feeds, and the service with many
+// lines at once.
+#include "FeedBench.h"
 #include "ServeBench.h"
 #include "TapeBench.h"
 #include "cli/CliHost.h"
@@ -243,6 +245,65 @@ struct Row
     bool met;
 };
 
+QList<Row> FeedRows(const QString& dir, bool full)
+{
+    QList<Row> rows;
+    // A 500 MB program to a reader that takes every character at once. A
+    // tape send keeps to the line's speed whatever the line (what it has
+    // handed over is counted by the speed and frame), so even unpaced it
+    // takes hours at 115200: the sender's memory and rate are read over the
+    // first 30 s of the feed, the whole program only with "feed --full".
+    FeedBenchSetup big;
+    big.programBytes = 500000000;
+    big.windowSeconds = full ? 0 : 30;
+    const FeedBenchResult r = RunFeedBench(dir, big);
+    const bool ran = r.wireCharacters > 0;
+    const QString what = QStringLiteral("feed 500 MB unpaced at 115200 8N1: ");
+    rows << Row{what + QStringLiteral("sender peak memory"),
+                ran ? QStringLiteral("%1 MB (%2 s fed)")
+                          .arg(double(r.senderPeakKib) / 1024.0, 0, 'f', 1)
+                          .arg(r.seconds, 0, 'f', 0)
+                    : QStringLiteral("FAILED: ") + r.failure,
+                QStringLiteral("< 64 MB"), ran && r.senderPeakKib < 64 * 1024};
+    rows << Row{what + QStringLiteral("throughput"),
+                QStringLiteral("%1 MB/s (%2 of the line)")
+                    .arg(double(r.wireCharacters) / 1e6 / std::max(r.seconds, 1e-9), 0, 'f', 4)
+                    .arg(r.lineFraction, 0, 'f', 3),
+                QStringLiteral(">= 0.97 line"), ran && r.lineFraction >= 0.97};
+    rows << Row{what + QStringLiteral("program whole (SHA-256)"),
+                full ? (r.whole ? QStringLiteral("yes") : QStringLiteral("FAILED: ") + r.failure)
+                     : QStringLiteral("%1 MB in the window; see feed --full")
+                           .arg(double(r.wireCharacters) / 1e6, 0, 'f', 2),
+                full ? QStringLiteral("whole") : QStringLiteral("(report)"), !full || r.whole};
+
+    // The machine cuts while it reads: 90 % of the line's character rate
+    // out of a 256-character buffer, DC3 and DC1 at the controller's fills.
+    FeedBenchSetup paced;
+    paced.programBytes = 200000;
+    paced.baud = 38400;
+    paced.frame = QStringLiteral("7E2");
+    paced.paced = true;
+    paced.readerRate = 38400 / 11 * 9 / 10;
+    const FeedBenchResult p = RunFeedBench(dir, paced);
+    const QString pacedWhat = QStringLiteral("feed 200 KB at 38400 7E2, reader at 90 %: ");
+    rows << Row{pacedWhat + QStringLiteral("buffer empty after first fill"),
+                p.readerFilled ? QStringLiteral("%1 ms, %2 times (%3 XOFFs)")
+                                     .arg(p.emptyMs, 0, 'f', 1)
+                                     .arg(p.timesRanDry)
+                                     .arg(p.xoffs)
+                               : QStringLiteral("FAILED: never filled ") + p.failure,
+                QStringLiteral("0 ms"), p.readerFilled && p.timesRanDry == 0};
+    rows << Row{
+        pacedWhat + QStringLiteral("most characters after XOFF"),
+        QStringLiteral("%1 (reader counted %2)").arg(p.mostAfterXoff).arg(p.readerMostAfterXoff),
+        QStringLiteral("<= 24"), p.whole && p.mostAfterXoff <= 24};
+    rows << Row{pacedWhat + QStringLiteral("program whole (SHA-256)"),
+                p.whole ? QStringLiteral("yes, %1 overruns").arg(p.overruns)
+                        : QStringLiteral("FAILED: ") + p.failure,
+                QStringLiteral("whole"), p.whole && p.overruns == 0};
+    return rows;
+}
+
 // Payload bytes x 10 / baud over the time from the header's first byte to the verified save.
 // Through ser2net the sending session reaches its end of the line over RFC 2217.
 Row Efficiency(const QString& dir, int baud, qint64 size, double* stallMs,
@@ -400,10 +461,16 @@ int main(int argc, char** argv)
     const bool linesOnly = argc > 1 && QByteArray(argv[1]) == "--lines";
     // "tape": the tape protocol's rows only.
     const bool tapeOnly = argc > 1 && QByteArray(argv[1]) == "tape";
+    // "feed": the drip feed's rows only; "feed --full" feeds the whole
+    // 500 MB program, which the line's speed makes a matter of hours.
+    const bool feedOnly = argc > 1 && QByteArray(argv[1]) == "feed";
+    const bool feedFull = feedOnly && argc > 2 && QByteArray(argv[2]) == "--full";
     std::fprintf(stderr, "Running (about %s)...\n",
-                 serveOnly || linesOnly || tapeOnly ? "a minute" : "five minutes");
+                 feedFull                                         ? "13 hours"
+                 : serveOnly || linesOnly || tapeOnly || feedOnly ? "two minutes"
+                                                                  : "eight minutes");
 
-    if (!serveOnly && !linesOnly) {
+    if (!serveOnly && !linesOnly && !feedOnly) {
         // The tape protocol: a reader that never says XOFF (the line's
         // character rate, bits per character counted), and one that holds
         // the line every 256 characters (what still reaches it after XOFF).
@@ -429,7 +496,9 @@ int main(int argc, char** argv)
                         QStringLiteral("<= 24"), r.whole && r.mostAfterXoff <= 24};
         }
     }
-    if (tapeOnly) {
+    if (!serveOnly && !linesOnly && !tapeOnly)
+        rows << FeedRows(dir.path(), feedFull);
+    if (tapeOnly || feedOnly) {
     } else if (linesOnly) {
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr);
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2Net);
@@ -455,7 +524,7 @@ int main(int argc, char** argv)
 
     // The service: 8, 16 and 32 lines receiving 32 KiB each at 38400 baud at once.
     for (const int lines : {8, 16, 32}) {
-        if (linesOnly || tapeOnly)
+        if (linesOnly || tapeOnly || feedOnly)
             break;
         const ServeBenchResult serve = RunServeBench(dir.path(), lines, 38400, 32 * 1024);
         const bool ok = serve.failure.isEmpty();
