@@ -10,8 +10,10 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
@@ -57,6 +59,13 @@ TransferRecord Sample(int n, const QString& path)
     if (n % 2 == 0) {
         r.protocol = QStringLiteral("tape");
         r.profile = QStringLiteral("Fanuc ISO");
+    }
+    // Feeds restarted at a block and at a line.
+    if (n == 0) {
+        r.startLine = 51234;
+        r.startBlock = 41200;
+    } else if (n == 4) {
+        r.startLine = 17;
     }
     return r;
 }
@@ -200,10 +209,10 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
         const TransferRecord &a = all[i], &b = written[i];
         EXPECT_EQ(std::tie(a.id, a.started, a.ended, a.receive, a.port, a.baud, a.path, a.bytes,
                            a.sha256, a.outcome, a.message, a.detail, a.version, a.host, a.user,
-                           a.line, a.pending, a.protocol, a.profile),
+                           a.line, a.pending, a.protocol, a.profile, a.startLine, a.startBlock),
                   std::tie(b.id, b.started, b.ended, b.receive, b.port, b.baud, b.path, b.bytes,
                            b.sha256, b.outcome, b.message, b.detail, b.version, b.host, b.user,
-                           b.line, b.pending, b.protocol, b.profile))
+                           b.line, b.pending, b.protocol, b.profile, b.startLine, b.startBlock))
             << i;
     }
 
@@ -236,10 +245,88 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
             if (ids.last() == id(0)) {
                 EXPECT_EQ(object.value("path").toString(), odd);
                 EXPECT_EQ(object.value("profile").toString(), "Fanuc ISO");
+                EXPECT_EQ(object.value("start_line").toInteger(), 51234);
+                EXPECT_EQ(object.value("start_block").toInteger(), 41200);
+            } else {
+                EXPECT_TRUE(object.value("start_block").isNull()) << line.toStdString();
             }
         }
         EXPECT_EQ(ids, c.ids) << c.options.join(' ').toStdString();
     }
+
+    // The start in CSV (its fields last) and in the table, where there is one.
+    CliProcess csv, table;
+    ASSERT_EQ(Cli({"journal", "--format", "csv", "--journal", m_url, "--limit", "1"},
+                  m_dir.filePath("home"), &csv),
+              0);
+    EXPECT_TRUE(
+        csv.OutLines().value(0).trimmed().endsWith(",protocol,profile,start_line,start_block"))
+        << csv.out.toStdString();
+    EXPECT_TRUE(csv.OutLines().value(1).trimmed().endsWith(",tape,Fanuc ISO,17,"))
+        << csv.out.toStdString();
+    ASSERT_EQ(Cli({"journal", "--journal", m_url}, m_dir.filePath("home"), &table), 0);
+    EXPECT_TRUE(table.out.contains("from block N41200 (line 51234)")) << table.out.toStdString();
+    EXPECT_TRUE(table.out.contains("from line 17")) << table.out.toStdString();
+}
+
+TEST_P(JournalEngines, AnOlderProgramsTableGetsTheNewColumnsAndGoesOnTakingItsRecords)
+{
+    // The first layout, as an older program made it and goes on writing it.
+    const bool pg = GetParam() == Engine::Postgresql;
+    const QString oldInsert =
+        "INSERT INTO tapeway_transfers (record_id, started, ended, direction, port, baud, path, "
+        "bytes, sha256, outcome, message, detail, program_version, host, user_name, line, "
+        "pending) VALUES ('%1', '2026-05-01T08:00:00.000Z', '2026-05-01T08:00:01.000Z', 'send', "
+        "'/dev/ttyS0', 9600, '/srv/old.nc', 10, NULL, 'sent', 'Complete', '', '1.0.0', 'pc', "
+        "'u', '', 0)";
+    {
+        QDir().mkpath(QFileInfo(Location().Path()).absolutePath());
+        QSqlDatabase db = Connect(Location(), "old");
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("CREATE TABLE tapeway_journal (name TEXT PRIMARY KEY, value TEXT NOT "
+                           "NULL)") &&
+                    q.exec("INSERT INTO tapeway_journal VALUES ('schema_version', '1')") &&
+                    q.exec(QString("CREATE TABLE tapeway_transfers (seq %1, record_id TEXT NOT "
+                                   "NULL UNIQUE, started TEXT NOT NULL, ended TEXT NOT NULL, "
+                                   "direction TEXT NOT NULL, port TEXT NOT NULL, baud INTEGER NOT "
+                                   "NULL, path TEXT NOT NULL, bytes BIGINT NOT NULL, sha256 TEXT, "
+                                   "outcome TEXT NOT NULL, message TEXT NOT NULL, detail TEXT NOT "
+                                   "NULL, program_version TEXT NOT NULL, host TEXT NOT NULL, "
+                                   "user_name TEXT NOT NULL, line TEXT NOT NULL, pending INTEGER "
+                                   "NOT NULL DEFAULT 0)")
+                               .arg(pg ? "BIGSERIAL PRIMARY KEY" : "INTEGER PRIMARY KEY")) &&
+                    q.exec(oldInsert.arg("old-1")))
+            << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase("old");
+    // Read as it is, then written to by this program.
+    ASSERT_EQ(Records().size(), 1);
+    const TransferRecord restarted = Sample(0, "/srv/new.nc");
+    {
+        SqlJournal journal(Location());
+        QString error;
+        ASSERT_TRUE(journal.Record(restarted, &error)) << error.toStdString();
+    }
+    {
+        QSqlDatabase db = Connect(Location(), "old");
+        QSqlQuery q(db);
+        EXPECT_TRUE(q.exec(oldInsert.arg("old-2"))) << q.lastError().text().toStdString();
+        EXPECT_TRUE(q.exec("SELECT value FROM tapeway_journal WHERE name = 'schema_version'") &&
+                    q.next() && q.value(0).toString() == "1");
+    }
+    QSqlDatabase::removeDatabase("old");
+    QMap<QString, TransferRecord> byId;
+    for (const TransferRecord& r : Records())
+        byId.insert(r.id, r);
+    ASSERT_EQ(byId.size(), 3);
+    for (const char* old : {"old-1", "old-2"}) {
+        EXPECT_EQ(byId[old].protocol, "packet");
+        EXPECT_EQ(byId[old].startLine, 0);
+        EXPECT_FALSE(byId[old].startBlock) << old;
+    }
+    EXPECT_EQ(byId[restarted.id].startLine, 51234);
+    EXPECT_EQ(byId[restarted.id].startBlock, 41200);
+    EXPECT_EQ(byId[restarted.id].profile, "Fanuc ISO");
 }
 
 TEST_P(JournalEngines, TwoProcessesCopyingAtOnceLoseNothingAndCopyOnce)
@@ -276,10 +363,13 @@ TEST_P(JournalEngines, TwoProcessesCopyingAtOnceLoseNothingAndCopyOnce)
     }
     const QList<TransferRecord> all = Records();
     QSet<QString> ids;
+    int restarts = 0; // a waiting record keeps its feed's start
     for (const TransferRecord& r : all) {
         ids.insert(r.id);
         EXPECT_FALSE(r.pending);
+        restarts += r.startBlock == 41200 && r.startLine == 51234 ? 1 : 0;
     }
+    EXPECT_EQ(restarts, 2);
     EXPECT_EQ(all.size(), 2 * kEach);
     EXPECT_EQ(ids.size(), 2 * kEach);
     CliProcess again;
