@@ -250,10 +250,30 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     ServeLine::Status receiving;
     receiving.state = ServeLine::State::Receiving;
     receiving.bytes = 1234;
+    // A feed: at a block, held by the machine; without one, after an XON.
+    ServeLine::Status held, fed;
+    held.state = fed.state = ServeLine::State::Sending;
+    held.feed = FeedStatus{51234, 1804220, 41200, 700000, 9000000, true, false, 125000};
+    fed.feed = FeedStatus{12, 300, std::nullopt, 400, 9000, false, false, 3000};
     QJsonArray objects;
     for (const LineConfig& line : lines.lines)
-        objects.append(
-            StatusFile::LineObject(line, line.name == "M" ? receiving : ServeLine::Status{}));
+        objects.append(StatusFile::LineObject(line, line.name == "M"   ? receiving
+                                                    : line.name == "H" ? held
+                                                    : line.name == "T" ? fed
+                                                                       : ServeLine::Status{}));
+    EXPECT_FALSE(objects[0].toObject().contains("feed"));
+    EXPECT_EQ(objects[3].toObject().value("feed").toObject(),
+              QJsonObject({{"line", 51234},
+                           {"lines", 1804220},
+                           {"block", 41200},
+                           {"sent", 700000},
+                           {"total", 9000000},
+                           {"held", true},
+                           {"waitingForXon", false},
+                           {"msSinceFlowChange", 125000}}));
+    EXPECT_FALSE(objects[1].toObject().value("feed").toObject().contains("block"));
+    const QString chinese = StatusFile::FormatTable({{"lines", objects}}, kChinese);
+    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2 min 5 s")) << chinese.toStdString();
     EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
     EXPECT_FALSE(objects[0].toObject().contains("profile"));
     EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
@@ -263,7 +283,10 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     const QStringList table = StatusFile::FormatTable({{"lines", objects}}, kEnglish).split('\n');
     EXPECT_TRUE(table[0].contains("PROTOCOL") && table[1].contains("  packet  ") &&
                 table[2].contains("  tape (Fanuc ISO)  ") &&
-                table[3].contains("receiving 1234 bytes"))
+                table[3].contains("receiving 1234 bytes") &&
+                table[2].contains("line 12 of 300, 3 s since XON") &&
+                table[4].contains("N41200, line 51,234 of 1,804,220, the machine holds the line "
+                                  "(XOFF) for 2 min 5 s"))
         << table.join('\n').toStdString();
 
     // The service itself does not start on such a file.
