@@ -289,6 +289,23 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
                                   "(XOFF) for 2 min 5 s"))
         << table.join('\n').toStdString();
 
+    // A line shows a feed only while its file goes out, and not after it ended.
+    LineConfig sender = lines.lines[1];
+    sender.mode = LineMode::Send;
+    sender.inbox.clear();
+    sender.outbox = dir.filePath("out");
+    QDir().mkpath(sender.outbox);
+    faults::Write(sender.outbox + "/O1.nc", "%\nO1\n%\n");
+    ServeLine line(sender, kEnglish);
+    line.ShowFeedStatus(*held.feed);
+    EXPECT_FALSE(line.GetStatus().feed);
+    int row = 0; // the file joins the queue once it has settled
+    ASSERT_TRUE(WaitFor([&] { return !line.NextCheckedFile(row).isEmpty(); }, 15000));
+    line.ShowFeedStatus(*held.feed);
+    EXPECT_EQ(line.GetStatus().feed, held.feed);
+    line.SetRowState(row, LoadString(171)); // "Complete"
+    EXPECT_FALSE(line.GetStatus().feed);
+
     // The service itself does not start on such a file.
     faults::Write(path, rows[0].text.toUtf8());
     CliProcess serve({"serve", "--config", path, "--runtime-dir", dir.path()});
