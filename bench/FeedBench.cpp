@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -269,4 +271,64 @@ FeedBenchResult RunFeedBench(const QString& dir, const FeedBenchSetup& setup)
     modem.Stop();
     QFile::remove(program);
     return result;
+}
+
+QList<BenchRow> FeedRows(const QString& dir, bool full)
+{
+    QList<BenchRow> rows;
+    // A 500 MB program to a reader that takes every character at once. A
+    // tape send keeps to the line's speed whatever the line (what it has
+    // handed over is counted by the speed and frame), so even unpaced it
+    // takes hours at 115200: the sender's memory and rate are read over the
+    // first 30 s of the feed, the whole program only with "feed --full".
+    FeedBenchSetup big;
+    big.programBytes = 500000000;
+    big.windowSeconds = full ? 0 : 30;
+    const FeedBenchResult r = RunFeedBench(dir, big);
+    const bool ran = r.wireCharacters > 0;
+    const QString what = QStringLiteral("feed 500 MB, unpaced 115200 8N1: ");
+    rows << BenchRow{what + QStringLiteral("sender peak memory"),
+                     ran ? QStringLiteral("%1 MB (%2 s fed)")
+                               .arg(double(r.senderPeakKib) / 1024.0, 0, 'f', 1)
+                               .arg(r.seconds, 0, 'f', 0)
+                         : QStringLiteral("FAILED: ") + r.failure,
+                     QStringLiteral("< 64 MB"), ran && r.senderPeakKib < 64 * 1024};
+    rows << BenchRow{what + QStringLiteral("throughput"),
+                     QStringLiteral("%1 MB/s (%2 of the line)")
+                         .arg(double(r.wireCharacters) / 1e6 / std::max(r.seconds, 1e-9), 0, 'f', 4)
+                         .arg(r.lineFraction, 0, 'f', 3),
+                     QStringLiteral(">= 0.97 line"), ran && r.lineFraction >= 0.97};
+    rows << BenchRow{
+        what + QStringLiteral("program whole (SHA-256)"),
+        full ? (r.whole ? QStringLiteral("yes") : QStringLiteral("FAILED: ") + r.failure)
+             : QStringLiteral("%1 MB fed; feed --full")
+                   .arg(double(r.wireCharacters) / 1e6, 0, 'f', 2),
+        full ? QStringLiteral("whole") : QStringLiteral("(report)"), !full || r.whole};
+
+    // The machine cuts while it reads: 90 % of the line's character rate
+    // out of a 256-character buffer, DC3 and DC1 at the controller's fills.
+    FeedBenchSetup paced;
+    paced.programBytes = 200000;
+    paced.baud = 38400;
+    paced.frame = QStringLiteral("7E2");
+    paced.paced = true;
+    paced.readerRate = 38400 / 11 * 9 / 10;
+    const FeedBenchResult p = RunFeedBench(dir, paced);
+    const QString pacedWhat = QStringLiteral("feed 38400 7E2, reader at 90 %: ");
+    rows << BenchRow{pacedWhat + QStringLiteral("empty after 1st fill"),
+                     p.readerFilled ? QStringLiteral("%1 ms, %2 times (%3 XOFFs)")
+                                          .arg(p.emptyMs, 0, 'f', 1)
+                                          .arg(p.timesRanDry)
+                                          .arg(p.xoffs)
+                                    : QStringLiteral("FAILED: never filled ") + p.failure,
+                     QStringLiteral("0 ms"), p.readerFilled && p.timesRanDry == 0};
+    rows << BenchRow{
+        pacedWhat + QStringLiteral("most after XOFF"),
+        QStringLiteral("%1 (reader counted %2)").arg(p.mostAfterXoff).arg(p.readerMostAfterXoff),
+        QStringLiteral("<= 24"), p.whole && p.mostAfterXoff <= 24};
+    rows << BenchRow{pacedWhat + QStringLiteral("program whole (SHA-256)"),
+                     p.whole ? QStringLiteral("yes, %1 overruns").arg(p.overruns)
+                             : QStringLiteral("FAILED: ") + p.failure,
+                     QStringLiteral("whole"), p.whole && p.overruns == 0};
+    return rows;
 }

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "BenchRow.h"
+
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -45,3 +48,9 @@ struct FeedBenchResult
 };
 
 FeedBenchResult RunFeedBench(const QString& dir, const FeedBenchSetup& setup);
+
+// The drip feed's rows: a 500 MB program unpaced (the sender's peak memory
+// and its rate over the first 30 s, the whole program only when full), and
+// a 200 KB program at 38400 7E2 paced to a reader that takes 90 % of the
+// line's character rate from a 256-character buffer.
+QList<BenchRow> FeedRows(const QString& dir, bool full);
