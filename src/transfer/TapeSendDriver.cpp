@@ -145,8 +145,10 @@ void TapeSendDriver::Pump()
     case TapeSender::State::Done: {
         // "Sent" once the trailer, too, has left the wire.
         m_pump.stop();
+        m_statusTimer.stop();
         m_draining = true;
         Progress(true);
+        TellStatus();
         const quint64 generation = m_generation;
         m_port.Drain([this, generation] {
             if (generation == m_generation && m_draining) {

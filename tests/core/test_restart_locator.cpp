@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "transfer/FeedPosition.h"
 #include "transfer/RestartLocator.h"
 
 #include <gtest/gtest.h>
@@ -158,5 +159,37 @@ TEST(RestartLocator, ParsesTheOperatorsBlockNumber)
         const RestartProblem& problem = std::get<RestartProblem>(parsed);
         EXPECT_EQ(problem.kind, Kind::BadBlockNumber);
         EXPECT_TRUE(problem.Message(1).contains(row.text) && problem.Message(0).contains(row.text));
+    }
+}
+
+// The position a feed shows follows the lines as restart finds blocks, in
+// whatever pieces the bytes go out, past a restart's own lead.
+TEST(FeedPosition, FollowsLinesAndBlocksInAnyPieces)
+{
+    const struct
+    {
+        const char* bytes;
+        qint64 lead;
+        qint64 line;
+        std::optional<qint64> block;
+    } rows[] = {
+        {"O1\nN10 G0\nN20 X1\n", 0, 3, 20},
+        {"N10\r\nG1 X2\r\n", 0, 2, 10},               // CR LF is one line end
+        {"N10\rN20\rX3", 0, 3, 20},                   // CR alone too
+        {"  /2 N0150 X1\n(N99)\nG1 N7\n", 0, 3, 150}, // a comment or a later N is no block
+        {"%\nT1\nN500 X1\n", 5, 40, 500},             // the lead "%\nT1\n" is passed over
+        {"%\nT1\n", 5, 40, 480},                      // only the lead: the restart's own block
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bytes);
+        const QByteArray bytes(row.bytes);
+        for (const qsizetype piece : {qsizetype(1), bytes.size()}) {
+            FeedPosition position(row.lead ? 40 : 1, row.lead,
+                                  row.lead ? 480 : std::optional<qint64>());
+            for (qsizetype at = 0; at < bytes.size(); at += piece)
+                position.Add(QByteArrayView(bytes).sliced(at, qMin(piece, bytes.size() - at)));
+            EXPECT_EQ(position.Line(), row.line);
+            EXPECT_EQ(position.Block(), row.block);
+        }
     }
 }

@@ -4,6 +4,7 @@
 #include "transfer/Frame.h"
 #include "transfer/TapeSender.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -11,15 +12,27 @@ using namespace tapeway;
 
 namespace {
 
-// A host that notes how much the controller had when a file ended.
+// A host that notes how much the controller had when a file ended, where
+// the feed stood, and asks for a restart when told to.
 struct TapeHost : RecordingHost
 {
     std::function<qint64()> delivered;
     QList<qint64> deliveredAtEnd;
+    QList<FeedStatus> statuses;
+    std::optional<FeedRestart> restart;
+    QString feedFolder;
     void FileFinished(const FileReport& report) override
     {
         deliveredAtEnd << (delivered ? delivered() : -1);
         RecordingHost::FileFinished(report);
+    }
+    void ShowFeedStatus(const FeedStatus& status) override { statuses << status; }
+    std::optional<FeedRestart> FeedRestartFor(const QString&) const override { return restart; }
+    QString FeedFolder() const override { return feedFolder; }
+    bool HeldSometime() const
+    {
+        return std::any_of(statuses.begin(), statuses.end(),
+                           [](const FeedStatus& s) { return s.held; });
     }
 };
 
@@ -71,6 +84,7 @@ struct Rig
         host.link.portName = modem.PortA();
         host.tape = profile;
         host.delivered = [this] { return modem.BytesForwarded(VirtualNullModem::AToB); };
+        host.feedFolder = Path(QStringLiteral("feeds"));
         session = std::make_unique<TransferSession>(port, host);
         QObject::connect(&port, &SerialPort::OnComm, session.get(), &TransferSession::OnComm);
         if (!peer.Open(modem.PortB(), profile.baud))
@@ -84,6 +98,11 @@ struct Rig
         modem.Stop();
     }
     QString Path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+    // The snapshots a feed left behind.
+    QStringList Snapshots() const
+    {
+        return QDir(host.feedFolder).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    }
 };
 
 } // namespace
@@ -101,10 +120,11 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         int holdMs;
     };
     // 4800, 9600 and 38400 baud in both frames; an XOFF storm (every few
-    // characters); a hold longer than any silence limit of the packet protocol.
+    // characters); a hold of 30 s, longer than any silence limit of the
+    // packet protocol, told as the machine holding the line.
     for (const Row& row :
          {Row{4800, "7E2", 400, 30}, Row{9600, "8N1", 250, 200}, Row{38400, "7E2", 300, 20},
-          Row{38400, "8N1", 0, 0}, Row{9600, "7E2", 3, 2}, Row{38400, "8N1", 2000, 12000}}) {
+          Row{38400, "8N1", 0, 0}, Row{9600, "7E2", 3, 2}, Row{38400, "8N1", 2000, 30000}}) {
         SCOPED_TRACE(QStringLiteral("%1 %2").arg(row.baud).arg(row.frame).toStdString());
         const TapeProfile profile = Profile(row.baud, row.frame);
         Rig rig(profile, row.frame);
@@ -127,6 +147,104 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         EXPECT_EQ(rig.peer.got, wire);
         EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
         EXPECT_EQ(rig.peer.holds > 0, row.xoffEvery > 0);
+        EXPECT_EQ(report.sha256, QCryptographicHash::hash(file, QCryptographicHash::Sha256));
+        if (row.holdMs >= 10000)
+            EXPECT_TRUE(rig.host.HeldSometime());
+        EXPECT_EQ(rig.Snapshots(), QStringList()) << "the snapshot stays";
+    }
+}
+
+// A restart feeds '%', the preamble (the lines before the first axis word,
+// or the operator's) and the file from the block or line on; a block the
+// file does not hold, or holds twice, is refused with its candidates before
+// the line is touched.
+TEST(TapeSession, RestartFeedsThePreambleAndTheRestOrIsRefused)
+{
+    const TapeProfile profile = Profile(38400, "8N1");
+    const QByteArray file = Program(20);
+    const QByteArray twice = file + "N50 G00 Z50.\r\n";
+    const qsizetype n50 = file.indexOf("N50 ");
+    struct Row
+    {
+        FeedRestart::By by;
+        qint64 number;
+        std::optional<QByteArray> preamble;
+        QByteArray file;
+        QByteArray lead; // empty: refused
+        QByteArray tail;
+        const char* reason;
+    };
+    const QByteArray found = "%\nO1234 (TAPE TEST)\n";
+    for (const Row& row : {
+             Row{FeedRestart::By::Block, 50, {}, file, found, file.mid(n50), ""},
+             Row{FeedRestart::By::Line, 6, QByteArray("G90 G54\r\nT2 M6\n"), file,
+                 "%\nG90 G54\nT2 M6\n", file.mid(n50), ""},
+             Row{FeedRestart::By::Block, 55, {}, file, {}, {}, "N55"},
+             Row{FeedRestart::By::Block, 50, {}, twice, {}, {}, "23"},
+         }) {
+        SCOPED_TRACE(row.reason);
+        Rig rig(profile, "8N1");
+        const QString path = rig.Path("O1234.nc");
+        faults::Write(path, row.file);
+        rig.host.receiveMode = false;
+        rig.host.rows.append({path, true, QString()});
+        rig.host.restart = FeedRestart{row.by, row.number, row.preamble};
+        rig.session->StartTransfer();
+        ASSERT_TRUE(WaitFor([&] { return rig.host.batchesEnded == 1; }, 60000));
+        ASSERT_EQ(rig.host.reports.size(), 1);
+        const FileReport& report = rig.host.reports[0];
+        if (row.lead.isEmpty()) {
+            EXPECT_EQ(report.outcome, QLatin1String(FileReport::kFileError));
+            EXPECT_TRUE(report.detail.contains(QLatin1String(row.reason)))
+                << report.detail.toStdString();
+            EXPECT_EQ(rig.modem.BytesForwarded(VirtualNullModem::AToB), 0);
+            continue;
+        }
+        EXPECT_EQ(report.outcome, QLatin1String(FileReport::kSent)) << report.detail.toStdString();
+        const QByteArray fed = row.lead + row.tail;
+        EXPECT_EQ(report.startLine, 6);
+        EXPECT_EQ(report.startBlock,
+                  row.by == FeedRestart::By::Block ? std::optional<qint64>(50) : std::nullopt);
+        EXPECT_EQ(report.sha256, QCryptographicHash::hash(fed, QCryptographicHash::Sha256));
+        const QByteArray wire = WireForm(profile, fed);
+        ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= wire.size(); }, 5000));
+        EXPECT_EQ(rig.peer.got, wire);
+        ASSERT_FALSE(rig.host.statuses.isEmpty());
+        EXPECT_EQ(rig.host.statuses.last().block, 200);
+        EXPECT_EQ(rig.host.statuses.last().line, 22);
+    }
+}
+
+// The programmer saves over the file, or edits it in place, while it is
+// fed: the controller gets the file as it was at Start, whole.
+TEST(TapeSession, AFileChangedDuringTheFeedGoesOutAsItWasAtStart)
+{
+    const TapeProfile profile = Profile(9600, "8N1");
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "edited in place" : "saved over");
+        Rig rig(profile, "8N1");
+        const QString path = rig.Path("O1234.nc");
+        const QByteArray file = Program(60);
+        faults::Write(path, file);
+        rig.host.receiveMode = false;
+        rig.host.rows.append({path, true, QString()});
+        rig.session->StartTransfer();
+        ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= 200; }, 10000));
+        QByteArray edited = file;
+        edited.replace("G01", "G00");
+        if (inPlace) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write(edited);
+        } else {
+            faults::Write(path + ".new", edited);
+            ASSERT_TRUE(QFile::remove(path) && QFile::rename(path + ".new", path));
+        }
+        ASSERT_TRUE(WaitFor([&] { return rig.host.batchesEnded == 1; }, 60000));
+        EXPECT_EQ(rig.host.reports.value(0).outcome, QLatin1String(FileReport::kSent));
+        const QByteArray wire = WireForm(profile, file);
+        ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= wire.size(); }, 5000));
+        EXPECT_EQ(rig.peer.got, wire);
     }
 }
 
@@ -239,4 +357,8 @@ TEST(TapeSession, CancelDuringAHoldEndsAtOnce)
     ASSERT_EQ(rig.host.reports.size(), 1);
     EXPECT_EQ(rig.host.reports[0].outcome, QLatin1String(FileReport::kCancelled));
     EXPECT_FALSE(rig.session->IsActive());
+    // The machine may still run what it holds: the operator is told so.
+    EXPECT_TRUE(rig.host.messages.join(u'\n').contains(QLatin1String("FEED HOLD")))
+        << rig.host.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rig.Snapshots(), QStringList());
 }
