@@ -2,7 +2,8 @@
 // Where the dialog's tape send starts and where its feed stands: the
 // Start-at window of the Protocol menu, the choice armed at Start for the
 // first ticked file, and the feed's status (or the waiting choice) as the
-// progress bar's caption. The choice itself is DialogFeed's.
+// progress bar's caption and, while a feed runs, the window's title. The
+// choice itself is DialogFeed's.
 #include "app/CFeedStartDlg.h"
 #include "app/CTransferDlg.h"
 #include "app/DialogFeed.h"
@@ -67,7 +68,13 @@ void CTransferDlg::ShowFeedCaption()
         caption = FeedStatusText(*m_feedStatus, text);
     else if (m_protocol->Chosen() && !IsReceiveMode() && !m_feed->IsArmed())
         caption = m_feed->PendingText(text, m_language);
-    ProgressBar()->SetWindowText(caption);
+    // The window's title carries the whole status while a feed runs; the bar
+    // keeps both ends of a caption too long for it (the block and the XON or
+    // XOFF), so the machine's hold is never cut off.
+    setWindowTitle(m_feedStatus ? caption : QString());
+    CPercentBar* bar = ProgressBar();
+    const int room = bar->contentsRect().width() - 2 * bar->fontMetrics().averageCharWidth();
+    bar->SetWindowText(bar->fontMetrics().elidedText(caption, Qt::ElideMiddle, qMax(room, 0)));
 }
 
 void CTransferDlg::OnSendingChanged()

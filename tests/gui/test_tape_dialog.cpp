@@ -374,6 +374,7 @@ TEST_F(TapeDialog, TheStartAtWindowHoldsARestartForTheNextStartsFirstFile)
     status.msSinceFlowChange = 3000;
     dlg.ShowFeedStatus(status);
     EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "N41200, line 51,234 of 1,804,220, 3 s since XON");
+    EXPECT_EQ(dlg.windowTitle(), dlg.ProgressBar()->GetCaption());
     dlg.MenuCommand(1, CTransferDlg::kCmdChinese)->trigger();
     EXPECT_TRUE(
         dlg.ProgressBar()->GetCaption().startsWith(QStringLiteral("程序段 N41200，第 51,234 行")))
@@ -381,6 +382,7 @@ TEST_F(TapeDialog, TheStartAtWindowHoldsARestartForTheNextStartsFirstFile)
     dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
     dlg.EnableControls(true);
     EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "Sending progress: 0%");
+    EXPECT_TRUE(dlg.windowTitle().isEmpty());
 }
 
 TEST_F(TapeDialog, AChangedPresetIsSavedAsAnOwnProfileAndSurvivesARestart)
