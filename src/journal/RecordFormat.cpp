@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <algorithm>
 
 namespace tapeway {
 
@@ -39,7 +40,7 @@ QString RecordFormat::Csv(const QList<TransferRecord>& records)
 {
     QString out = QStringLiteral("started,ended,direction,port,baud,path,bytes,sha256,outcome,"
                                  "message,detail,version,host,user,line,record_id,pending,protocol,"
-                                 "profile\r\n");
+                                 "profile,start_line,start_block\r\n");
     for (const TransferRecord& r : records) {
         const QStringList fields = {UtcText(r.started),
                                     UtcText(r.ended),
@@ -59,7 +60,9 @@ QString RecordFormat::Csv(const QList<TransferRecord>& records)
                                     r.id,
                                     r.pending ? QStringLiteral("1") : QStringLiteral("0"),
                                     r.protocol,
-                                    r.profile};
+                                    r.profile,
+                                    QString::number(r.startLine),
+                                    r.startBlock ? QString::number(*r.startBlock) : QString()};
         QStringList quoted;
         for (const QString& field : fields)
             quoted << CsvField(field);
@@ -89,7 +92,10 @@ QString RecordFormat::JsonLine(const TransferRecord& r)
         {QStringLiteral("record_id"), r.id},
         {QStringLiteral("pending"), r.pending},
         {QStringLiteral("protocol"), r.protocol},
-        {QStringLiteral("profile"), r.profile}};
+        {QStringLiteral("profile"), r.profile},
+        {QStringLiteral("start_line"), double(r.startLine)},
+        {QStringLiteral("start_block"),
+         r.startBlock ? QJsonValue(double(*r.startBlock)) : QJsonValue()}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
@@ -99,12 +105,25 @@ QString RecordFormat::Table(const QList<TransferRecord>& records, int width)
                                 QStringLiteral("OUTCOME"), QStringLiteral("BYTES"),
                                 QStringLiteral("PORT"), QStringLiteral("SHA-256"),
                                 QStringLiteral("PATH")}};
-    for (const TransferRecord& r : records)
+    // A restarted feed's start stands before the path; a listing without
+    // one has no such column.
+    const bool starts = std::any_of(records.cbegin(), records.cend(), [](const TransferRecord& r) {
+        return !r.StartText().isEmpty();
+    });
+    if (starts)
+        rows.first().insert(rows.first().size() - 1, QStringLiteral("START"));
+    for (const TransferRecord& r : records) {
         rows << QStringList{
             LocalTime(r.ended), r.Direction(),
             r.outcome,          QString::number(r.bytes),
             OneLine(r.port),    r.sha256.isEmpty() ? QStringLiteral("-") : r.sha256.left(12),
             OneLine(r.path)};
+        if (starts) {
+            const QString start = r.StartText();
+            rows.last().insert(rows.last().size() - 1,
+                               start.isEmpty() ? QStringLiteral("-") : start);
+        }
+    }
     const int columns = int(rows.first().size());
     QList<int> widths(columns, 0);
     for (const QStringList& row : rows)

@@ -78,6 +78,10 @@ QString TransfersTable(bool postgresql)
 // stays, so that such a program goes on writing.
 const QString kProtocolColumn = QStringLiteral("protocol TEXT NOT NULL DEFAULT 'packet'");
 const QString kProfileColumn = QStringLiteral("profile TEXT NOT NULL DEFAULT ''");
+// Where a restarted feed began: the line (0 from the top) and the block
+// number the operator named (NULL when none).
+const QString kStartLineColumn = QStringLiteral("start_line BIGINT NOT NULL DEFAULT 0");
+const QString kStartBlockColumn = QStringLiteral("start_block BIGINT NULL");
 
 // Whether the records' table has the column yet.
 QString HasColumn(bool postgresql, const QString& column)
@@ -277,6 +281,9 @@ bool SqlJournal::CheckSchema(QString* error)
     if (!q.exec(HasColumn(IsPostgresql(), QStringLiteral("protocol"))) || !q.next())
         return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
     m_protocolColumns = q.value(0).toInt() > 0;
+    if (!q.exec(HasColumn(IsPostgresql(), QStringLiteral("start_line"))) || !q.next())
+        return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+    m_startColumns = q.value(0).toInt() > 0;
     return true;
 }
 
@@ -330,7 +337,8 @@ bool SqlJournal::PrepareSchema(QString* error)
             return failed();
         m_journalColumn = true;
     }
-    for (const QString& column : {kProtocolColumn, kProfileColumn}) {
+    for (const QString& column :
+         {kProtocolColumn, kProfileColumn, kStartLineColumn, kStartBlockColumn}) {
         if (!run(HasColumn(IsPostgresql(), column.section(u' ', 0, 0))) || !q.next())
             return failed();
         const bool present = q.value(0).toInt() > 0;
@@ -339,6 +347,7 @@ bool SqlJournal::PrepareSchema(QString* error)
             return failed();
     }
     m_protocolColumns = true;
+    m_startColumns = true;
     if (!run(QStringLiteral("COMMIT")))
         return failed();
     return true;
@@ -379,6 +388,12 @@ bool SqlJournal::Record(const TransferRecord& record, QString* error)
         columns += QStringLiteral(", protocol, profile");
         values << Text(record.protocol) << Text(record.profile);
     }
+    if (m_startColumns) {
+        columns += QStringLiteral(", start_line, start_block");
+        values << QVariant(record.startLine)
+               << (record.startBlock ? QVariant(*record.startBlock)
+                                     : QVariant(QMetaType::fromType<qint64>()));
+    }
     QStringList marks;
     for (qsizetype i = 0; i < values.size(); ++i)
         marks << QStringLiteral("?");
@@ -399,10 +414,11 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         return std::nullopt;
     if (m_absent)
         return QList<TransferRecord>();
-    // The optional columns come last, protocol and profile before journal.
-    QString sql = QStringLiteral("SELECT %1%2%3 FROM %4 WHERE 1 = 1")
+    // The optional columns come last: protocol and profile, the start, then journal.
+    QString sql = QStringLiteral("SELECT %1%2%3%4 FROM %5 WHERE 1 = 1")
                       .arg(QString::fromLatin1(kColumns),
                            m_protocolColumns ? QStringLiteral(", protocol, profile") : QString(),
+                           m_startColumns ? QStringLiteral(", start_line, start_block") : QString(),
                            m_journalColumn ? QStringLiteral(", journal") : QString(), kTable);
     QVariantList values;
     const auto where = [&](const QString& condition, const QVariant& value) {
@@ -473,6 +489,12 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         if (m_protocolColumns) {
             r.protocol = q.value(next++).toString();
             r.profile = q.value(next++).toString();
+        }
+        if (m_startColumns) {
+            r.startLine = q.value(next++).toLongLong();
+            const QVariant block = q.value(next++);
+            if (!block.isNull())
+                r.startBlock = block.toLongLong();
         }
         if (m_journalColumn)
             r.journal = q.value(next).toString();

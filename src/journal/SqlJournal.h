@@ -69,6 +69,7 @@ private:
     bool m_absent = false;          // read only: there is no journal yet
     bool m_journalColumn = false;   // the table has the column journal
     bool m_protocolColumns = false; // the table has the columns protocol and profile
+    bool m_startColumns = false;    // the table has the columns start_line and start_block
 };
 
 } // namespace tapeway

@@ -3,6 +3,7 @@
 
 #include "resources/StringTable.h"
 #include "transfer/FileReport.h"
+#include "transfer/SessionMessages.h"
 #include "transfer/SystemPath.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,15 @@ QString TransferRecord::Direction() const
     return receive ? QStringLiteral("receive") : QStringLiteral("send");
 }
 
+QString TransferRecord::StartText() const
+{
+    if (startBlock)
+        return LoadString(messages::kRestartBlockEn).arg(*startBlock).arg(startLine);
+    if (startLine > 0)
+        return LoadString(messages::kRestartLineEn).arg(startLine);
+    return {};
+}
+
 bool TransferRecord::ParseDirection(const QString& text, bool* receive)
 {
     if (text == QStringLiteral("send") || text == QStringLiteral("receive")) {
@@ -83,6 +93,8 @@ TransferRecord TransferRecord::FromReport(const FileReport& report, const QStrin
     record.line = line;
     record.protocol = report.protocol;
     record.profile = report.profile;
+    record.startLine = report.startLine;
+    record.startBlock = report.startBlock;
     return record;
 }
 

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace tapeway {
 
@@ -34,8 +35,15 @@ struct TransferRecord
                           // when unknown (written by an older program)
     QString protocol = QStringLiteral("packet"); // the line's protocol: "packet" or "tape"
     QString profile; // the tape protocol's profile; empty for the packet protocol
+    // A tape send that restarted within the file: the line it began at (from
+    // 1; 0 when from the top) and the block number the operator named.
+    qint64 startLine = 0;
+    std::optional<qint64> startBlock;
 
     QString Direction() const;
+    // Where a restarted feed began, in English ("from block N41200 (line
+    // 51234)", "from line 51234"); empty when it began at the top.
+    QString StartText() const;
     // "send" / "receive"; false for any other text.
     static bool ParseDirection(const QString& text, bool* receive);
 

@@ -263,6 +263,8 @@ void ServeLine::SetState(State state, const QString& file, int percent)
         return;
     if (m_status.state != state)
         m_status.bytes = 0;
+    if (state != State::Sending && state != State::Waiting)
+        m_status.feed.reset();
     m_status.state = state;
     m_status.file = file;
     m_status.percent = percent;
@@ -285,6 +287,7 @@ void ServeLine::SetError(const QString& reason)
         m_status.state = State::Error;
         m_status.file.clear();
         m_status.percent = 0;
+        m_status.feed.reset();
     }
     emit StatusChanged();
 }
@@ -473,6 +476,7 @@ void ServeLine::FinishSend(bool ok)
     const QString path = m_sendingPath;
     const QString name = QFileInfo(path).fileName();
     const bool started = m_transferring;
+    m_status.feed.reset(); // written with the transfer's record below, or with the next state
     m_sendingPath.clear();
     m_sendFailed = false;
     m_transferring = false;
@@ -575,6 +579,16 @@ void ServeLine::FileFinished(const FileReport& report)
     PlaceSent(transfer);
     Record(transfer);
     UpdateQueue();
+}
+
+void ServeLine::ShowFeedStatus(const FeedStatus& status)
+{
+    // Only while the line's file goes out; the status file's own delay keeps
+    // its writes as few as the other changes make them.
+    if (m_sendingPath.isEmpty() || m_status.feed == status)
+        return;
+    m_status.feed = status;
+    emit StatusChanged();
 }
 
 void ServeLine::ShowMessage(int chineseId, int englishId, const QString& message)

@@ -4,6 +4,7 @@
 #include "serial/SerialPort.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
+#include "transfer/FeedStatus.h"
 #include "transfer/FileReport.h"
 #include "transfer/SessionHost.h"
 #include "transfer/TransferSession.h"
@@ -67,6 +68,8 @@ public:
         qint64 bytes = 0; // receiving on a tape line, whose length is known only at its end
         QString error;    // why, in State::Error
         int queue = 0;    // files ready in the outbox
+        // A tape send's block, line and flow control while its file goes out.
+        std::optional<FeedStatus> feed;
         std::optional<LineTransfer> last;
     };
 
@@ -78,6 +81,9 @@ public:
     // True while a file's data moves (a header was accepted or a packet sent).
     bool IsTransferring() const { return m_transferring; }
     void SetRetryMs(int ms) { m_retryTimer.setInterval(ms); }
+    // Where the private snapshots of its tape sends go (the service's own
+    // folder, not the user's data folder a service user may lack).
+    void SetFeedFolder(const QString& folder) { m_feedFolder = folder; }
     QString PlaceholderPath() const;
 
     void Start();
@@ -116,6 +122,8 @@ public:
     void BatchEnded() override { ScheduleResume(); }
     bool AnswerRequestWithSend() override;
     void FileFinished(const FileReport& report) override;
+    QString FeedFolder() const override { return m_feedFolder; }
+    void ShowFeedStatus(const FeedStatus& status) override;
 
 signals:
     void StatusChanged();
@@ -146,6 +154,7 @@ private:
 
     LineConfig m_config;
     int m_language;
+    QString m_feedFolder;
     SerialPort m_port;
     TransferSession m_session;
     Outbox m_outbox;

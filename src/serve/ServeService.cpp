@@ -145,6 +145,7 @@ void ServeService::StartPending()
         auto line = std::make_unique<ServeLine>(config, m_options.language);
         ServeLine* raw = line.get();
         raw->SetRetryMs(m_options.retryMs);
+        raw->SetFeedFolder(FeedFolder());
         connect(raw, &ServeLine::Event, this, &ServeService::Message);
         connect(raw, &ServeLine::StatusChanged, this, &ServeService::ScheduleStatus);
         connect(raw, &ServeLine::TransferEnded, this, &ServeService::OnTransferEnded);
@@ -175,6 +176,16 @@ void ServeService::OnLineStopped(ServeLine* line)
     m_lines.erase(it);
     StartPending();
     ScheduleStatus();
+}
+
+QString ServeService::FeedFolder() const
+{
+    // systemd's state folder for the service is on disk; the runtime folder
+    // of the status file is often memory (tmpfs), too small for a program
+    // far larger than the controller's memory.
+    const QString state = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    const QString base = state.isEmpty() ? QFileInfo(m_statusPath).absolutePath() : state;
+    return QDir(base).filePath(QStringLiteral("feeds"));
 }
 
 void ServeService::ScheduleStatus()

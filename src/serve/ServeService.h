@@ -48,6 +48,10 @@ public:
     void SetJournal(JournalThread* journal) { m_journal = journal; }
 
     QString StatusPath() const { return m_statusPath; }
+    // Where the lines' tape sends keep their private snapshots: "feeds" in
+    // systemd's state folder for the service ($STATE_DIRECTORY), else beside
+    // the status file.
+    QString FeedFolder() const;
     QList<const ServeLine*> Lines() const;
 
 signals:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serve/StatusFile.h"
 
+#include "resources/StringTable.h"
 #include "serve/ServeText.h"
 #include "transfer/SystemPath.h"
 
@@ -92,6 +93,36 @@ QJsonObject TransferObject(const LineTransfer& transfer)
         {QStringLiteral("seconds"), double(transfer.elapsedMs) / 1000.0},
         {QStringLiteral("baud"), transfer.baud},
     };
+}
+
+QJsonObject FeedObject(const FeedStatus& feed)
+{
+    QJsonObject object{
+        {QStringLiteral("line"), feed.line}, {QStringLiteral("lines"), feed.lines},
+        {QStringLiteral("sent"), feed.sent}, {QStringLiteral("total"), feed.total},
+        {QStringLiteral("held"), feed.held}, {QStringLiteral("waitingForXon"), feed.waitingForXon},
+    };
+    if (feed.block)
+        object.insert(QStringLiteral("block"), *feed.block);
+    if (feed.msSinceFlowChange)
+        object.insert(QStringLiteral("msSinceFlowChange"), *feed.msSinceFlowChange);
+    return object;
+}
+
+FeedStatus FeedFrom(const QJsonObject& object)
+{
+    FeedStatus feed;
+    feed.line = object.value(QStringLiteral("line")).toInteger();
+    feed.lines = object.value(QStringLiteral("lines")).toInteger();
+    feed.sent = object.value(QStringLiteral("sent")).toInteger();
+    feed.total = object.value(QStringLiteral("total")).toInteger();
+    feed.held = object.value(QStringLiteral("held")).toBool();
+    feed.waitingForXon = object.value(QStringLiteral("waitingForXon")).toBool();
+    if (object.contains(QStringLiteral("block")))
+        feed.block = object.value(QStringLiteral("block")).toInteger();
+    if (object.contains(QStringLiteral("msSinceFlowChange")))
+        feed.msSinceFlowChange = object.value(QStringLiteral("msSinceFlowChange")).toInteger();
+    return feed;
 }
 
 ServeMessage StateWord(const QString& state)
@@ -211,6 +242,8 @@ QJsonObject StatusFile::LineObject(const LineConfig& config, const ServeLine::St
         line.insert(QStringLiteral("error"), status.error);
     if (config.Sends())
         line.insert(QStringLiteral("queue"), status.queue);
+    if (status.feed)
+        line.insert(QStringLiteral("feed"), FeedObject(*status.feed));
     if (status.last)
         line.insert(QStringLiteral("last"), TransferObject(*status.last));
     return line;
@@ -324,6 +357,13 @@ QString StatusFile::FormatTable(const QJsonObject& status, int language)
             state +=
                 u' ' +
                 text(ServeMessage::BytesSoFar).arg(line.value(QStringLiteral("bytes")).toInteger());
+        // A machine that holds the line (XOFF) is at work, which the words say.
+        if (line.contains(QStringLiteral("feed")))
+            state += QStringLiteral(", ") +
+                     FeedStatusText(FeedFrom(line.value(QStringLiteral("feed")).toObject()),
+                                    [language](int chineseId, int englishId) {
+                                        return LocalText(language, chineseId, englishId);
+                                    });
         if (line.contains(QStringLiteral("error")))
             state += QStringLiteral(": ") + line.value(QStringLiteral("error")).toString();
         QString last = QStringLiteral("-");

@@ -11,7 +11,8 @@ namespace tapeway {
 
 // The service's status file: JSON, replaced in one rename at each write, so
 // that a reader never sees half of it. One object per line with its port,
-// mode, protocol (and a tape line's profile), state, queue and last transfer.
+// mode, protocol (and a tape line's profile), state, queue and last transfer,
+// and while a tape send runs its feed: block, line, bytes and flow control.
 class StatusFile
 {
 public:

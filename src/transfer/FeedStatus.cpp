@@ -33,10 +33,10 @@ QString SpanText(qint64 ms)
 QString FeedStatusText(const FeedStatus& status, const LocalTextFn& text)
 {
     const QString line = GroupedNumber(status.line), lines = GroupedNumber(status.lines);
-    QString out = status.block
-                      ? text(kFeedAtBlockZh, kFeedAtBlockEn).arg(QString::number(*status.block),
-                                                                  line, lines)
-                      : text(kFeedAtLineZh, kFeedAtLineEn).arg(line, lines);
+    QString out =
+        status.block
+            ? text(kFeedAtBlockZh, kFeedAtBlockEn).arg(QString::number(*status.block), line, lines)
+            : text(kFeedAtLineZh, kFeedAtLineEn).arg(line, lines);
     QString flow;
     if (status.waitingForXon)
         flow = text(kWaitingForXonZh, kWaitingForXonEn);

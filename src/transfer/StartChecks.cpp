@@ -29,13 +29,17 @@ bool CheckBaudText(SessionHost& host)
     return true;
 }
 
+int HostLanguage(const SessionHost& host)
+{
+    return host.LocalText(kBadProfileZh, kBadProfileEn) == LoadString(kBadProfileZh) ? 0 : 1;
+}
+
 bool CheckTapeProfile(SessionHost& host, const TapeProfile& profile, bool receiving)
 {
     const std::optional<TapeProfileProblem> problem = profile.Validate();
     if (!problem)
         return true;
-    const bool chinese = host.LocalText(kBadProfileZh, kBadProfileEn) == LoadString(kBadProfileZh);
-    host.ShowMessage(kBadProfileZh, kBadProfileEn, problem->Message(chinese ? 0 : 1));
+    host.ShowMessage(kBadProfileZh, kBadProfileEn, problem->Message(HostLanguage(host)));
     if (receiving)
         host.ReceiveEnded(host.ReceiveTargetText().trimmed(), kBadProfileZh, kBadProfileEn);
     return false;

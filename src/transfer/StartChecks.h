@@ -15,6 +15,9 @@ class SessionHost;
 // The typed speed of a send is a whole number the port can be set to.
 bool CheckBaudText(SessionHost& host);
 
+// The host's language as the protocols' texts take it: 0 Chinese, 1 English.
+int HostLanguage(const SessionHost& host);
+
 // A tape profile that cannot work is refused (a receive is ended with it).
 // The hosts check their profiles; this catches one that slipped through.
 bool CheckTapeProfile(SessionHost& host, const TapeProfile& profile, bool receiving);

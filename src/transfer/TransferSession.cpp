@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 namespace tapeway {
 
@@ -277,7 +279,7 @@ void TransferSession::WireAnnounced(int baud, qint64 length)
 {
     m_baud = baud;
     m_dataBaud = baud;
-    m_host.SetProgressRange(0, int(length));
+    SetProgressTotal(length);
     m_host.ShowAnnouncedBaud(baud);
 }
 
@@ -359,63 +361,47 @@ void TransferSession::StartNextSend()
             continue;
         }
         m_source = std::move(source);
-        if (m_sender->ReadsFileAtStart() && !CheckTapeText(row)) {
-            m_source.reset();
-            continue;
-        }
-
         m_host.SetRowState(row, m_host.LocalText(kRowStartZh, kRowStartEn));
         m_host.EnsureRowVisible(row);
-        m_host.SetProgressRange(0, int(length));
         EnableControls(false);
-        QString reason;
-        if (!OpenLine(&reason)) {
-            // The row says why it was not sent, and the next Start begins with it.
-            m_active = false;
-            const QString detail = PortProblemText(m_host, reason);
-            m_host.SetRowState(row, m_host.LocalText(kPortErrorZh, kPortErrorEn));
-            ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
-            m_rowCursor = row;
-            m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
-            m_host.ShowMessage(kSendErrorZh, kSendErrorEn);
-            EnableControls(true);
+        if (m_tape) {
+            PrepareFeed(row);
             return;
         }
+        SetProgressTotal(length);
+        if (!OpenSendLine(row))
+            return;
         if (m_port.FixedBaud() > 0)
             m_baud = m_port.FixedBaud(); // the line cannot change speed: announce its own
         m_dataBaud = m_baud;
         m_active = true;
-        if (m_sender->ReadsFileAtStart()) {
-            m_fileRead = true;
-            m_progressShown = false;
-            m_sender->Begin(m_source->Data(), m_baud, {});
-        }
         return;
     }
 }
 
-bool TransferSession::CheckTapeText(int row)
+bool TransferSession::OpenSendLine(int row)
 {
-    // Read now: the text is checked before the line is touched.
-    const SendSource::Problem problem = m_source->Read();
-    if (problem != SendSource::Problem::None) {
-        SkipSendFile(row, *m_source, problem);
-        return false;
-    }
-    const QByteArray& data = m_source->Data();
-    TapeTextChecker checker{TapeCode(m_tape->code)};
-    if (checker.Add(data))
+    QString reason;
+    if (OpenLine(&reason))
         return true;
-    const TextPosition at = *checker.Refused();
-    const QString detail = m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
-                               .arg(QString::number(at.line), QString::number(at.column),
-                                    RefusedCharacterText(data, checker), CodeName(m_tape->code));
-    m_host.SetRowState(row, m_host.LocalText(kRowFailedZh, kRowFailedEn));
-    m_fileRead = true; // the report names the file as read
-    ReportFile(FileReport::kFileError, kSendErrorZh, kSendErrorEn, nullptr, detail);
-    m_fileRead = false;
-    m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+    // The row says why it was not sent, and the next Start begins with it.
+    m_active = false;
+    const QString detail = PortProblemText(m_host, reason);
+    m_host.SetRowState(row, m_host.LocalText(kPortErrorZh, kPortErrorEn));
+    ReportFile(FileReport::kPortError, kPortErrorZh, kPortErrorEn, nullptr, detail);
+    m_rowCursor = row;
+    m_host.ShowMessage(kPortErrorZh, kPortErrorEn, detail);
+    m_host.ShowMessage(kSendErrorZh, kSendErrorEn);
+    EnableControls(true);
     return false;
+}
+
+void TransferSession::SetProgressTotal(qint64 total)
+{
+    m_progressShift = 0;
+    while ((total >> m_progressShift) > std::numeric_limits<int>::max())
+        ++m_progressShift;
+    m_host.SetProgressRange(0, int(total >> m_progressShift));
 }
 
 void TransferSession::SkipSendFile(int row, const SendSource& source, SendSource::Problem problem)
@@ -460,7 +446,7 @@ void TransferSession::ReadSendFile(const QByteArray& request)
     while (m_active && !m_receiving && !m_fileRead) {
         const SendSource::Problem problem = m_source->Read();
         if (problem == SendSource::Problem::None) {
-            m_host.SetProgressRange(0, int(m_source->Data().size()));
+            SetProgressTotal(m_source->Data().size());
             m_fileRead = true;
             m_progressShown = false;
             m_sender->Begin(m_source->Data(), m_baud, request);
@@ -474,6 +460,10 @@ void TransferSession::ReadSendFile(const QByteArray& request)
 
 void TransferSession::OnSendChunk(const QByteArray& chunk)
 {
+    if (m_preparing) {
+        m_pendingRequest += chunk; // for the feed, once it begins
+        return;
+    }
     if (m_sender->Feed(chunk) && m_source)
         ReadSendFile(chunk);
 }
@@ -482,7 +472,7 @@ void TransferSession::WireSent()
 {
     m_repaintTimer.stop();
     m_host.SetRowState(CurrentRow(), m_host.LocalText(kRowCompleteZh, kRowCompleteEn));
-    ReportFile(FileReport::kSent, kSentZh, kSentEn, &m_source->Data());
+    ReportFile(FileReport::kSent, kSentZh, kSentEn, m_tape ? nullptr : &m_source->Data());
     EndTransfer(nullptr, kSentZh, kSentEn, false);
     StartTransfer();
 }
@@ -504,7 +494,7 @@ void TransferSession::OnComm()
 
 void TransferSession::WireProgress(qint64 done, qint64 total)
 {
-    m_host.SetProgressPos(int(done));
+    m_host.SetProgressPos(int(done >> m_progressShift));
     if (m_receiving)
         return;
     m_host.SetRowState(CurrentRow(), PercentText(done, total));
@@ -568,6 +558,7 @@ void TransferSession::StopSession()
     ++m_generation;
     m_active = false;
     StopTimers();
+    DropFeed();
     m_source.reset();
     m_fileRead = false;
     CloseFile(true);
@@ -596,8 +587,24 @@ void TransferSession::ReportFile(const char* outcome, int chineseId, int english
     } else {
         report.bytes = m_receiving ? m_receiver->Received() : m_sender->Sent();
     }
-    if (!m_receiving && m_fileRead && m_source)
+    if (!m_receiving && m_tape) {
+        // What was fed, as it was fed: a restart's lead and the file from
+        // its restart point on.
+        if (const auto& feed = m_feedSnapshot ? m_feedSnapshot->Snapshot() : std::nullopt) {
+            report.identity = feed->identity;
+            if (feed->restart) {
+                report.startLine = feed->restart->line;
+                if (m_feedRestart && m_feedRestart->by == FeedRestart::By::Block)
+                    report.startBlock = m_feedRestart->number;
+            }
+        }
+        if (outcome == std::string_view(FileReport::kSent)) {
+            report.bytes = m_tapeSend.FedBytes();
+            report.sha256 = m_tapeSend.FedDigest();
+        }
+    } else if (!m_receiving && m_fileRead && m_source) {
         report.identity = m_source->Identity();
+    }
     report.outcome = QString::fromLatin1(outcome);
     report.chineseId = chineseId;
     report.englishId = englishId;
@@ -639,12 +646,16 @@ void TransferSession::EnableControls(bool enable)
 
 void TransferSession::CancelTransfer()
 {
+    // A machine that was fed may still run the blocks in its buffer.
+    const bool fed = m_active && m_tape && !m_receiving && m_sender->Sent() > 0;
     if (m_active) {
         QString detail;
         const QString recovered = KeepArrived(m_receiver->Arrived(), &detail);
         ReportFile(FileReport::kCancelled, 0, 0, nullptr, detail, recovered);
     }
     StopSession();
+    if (fed)
+        m_host.ShowMessage(kFeedCancelledZh, kFeedCancelledEn);
     m_host.SetProgressPos(0);
     EnableControls(true);
     if (!m_receiving && m_rowCursor > 0) {

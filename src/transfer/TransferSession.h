@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "transfer/FeedSnapshot.h"
 #include "transfer/FileReport.h"
 #include "transfer/PacketReceiveDriver.h"
 #include "transfer/PacketSendDriver.h"
@@ -130,9 +131,22 @@ private:
     LinkSettings LineLink() const;
     // Opens the line for the current file; for the tape protocol at its speed.
     bool OpenLine(QString* reason);
-    // A send of the tape protocol: the file's text, read now, is one the
-    // code can carry. False, with the row marked and reported, when not.
-    bool CheckTapeText(int row);
+    // Opens the line for the send of row; false, with the row marked,
+    // reported and the operator told, when it cannot be opened.
+    bool OpenSendLine(int row);
+    // A send of the tape protocol begins with its feed's snapshot, made
+    // apart from this thread; the line is opened when it is ready.
+    void PrepareFeed(int row);
+    void FeedReady(const FeedSnapshotResult& feed);
+    void FeedFailed(const FeedProblem& problem);
+    // Lets the current feed's snapshot go (it is removed).
+    void DropFeed();
+    // Marks the row (failed, or with the message pair's text), reports the file.
+    void RefuseSendFile(int row, bool failed, const char* outcome, int chineseId, int englishId,
+                        const QString& detail);
+    // Sets the progress range for a file of total bytes, scaled to fit.
+    void SetProgressTotal(qint64 total);
+    void WireFeedStatus(const FeedStatus& status) override;
     // A receive that ends without completing keeps what arrived, where the
     // protocol kept it: the recovery copy's path (empty when none), and
     // what the message adds about it.
@@ -166,7 +180,12 @@ private:
     std::optional<SendSource> m_source;           // the file of the current send
     bool m_fileRead = false;      // the file of the current send was read and handed over
     bool m_progressShown = false; // the current send reported progress before
-    quint64 m_generation = 0;     // guards callbacks of a drain against a later session
+    int m_progressShift = 0;      // progress positions are bytes >> this
+    std::unique_ptr<FeedSnapshot> m_feedSnapshot; // the current feed's, while it lives
+    std::optional<FeedRestart> m_feedRestart;     // where the current feed starts
+    bool m_preparing = false;                     // the snapshot is being made
+    QByteArray m_pendingRequest;                  // what arrived while it was
+    quint64 m_generation = 0; // guards callbacks of a drain against a later session
 
     std::unique_ptr<QFile> m_file; // the created target or the staging file
     bool m_createdNew = false;

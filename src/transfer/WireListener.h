@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/LinkSettings.h"
+#include "transfer/FeedStatus.h"
 
 #include <QByteArray>
 #include <QString>
@@ -63,6 +64,9 @@ public:
 
     // Send: the file has left the line as the protocol counts it.
     virtual void WireSent() = 0;
+    // Send of the tape protocol: where the feed stands, about every second
+    // and when the controller holds or frees the line.
+    virtual void WireFeedStatus(const FeedStatus& status) { Q_UNUSED(status); }
 
     // Either side: the file ended on the wire without completing.
     virtual void WireFailed(const Failure& failure) = 0;

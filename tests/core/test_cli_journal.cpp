@@ -10,8 +10,10 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
@@ -57,6 +59,13 @@ TransferRecord Sample(int n, const QString& path)
     if (n % 2 == 0) {
         r.protocol = QStringLiteral("tape");
         r.profile = QStringLiteral("Fanuc ISO");
+    }
+    // Feeds restarted at a block and at a line.
+    if (n == 0) {
+        r.startLine = 51234;
+        r.startBlock = 41200;
+    } else if (n == 4) {
+        r.startLine = 17;
     }
     return r;
 }
@@ -200,10 +209,10 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
         const TransferRecord &a = all[i], &b = written[i];
         EXPECT_EQ(std::tie(a.id, a.started, a.ended, a.receive, a.port, a.baud, a.path, a.bytes,
                            a.sha256, a.outcome, a.message, a.detail, a.version, a.host, a.user,
-                           a.line, a.pending, a.protocol, a.profile),
+                           a.line, a.pending, a.protocol, a.profile, a.startLine, a.startBlock),
                   std::tie(b.id, b.started, b.ended, b.receive, b.port, b.baud, b.path, b.bytes,
                            b.sha256, b.outcome, b.message, b.detail, b.version, b.host, b.user,
-                           b.line, b.pending, b.protocol, b.profile))
+                           b.line, b.pending, b.protocol, b.profile, b.startLine, b.startBlock))
             << i;
     }
 
@@ -236,10 +245,69 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
             if (ids.last() == id(0)) {
                 EXPECT_EQ(object.value("path").toString(), odd);
                 EXPECT_EQ(object.value("profile").toString(), "Fanuc ISO");
+                EXPECT_EQ(object.value("start_line").toInteger(), 51234);
+                EXPECT_EQ(object.value("start_block").toInteger(), 41200);
+            } else {
+                EXPECT_TRUE(object.value("start_block").isNull()) << line.toStdString();
             }
         }
         EXPECT_EQ(ids, c.ids) << c.options.join(' ').toStdString();
     }
+
+    // The start in CSV (its fields last) and in the table, where there is one.
+    CliProcess csv, table;
+    ASSERT_EQ(Cli({"journal", "--format", "csv", "--journal", m_url, "--limit", "1"},
+                  m_dir.filePath("home"), &csv),
+              0);
+    EXPECT_TRUE(
+        csv.OutLines().value(0).trimmed().endsWith(",protocol,profile,start_line,start_block"))
+        << csv.out.toStdString();
+    EXPECT_TRUE(csv.OutLines().value(1).trimmed().endsWith(",tape,Fanuc ISO,17,"))
+        << csv.out.toStdString();
+    ASSERT_EQ(Cli({"journal", "--journal", m_url}, m_dir.filePath("home"), &table), 0);
+    EXPECT_TRUE(table.out.contains("from block N41200 (line 51234)")) << table.out.toStdString();
+    EXPECT_TRUE(table.out.contains("from line 17")) << table.out.toStdString();
+}
+
+TEST_P(JournalEngines, AnOlderProgramsTableGetsTheNewColumnsAndGoesOnTakingItsRecords)
+{
+    // The table as an older program made it, without the columns added since.
+    const TransferRecord older = Sample(1, "/srv/old.nc"), restarted = Sample(0, "/srv/new.nc");
+    QString error;
+    ASSERT_TRUE(SqlJournal(Location()).Record(older, &error)) << error.toStdString();
+    // A statement of that program: whether it ran, and the first value it gave.
+    const auto raw = [&](const QString& statement, QVariant* value = nullptr) {
+        QSqlQuery q(Connect(Location(), "old"));
+        const bool ok = q.exec(statement);
+        EXPECT_TRUE(ok) << q.lastError().text().toStdString();
+        if (value)
+            *value = q.next() ? q.value(0) : QVariant();
+        q = QSqlQuery();
+        QSqlDatabase::removeDatabase("old");
+        return ok;
+    };
+    for (const char* column : {"protocol", "profile", "start_line", "start_block"})
+        ASSERT_TRUE(raw(QString("ALTER TABLE tapeway_transfers DROP COLUMN %1").arg(column)));
+    ASSERT_EQ(Records().size(), 1); // read as it is
+    ASSERT_TRUE(SqlJournal(Location()).Record(restarted, &error)) << error.toStdString();
+    // The older program goes on writing its records, and sees its schema.
+    EXPECT_TRUE(raw("INSERT INTO tapeway_transfers (record_id, started, ended, direction, port, "
+                    "baud, path, bytes, outcome, message, detail, program_version, host, "
+                    "user_name, line) VALUES ('old-2', '', '', 'send', '', 0, '', 0, 'sent', '', "
+                    "'', '', '', '', '')"));
+    QVariant version;
+    raw("SELECT value FROM tapeway_journal WHERE name = 'schema_version'", &version);
+    EXPECT_EQ(version.toString(), "1");
+    QMap<QString, TransferRecord> byId;
+    for (const TransferRecord& r : Records())
+        byId.insert(r.id, r);
+    ASSERT_EQ(byId.size(), 3);
+    for (const QString& old : {older.id, QString("old-2")})
+        EXPECT_TRUE(byId[old].protocol == "packet" && byId[old].startLine == 0 &&
+                    !byId[old].startBlock)
+            << old.toStdString();
+    EXPECT_EQ(std::tie(byId[restarted.id].startLine, byId[restarted.id].startBlock),
+              std::tie(restarted.startLine, restarted.startBlock));
 }
 
 TEST_P(JournalEngines, TwoProcessesCopyingAtOnceLoseNothingAndCopyOnce)
@@ -276,10 +344,13 @@ TEST_P(JournalEngines, TwoProcessesCopyingAtOnceLoseNothingAndCopyOnce)
     }
     const QList<TransferRecord> all = Records();
     QSet<QString> ids;
+    int restarts = 0; // a waiting record keeps its feed's start
     for (const TransferRecord& r : all) {
         ids.insert(r.id);
         EXPECT_FALSE(r.pending);
+        restarts += r.startBlock == 41200 && r.startLine == 51234 ? 1 : 0;
     }
+    EXPECT_EQ(restarts, 2);
     EXPECT_EQ(all.size(), 2 * kEach);
     EXPECT_EQ(ids.size(), 2 * kEach);
     CliProcess again;

@@ -250,10 +250,26 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     ServeLine::Status receiving;
     receiving.state = ServeLine::State::Receiving;
     receiving.bytes = 1234;
+    // A feed: at a block, held by the machine; without one, after an XON.
+    ServeLine::Status held, fed;
+    held.state = fed.state = ServeLine::State::Sending;
+    held.feed = FeedStatus{51234, 1804220, 41200, 700000, 9000000, true, false, 125000};
+    fed.feed = FeedStatus{12, 300, std::nullopt, 400, 9000, false, false, 3000};
     QJsonArray objects;
     for (const LineConfig& line : lines.lines)
-        objects.append(
-            StatusFile::LineObject(line, line.name == "M" ? receiving : ServeLine::Status{}));
+        objects.append(StatusFile::LineObject(line, line.name == "M"   ? receiving
+                                                    : line.name == "H" ? held
+                                                    : line.name == "T" ? fed
+                                                                       : ServeLine::Status{}));
+    EXPECT_FALSE(objects[0].toObject().contains("feed"));
+    EXPECT_EQ(
+        QJsonDocument(objects[3].toObject().value("feed").toObject())
+            .toJson(QJsonDocument::Compact),
+        R"({"block":41200,"held":true,"line":51234,"lines":1804220,"msSinceFlowChange":125000,)"
+        R"("sent":700000,"total":9000000,"waitingForXon":false})");
+    EXPECT_FALSE(objects[1].toObject().value("feed").toObject().contains("block"));
+    const QString chinese = StatusFile::FormatTable({{"lines", objects}}, kChinese);
+    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2 min 5 s")) << chinese.toStdString();
     EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
     EXPECT_FALSE(objects[0].toObject().contains("profile"));
     EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
@@ -263,8 +279,28 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     const QStringList table = StatusFile::FormatTable({{"lines", objects}}, kEnglish).split('\n');
     EXPECT_TRUE(table[0].contains("PROTOCOL") && table[1].contains("  packet  ") &&
                 table[2].contains("  tape (Fanuc ISO)  ") &&
-                table[3].contains("receiving 1234 bytes"))
+                table[3].contains("receiving 1234 bytes") &&
+                table[2].contains("line 12 of 300, 3 s since XON") &&
+                table[4].contains("N41200, line 51,234 of 1,804,220, the machine holds the line "
+                                  "(XOFF) for 2 min 5 s"))
         << table.join('\n').toStdString();
+
+    // A line shows a feed only while its file goes out, and not after it ended.
+    LineConfig sender = lines.lines[1];
+    sender.mode = LineMode::Send;
+    sender.inbox.clear();
+    sender.outbox = dir.filePath("out");
+    QDir().mkpath(sender.outbox);
+    faults::Write(sender.outbox + "/O1.nc", "%\nO1\n%\n");
+    ServeLine line(sender, kEnglish);
+    line.ShowFeedStatus(*held.feed);
+    EXPECT_FALSE(line.GetStatus().feed);
+    int row = 0; // the file joins the queue once it has settled
+    ASSERT_TRUE(WaitFor([&] { return !line.NextCheckedFile(row).isEmpty(); }, 15000));
+    line.ShowFeedStatus(*held.feed);
+    EXPECT_EQ(line.GetStatus().feed, held.feed);
+    line.SetRowState(row, LoadString(171)); // "Complete"
+    EXPECT_FALSE(line.GetStatus().feed);
 
     // The service itself does not start on such a file.
     faults::Write(path, rows[0].text.toUtf8());

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The tape protocol's sends: each feeds from a private snapshot of its file,
+// made when it starts, so that a file saved over during a feed of hours
+// never mixes two versions on the wire.
+#include "transfer/SessionHost.h"
+#include "transfer/SessionMessages.h"
+#include "transfer/StartChecks.h"
+#include "transfer/TapeLine.h"
+#include "transfer/TransferSession.h"
+
+namespace tapeway {
+
+using namespace messages;
+
+void TransferSession::PrepareFeed(int row)
+{
+    Q_UNUSED(row);
+    DropFeed();
+    FeedRequest request;
+    request.path = m_sendPath;
+    request.followLinks = m_host.SendsThroughLinks();
+    request.snapshotFolder = m_host.FeedFolder();
+    if (request.snapshotFolder.isEmpty())
+        request.snapshotFolder = FeedSnapshot::DefaultFolder();
+    request.code = m_tape->code;
+    m_feedRestart = m_host.FeedRestartFor(m_sendPath);
+    request.restart = m_feedRestart;
+    m_feedSnapshot = std::make_unique<FeedSnapshot>();
+    connect(m_feedSnapshot.get(), &FeedSnapshot::Ready, this, &TransferSession::FeedReady);
+    connect(m_feedSnapshot.get(), &FeedSnapshot::Failed, this, &TransferSession::FeedFailed);
+    connect(m_feedSnapshot.get(), &FeedSnapshot::Progress, this, [this](qint64 done, qint64 total) {
+        // A program of gigabytes takes a while to copy: the bar shows it.
+        SetProgressTotal(total);
+        m_host.SetProgressPos(int(done >> m_progressShift));
+    });
+    // Active while it is prepared: Cancel ends it, a request waits for it.
+    m_active = true;
+    m_preparing = true;
+    m_feedSnapshot->Start(request);
+}
+
+void TransferSession::FeedReady(const FeedSnapshotResult& feed)
+{
+    m_preparing = false;
+    const int row = CurrentRow();
+    const qint64 offset = feed.restart ? feed.restart->offset : 0;
+    SetProgressTotal((feed.restart ? feed.lead.size() : 0) + feed.bytes - offset);
+    if (!OpenSendLine(row)) {
+        DropFeed();
+        return;
+    }
+    m_dataBaud = m_baud;
+    m_fileRead = true;
+    m_progressShown = false;
+    const QByteArray request = std::exchange(m_pendingRequest, {});
+    const std::optional<qint64> block = m_feedRestart && m_feedRestart->by == FeedRestart::By::Block
+                                            ? std::optional<qint64>(m_feedRestart->number)
+                                            : std::nullopt;
+    QString reason;
+    if (!m_tapeSend.BeginFeed(feed, block, m_baud, request, &reason))
+        WireFailed({FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn, reason});
+}
+
+void TransferSession::FeedFailed(const FeedProblem& problem)
+{
+    m_preparing = false;
+    m_active = false;
+    const int row = CurrentRow();
+    const QString reason = problem.Message(HostLanguage(m_host));
+    switch (problem.kind) {
+    case FeedProblem::Kind::Missing:
+        RefuseSendFile(row, false, FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn, {});
+        break;
+    case FeedProblem::Kind::NotRegular:
+        RefuseSendFile(row, false, FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
+                       m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(m_sendPath));
+        break;
+    case FeedProblem::Kind::CannotOpen:
+        RefuseSendFile(row, false, FileReport::kFileError, kCannotOpenZh, kCannotOpenEn, reason);
+        break;
+    case FeedProblem::Kind::Empty:
+        RefuseSendFile(row, false, FileReport::kNoData, kNoDataZh, kNoDataEn, {});
+        break;
+    case FeedProblem::Kind::ReadFailed:
+    case FeedProblem::Kind::Changed:
+        RefuseSendFile(row, false, FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn,
+                       reason);
+        break;
+    case FeedProblem::Kind::RefusedCharacter: {
+        const QString detail =
+            m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
+                .arg(QString::number(problem.at.line), QString::number(problem.at.column),
+                     problem.character, CodeName(m_tape->code));
+        RefuseSendFile(row, true, FileReport::kFileError, kSendErrorZh, kSendErrorEn, detail);
+        m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+        break;
+    }
+    case FeedProblem::Kind::Restart:
+    case FeedProblem::Kind::NoRoom:
+    case FeedProblem::Kind::FolderUnwritable:
+    case FeedProblem::Kind::WriteFailed: {
+        const QString detail = m_host.LocalText(kFeedNotPreparedZh, kFeedNotPreparedEn).arg(reason);
+        RefuseSendFile(row, true, FileReport::kFileError, kSendErrorZh, kSendErrorEn, detail);
+        m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+        break;
+    }
+    }
+    DropFeed();
+    m_source.reset();
+    StartNextSend();
+}
+
+void TransferSession::RefuseSendFile(int row, bool failed, const char* outcome, int chineseId,
+                                     int englishId, const QString& detail)
+{
+    // A file that is not there or cannot be read says so in its row, as
+    // before a packet send; one refused for its content is marked failed.
+    m_host.SetRowState(row, failed ? m_host.LocalText(kRowFailedZh, kRowFailedEn)
+                                   : m_host.LocalText(chineseId, englishId));
+    ReportFile(outcome, chineseId, englishId, nullptr, detail);
+}
+
+void TransferSession::DropFeed()
+{
+    m_preparing = false;
+    m_pendingRequest.clear();
+    if (!m_feedSnapshot)
+        return;
+    m_feedSnapshot->disconnect(this);
+    m_feedSnapshot->Remove();
+    // It may be the one whose signal is being served.
+    m_feedSnapshot.release()->deleteLater();
+}
+
+void TransferSession::WireFeedStatus(const FeedStatus& status)
+{
+    m_host.ShowFeedStatus(status);
+}
+
+} // namespace tapeway
