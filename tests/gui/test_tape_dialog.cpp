@@ -280,7 +280,7 @@ TEST_F(TapeDialog, TheStartAtWindowHoldsARestartForTheNextStartsFirstFile)
     dlg.Item<QComboBox>(CTransferDlg::kPortBox)->setEditText("/dev/no-such-tty");
     dlg.FileList()->AppendRow(0, first);
     dlg.FileList()->AppendRow(1, second);
-    ASSERT_TRUE(Press(dlg, {kProtocol[0], "Fanuc ISO"}));
+    ASSERT_TRUE(Press(dlg, {kProtocol[0], "Plain 8N1"}));
 
     // Every control is named and reached with the keyboard, in both languages.
     for (int language : {1, 0}) {
@@ -350,22 +350,32 @@ TEST_F(TapeDialog, TheStartAtWindowHoldsARestartForTheNextStartsFirstFile)
     EXPECT_FALSE(dlg.Port().GetPortOpen());
     EXPECT_TRUE(dlg.Feed().Pending());
 
-    // Armed at Start for the first ticked file only, and spent when it ends.
+    // A Start feeds the first ticked file from its restart (%, the
+    // preamble, the line onwards), the second from the top, and spends the choice.
     ASSERT_TRUE(QFile::rename(preamble + ".moved", preamble));
-    QString reason;
-    ASSERT_TRUE(dlg.Feed().Arm(first, 1, &reason)) << reason.toStdString();
-    EXPECT_FALSE(dlg.FeedRestartFor(second));
-    const std::optional<FeedRestart> restart = dlg.FeedRestartFor(first);
-    ASSERT_TRUE(restart);
-    EXPECT_EQ(restart->by, FeedRestart::By::Line);
-    EXPECT_EQ(restart->number, 51234);
-    EXPECT_EQ(restart->preamble, QByteArray("G90 G54\nT5 M6\n"));
-    FileReport report;
-    report.path = first;
-    report.outcome = FileReport::kSent;
-    dlg.FileFinished(report);
-    EXPECT_FALSE(dlg.FeedRestartFor(first));
+    QByteArray program = "%\n";
+    for (int line = 2; line <= 51235; ++line)
+        program += "N" + QByteArray::number(line) + " X1\n";
+    QFile mould(first), die(second);
+    ASSERT_TRUE(mould.open(QIODevice::WriteOnly) && die.open(QIODevice::WriteOnly));
+    mould.write(program);
+    die.write("%\nO2\nG0 X9\n%\n");
+    mould.close();
+    die.close();
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start()) << modem.LastError().toStdString();
+    dlg.Item<QComboBox>(CTransferDlg::kPortBox)->setEditText(modem.PortA());
+    TapePeer peer;
+    ASSERT_TRUE(peer.Open(modem.PortB(), 9600));
+    QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return peer.got.contains("O2\r\nG0 X9\r\n%"); }, 20000))
+        << m_prompts.Texts().join('|').toStdString();
+    EXPECT_TRUE(peer.got.startsWith("%\r\nG90 G54\r\nT5 M6\r\nN51234 X1\r\nN51235 X1\r\n"))
+        << peer.got.left(80).toStdString();
+    EXPECT_FALSE(peer.got.contains("N51233"));
+    ASSERT_TRUE(WaitFor([&] { return !dlg.Session().IsActive(); }, 20000));
     EXPECT_FALSE(dlg.Feed().Pending());
+    EXPECT_FALSE(dlg.FeedRestartFor(first));
     // The feed's status is the bar's caption while the send runs, in the dialog's language.
     FeedStatus status;
     status.line = 51234;
