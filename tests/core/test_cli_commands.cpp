@@ -74,6 +74,8 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
     QTemporaryDir dir;
     const QString file = QDir(dir.path()).filePath("x.nc");
     SessionRig::Write(file, "%\nG0 X0\n%\n");
+    const QString restartable = QDir(dir.path()).filePath("n10.nc");
+    SessionRig::Write(restartable, "%\nG90\nN10 G0 X0\n%\n");
     const QString own = WriteOwnProfiles(dir);
     const QString target = QDir(dir.path()).filePath("t.nc");
     const QStringList send{"send", "--port", "/dev/no-such-tty", "--protocol", "tape"};
@@ -120,7 +122,7 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
         {send + QStringList{"--start-at-line", "0", file}, 2, "a line number from 1, not \"0\""},
         {send + QStringList{"--start-at-line", "3", "--preamble", file + ".gone", file}, 4,
          "--preamble: the preamble file " + file + ".gone does not exist"},
-        {send + QStringList{"--start-at", "n0010", "--preamble", file, file}, 3,
+        {send + QStringList{"--start-at", "n0010", "--preamble", file, restartable}, 3,
          "/dev/no-such-tty"},
         // Accepted: an own profile with overrides, a preset, the default.
         {send + QStringList{"--profiles-file", own,   "--profile",   "lathe 3", "--baud",    "4800",
