@@ -37,6 +37,10 @@ enum class CliMessage
     TapePunching,    // the tape controller punches: %1 port, %2 speed and frame, %3 file count
     TapeProgram,     // a program read: %1 file name, %2 lines, %3 bytes
     ReaderFigures,   // the reader's buffer at the end: %1 overruns, %2 most characters after XOFF
+    TwoRestarts,     // --start-at and --start-at-line together
+    PreambleWithoutRestart, // --preamble without a restart
+    RestartOneFile,         // a restart with more than one FILE
+    BadRestartLine,         // %1 the text of --start-at-line
 };
 
 QString CliText(int language, CliMessage message);
