@@ -269,7 +269,7 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         R"("sent":700000,"total":9000000,"waitingForXon":false})");
     EXPECT_FALSE(objects[1].toObject().value("feed").toObject().contains("block"));
     const QString chinese = StatusFile::FormatTable({{"lines", objects}}, kChinese);
-    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2 min 5 s")) << chinese.toStdString();
+    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2分5秒")) << chinese.toStdString();
     EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
     EXPECT_FALSE(objects[0].toObject().contains("profile"));
     EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
