@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CTransferDlg.h"
 
+#include "app/DialogFeed.h"
 #include "app/DialogJournal.h"
 #include "app/DialogProtocol.h"
 #include "resources/StringTable.h"
@@ -56,6 +57,7 @@ CTransferDlg::CTransferDlg(QWidget* parent) : QDialog(parent)
     m_session = std::make_unique<TransferSession>(*m_port, *this);
     m_journal = new DialogJournal(m_settings, this);
     m_protocol = new DialogProtocol(m_settings, this);
+    m_feed = std::make_unique<DialogFeed>();
     CreateMenus();
     CreateControls();
     BindMessages();
@@ -115,6 +117,8 @@ void CTransferDlg::BindMessages()
     }
     connect(m_protocol, &DialogProtocol::Changed, this, &CTransferDlg::ApplyProtocol);
     connect(m_protocol, &DialogProtocol::WindowRequested, this, &CTransferDlg::OnTapeProfileWindow);
+    connect(m_protocol, &DialogProtocol::FeedStartRequested, this,
+            &CTransferDlg::OnFeedStartWindow);
     for (int id : {kDataBitsBox, kParityBox, kStopBitsBox})
         connect(Item<QComboBox>(id), &QComboBox::activated, this, &CTransferDlg::OnLineBoxChanged);
     // The serial line's one event.
@@ -365,7 +369,7 @@ void CTransferDlg::OnBrowse()
 void CTransferDlg::StartTransfer()
 {
     OnPortChanged(); // Start confirms a typed port name
-    if (!CheckTapeBoxes())
+    if (!CheckTapeBoxes() || !ArmFeed())
         return;
     m_session->StartTransfer();
 }
@@ -436,6 +440,11 @@ void CTransferDlg::EnableControls(bool enable)
         for (int id : {kCmdChinese, kCmdEnglish})
             m_commands[language][id]->setEnabled(enable);
     m_protocol->SetEnabled(enable);
+    if (enable) {
+        m_feed->SessionEnded();
+        m_feedStatus.reset();
+        ShowFeedCaption();
+    }
 }
 
 void CTransferDlg::SetProgressRange(int lower, int upper)
@@ -449,6 +458,7 @@ void CTransferDlg::SetProgressRange(int lower, int upper)
         ShowArrivedCaption();
         return;
     }
+    m_feedStatus.reset(); // a new file's feed tells its own
     ProgressBar()->SetWindowText(QString());
     ProgressBar()->SetRange(lower, upper);
 }
@@ -501,6 +511,8 @@ void CTransferDlg::RepaintList()
 void CTransferDlg::FileFinished(const FileReport& report)
 {
     m_journal->Record(report, Link().portName);
+    if (!report.receive)
+        m_feed->FileEnded();
 }
 
 // ------------------------------------------------------------------ closing

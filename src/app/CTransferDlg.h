@@ -19,6 +19,7 @@ class QPushButton;
 class QRadioButton;
 class QAbstractButton;
 class CPercentBar;
+class DialogFeed;
 class DialogJournal;
 class DialogProtocol;
 class FileListView;
@@ -72,6 +73,7 @@ public:
         kCmdHistory = 32778,
         kCmdPacket = 32779,
         kCmdTapeWindow = 32780,
+        kCmdFeedStart = 32781,
         kCmdTapeProfile = 32800, // the first profile of the Protocol menu; the others follow
         kCmdAbout = 65535
     };
@@ -114,6 +116,7 @@ public:
     void OnLanguageEnglish();
     void OnAbout();
     void OnTapeProfileWindow();
+    void OnFeedStartWindow();
     void ApplyCaptions(int language);
     void LoadPathHistory();
     void FillPortList();
@@ -142,7 +145,10 @@ public:
     void EnsureRowVisible(int row) override;
     void RepaintList() override;
     void FileFinished(const tapeway::FileReport& report) override;
+    std::optional<tapeway::FeedRestart> FeedRestartFor(const QString& path) const override;
+    void ShowFeedStatus(const tapeway::FeedStatus& status) override;
     DialogJournal& Journal() { return *m_journal; }
+    DialogFeed& Feed() { return *m_feed; }
     DialogProtocol& Protocol() { return *m_protocol; }
 
 protected:
@@ -172,6 +178,11 @@ private:
     bool CheckTapeBoxes();
     void ShowArrivedCaption();
     void ShowProfileProblems();
+    // Where a tape send starts (CTransferDlgFeed.cpp): the Start-at window,
+    // the choice armed at Start, and the feed's status on the bar.
+    bool ArmFeed();
+    void ShowFeedCaption();
+    void OnSendingChanged();
 
     QHash<int, QWidget*> m_controls;
     QMenuBar* m_menus[2] = {nullptr, nullptr};
@@ -190,4 +201,6 @@ private:
     qint64 m_arrivedLines = 0;
     qint64 m_arrivedBytes = 0;
     std::unique_ptr<LibraryTranslations> m_qtTexts;
+    std::unique_ptr<DialogFeed> m_feed;
+    std::optional<tapeway::FeedStatus> m_feedStatus; // a tape send's, while it runs
 };

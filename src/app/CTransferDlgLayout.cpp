@@ -243,6 +243,7 @@ void CTransferDlg::ApplyCaptions(int language)
         Item<QComboBox>(kBaudBox)->setEditText(LocalText(177, 176));
     if (m_arrivedShown)
         ShowArrivedCaption();
+    ShowFeedCaption();
     for (const Caption& caption : kCaptions)
         SetControlText(GetDlgItem(caption.id),
                        QString::fromUtf8(lang == 0 ? caption.chinese : caption.english));
@@ -332,6 +333,7 @@ void CTransferDlg::OnReceiveMode()
         baud->setEditText(LocalText(177, 176));
     }
     ApplyLayout();
+    OnSendingChanged();
 }
 
 void CTransferDlg::OnSendMode()
@@ -346,4 +348,5 @@ void CTransferDlg::OnSendMode()
         baud->setEditText(baud->itemText(baud->currentIndex()));
     }
     ApplyLayout();
+    OnSendingChanged();
 }

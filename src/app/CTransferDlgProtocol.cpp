@@ -104,6 +104,7 @@ void CTransferDlg::ApplyProtocol()
     }
     FillLineBoxes();
     ApplyAccessibleTexts(m_language);
+    ShowFeedCaption();
 }
 
 void CTransferDlg::ApplyTapeAccessibleTexts(int language)

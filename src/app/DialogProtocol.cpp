@@ -25,6 +25,7 @@ constexpr const char* kPacketItem[2] = {"数据包协议(Packet protocol)",
 constexpr const char* kTapeSection[2] = {"纸带协议(Tape protocol)", "Tape protocol(纸带协议)"};
 constexpr const char* kWindowItem[2] = {"纸带配置...(Tape profile...)",
                                         "Tape profile...(纸带配置...)"};
+constexpr const char* kFeedStartItem[2] = {"从...开始(Start at...)", "Start at...(从...开始)"};
 
 } // namespace
 
@@ -66,6 +67,9 @@ void DialogProtocol::AddMenu(QMenuBar* bar, int language)
     QAction* window = menu->addAction(QString::fromUtf8(kWindowItem[lang]));
     connect(window, &QAction::triggered, this, &DialogProtocol::WindowRequested);
     m_commands[lang].insert(CTransferDlg::kCmdTapeWindow, window);
+    QAction* feedStart = menu->addAction(QString::fromUtf8(kFeedStartItem[lang]));
+    connect(feedStart, &QAction::triggered, this, &DialogProtocol::FeedStartRequested);
+    m_commands[lang].insert(CTransferDlg::kCmdFeedStart, feedStart);
     FillProfileItems(lang);
     ShowChoice();
 }
@@ -140,6 +144,9 @@ void DialogProtocol::ShowChoice()
                 m_profileItems[lang][i]->setChecked(true);
         // The window edits the chosen profile: there is none for packets.
         m_commands[lang][CTransferDlg::kCmdTapeWindow]->setEnabled(m_chosen.has_value());
+        // Where a feed starts is a tape send's.
+        m_commands[lang][CTransferDlg::kCmdFeedStart]->setEnabled(m_chosen.has_value() &&
+                                                                  m_sending);
     }
 }
 
@@ -162,6 +169,12 @@ void DialogProtocol::StoreLine(const QString& baud, const QString& frame)
 QAction* DialogProtocol::Command(int language, int id) const
 {
     return m_commands[language == 0 ? 0 : 1].value(id, nullptr);
+}
+
+void DialogProtocol::SetSending(bool sending)
+{
+    m_sending = sending;
+    ShowChoice();
 }
 
 void DialogProtocol::SetEnabled(bool enable)

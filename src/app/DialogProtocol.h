@@ -19,7 +19,8 @@ class SettingsStore;
 
 // The dialog's side of the line's protocol: the Protocol pop-up of both menu
 // bars (the packet protocol or one tape profile, one checkable group, and the
-// item that opens the profile window), the profiles it offers (the presets
+// items that open the profile window and the window of where a tape send
+// starts), the profiles it offers (the presets
 // and the operator's own) and the choice. The choice is kept in RS232.ini,
 // section PROTOCOL: value=packet or tape, profile=its name, and baud and
 // frame, the tape line's speed and frame as last set in the dialog.
@@ -52,6 +53,8 @@ public:
     // unknown id. The profiles are CTransferDlg::kCmdTapeProfile + index.
     QAction* Command(int language, int id) const;
     QMenu* Menu(int language) const { return m_menus[language == 0 ? 0 : 1]; }
+    // Whether the dialog is in Send mode: where a feed starts is offered then.
+    void SetSending(bool sending);
     // The pop-up is locked while a session runs.
     void SetEnabled(bool enable);
 
@@ -64,6 +67,7 @@ public:
 signals:
     void Changed();
     void WindowRequested();
+    void FeedStartRequested();
 
 private:
     void Load();
@@ -74,6 +78,7 @@ private:
     QList<tapeway::TapeProfile> m_profiles;
     QList<tapeway::TapeProfileProblem> m_problems;
     std::optional<tapeway::TapeProfile> m_chosen;
+    bool m_sending = true;
     QMenu* m_menus[2] = {nullptr, nullptr};
     QActionGroup* m_groups[2] = {nullptr, nullptr};
     QAction* m_windowSeparators[2] = {nullptr, nullptr};

@@ -192,6 +192,19 @@ void CliHost::ShowAnnouncedBaud(int baud)
     m_progress.Note(CliText(m_options.language, CliMessage::AnnouncedSpeed).arg(baud));
 }
 
+std::optional<FeedRestart> CliHost::FeedRestartFor(const QString& path) const
+{
+    // A restart is given with exactly one FILE: it is that file's.
+    if (m_options.receive || m_options.files.size() != 1 || path != m_options.files.first())
+        return std::nullopt;
+    return m_options.restart;
+}
+
+void CliHost::ShowFeedStatus(const FeedStatus& status)
+{
+    m_progress.Feed(FeedStatusText(status, [this](int zh, int en) { return LocalText(zh, en); }));
+}
+
 QString CliHost::NextCheckedFile(int& rowCursor)
 {
     // Every file of the command line is a ticked row.

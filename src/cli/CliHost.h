@@ -32,6 +32,7 @@ public:
         QStringList files;                         // send: every file a ticked row
         QString target;                            // receive
         std::optional<TapeProfile> tape;           // the tape protocol; nothing: packet
+        std::optional<FeedRestart> restart;        // a tape send of one file: where it restarts
         bool overwrite = false;
         bool continuous = false;
         int count = 0;           // continuous: stop after this many files; 0 = no limit
@@ -78,6 +79,8 @@ public:
     void SetProgressPos(int pos) override;
     void ShowArrived(qint64 lines, qint64 bytes) override;
     void ShowAnnouncedBaud(int baud) override;
+    std::optional<FeedRestart> FeedRestartFor(const QString& path) const override;
+    void ShowFeedStatus(const FeedStatus& status) override;
     QString NextCheckedFile(int& rowCursor) override;
     void ClearStateColumn() override {}
     void SetRowState(int row, const QString& text) override;

@@ -90,6 +90,20 @@ QString CliText(int language, CliMessage message)
     case CliMessage::ReaderFigures:
         return zh ? QStringLiteral("溢出 %1 次，XOFF 之后最多收到 %2 个字符")
                   : QStringLiteral("overruns %1, most characters after XOFF %2");
+    case CliMessage::TwoRestarts:
+        return zh ? QStringLiteral("--start-at 与 --start-at-line 只能选一个")
+                  : QStringLiteral("--start-at and --start-at-line exclude each other");
+    case CliMessage::PreambleWithoutRestart:
+        return zh ? QStringLiteral(
+                        "--preamble 只用于从中间重新开始（--start-at 或 --start-at-line）")
+                  : QStringLiteral("--preamble belongs to a restart (--start-at or "
+                                   "--start-at-line)");
+    case CliMessage::RestartOneFile:
+        return zh ? QStringLiteral("从中间重新开始只针对一个程序：只能给出一个 FILE")
+                  : QStringLiteral("a restart is within one program: give exactly one FILE");
+    case CliMessage::BadRestartLine:
+        return zh ? QStringLiteral("--start-at-line 需要从 1 起的行号，不能是“%1”")
+                  : QStringLiteral("--start-at-line takes a line number from 1, not \"%1\"");
     case CliMessage::ReaderEmpty:
         return zh ? QStringLiteral("，首次装满后缓冲区空了 %2 次，共 %1 毫秒")
                   : QStringLiteral(", buffer empty %1 ms in %2 times after its first fill");

@@ -31,14 +31,18 @@ enum class CliMessage
     OwnFileHeader,       // %1 path
     OwnFileMissing,      // %1 path
     PresetMark,
-    OwnMark,           // %1 path
-    OwnReplacesMark,   // %1 path
-    TapeReading,       // the tape controller reads: %1 port, %2 speed and frame, %3 program count
-    TapePunching,      // the tape controller punches: %1 port, %2 speed and frame, %3 file count
-    TapeProgram,       // a program read: %1 file name, %2 lines, %3 bytes
-    ReaderFigures,     // the reader's buffer at the end: %1 overruns, %2 most characters after XOFF
-    ReaderEmpty,       // appended to ReaderFigures: %1 ms the buffer stood empty, %2 times
-    ReaderNeverFilled, // appended to ReaderFigures: the buffer never reached its DC3 fill
+    OwnMark,         // %1 path
+    OwnReplacesMark, // %1 path
+    TapeReading,     // the tape controller reads: %1 port, %2 speed and frame, %3 program count
+    TapePunching,    // the tape controller punches: %1 port, %2 speed and frame, %3 file count
+    TapeProgram,     // a program read: %1 file name, %2 lines, %3 bytes
+    ReaderFigures,   // the reader's buffer at the end: %1 overruns, %2 most characters after XOFF
+    TwoRestarts,     // --start-at and --start-at-line together
+    PreambleWithoutRestart, // --preamble without a restart
+    RestartOneFile,         // a restart with more than one FILE
+    BadRestartLine,         // %1 the text of --start-at-line
+    ReaderEmpty,            // appended to ReaderFigures: %1 ms the buffer stood empty, %2 times
+    ReaderNeverFilled,      // appended to ReaderFigures: the buffer never reached its DC3 fill
 };
 
 QString CliText(int language, CliMessage message);

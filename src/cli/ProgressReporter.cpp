@@ -13,6 +13,8 @@ constexpr int kBarWidth = 24;
 constexpr int kRedrawMs = 100;
 // Without a total there are no tenths: a log gets a line this often.
 constexpr int kUnknownTotalLineMs = 10000;
+// A feed that lasts hours says where it stands in a log this often.
+constexpr int kFeedLineMs = 60000;
 
 } // namespace
 
@@ -71,6 +73,7 @@ void ProgressReporter::Begin(const QString& label, qint64 total)
     m_total = total;
     m_done = 0;
     m_lines = -1;
+    m_feed.clear();
     m_lastTenth = 0;
     m_active = true;
     m_clock.invalidate();
@@ -107,9 +110,32 @@ void ProgressReporter::Update(qint64 done)
     if (tenth <= m_lastTenth)
         return;
     m_lastTenth = tenth;
-    Console::Err(
-        m_label + QStringLiteral(": ") +
-        StatusText(done, m_total, done - m_firstDone, double(m_clock.nsecsElapsed()) / 1e9));
+    WriteLogLine();
+}
+
+void ProgressReporter::Feed(const QString& text)
+{
+    if (!m_active || m_style == Style::Silent)
+        return;
+    m_feed = text;
+    if (m_style == Style::Live) {
+        Draw(false);
+        return;
+    }
+    if (m_lastLine.isValid() && m_lastLine.elapsed() < kFeedLineMs)
+        return;
+    WriteLogLine();
+}
+
+void ProgressReporter::WriteLogLine()
+{
+    const double seconds = m_clock.isValid() ? double(m_clock.nsecsElapsed()) / 1e9 : 0.0;
+    QString text =
+        m_label + QStringLiteral(": ") + StatusText(m_done, m_total, m_done - m_firstDone, seconds);
+    if (!m_feed.isEmpty())
+        text += QStringLiteral("  ") + m_feed;
+    Console::Err(text);
+    m_lastLine.start();
 }
 
 void ProgressReporter::Arrived(qint64 lines, qint64 bytes)
@@ -137,9 +163,13 @@ void ProgressReporter::Draw(bool force)
     if (!force && m_lastDraw.isValid() && m_lastDraw.elapsed() < kRedrawMs)
         return;
     m_lastDraw.start();
-    const QString status = StatusText(m_done, m_total, m_done - m_firstDone,
-                                      double(m_clock.nsecsElapsed()) / 1e9, m_lines);
-    if (m_total <= 0) {
+    // A feed's status may come before the first data: no clock, no rate.
+    const double seconds = m_clock.isValid() ? double(m_clock.nsecsElapsed()) / 1e9 : 0.0;
+    const QString status = StatusText(m_done, m_total, m_done - m_firstDone, seconds, m_lines);
+    if (!m_feed.isEmpty()) {
+        // The feed's words in place of the bar, so that the line fits a terminal.
+        Console::ErrRaw(QStringLiteral("\r%1: %2  %3\x1b[K").arg(m_label, status, m_feed));
+    } else if (m_total <= 0) {
         // No total, no bar: the count alone.
         Console::ErrRaw(QStringLiteral("\r%1: %2\x1b[K").arg(m_label, status));
     } else {

@@ -10,7 +10,9 @@ namespace tapeway {
 // bytes, rate and time left, redrawn at most ten times a second; elsewhere
 // (a pipe, a log) one line at every further tenth of the file. A file of
 // unknown length (total 0: a tape receive) shows the lines and bytes so far
-// and the rate instead, in a log every ten seconds.
+// and the rate instead, in a log every ten seconds. A tape send's feed
+// status (block, line, XON or XOFF) follows the figures: live in place of
+// the bar, in a log on each line and at least once a minute.
 class ProgressReporter
 {
 public:
@@ -31,6 +33,8 @@ public:
     void Update(qint64 done);
     // A file without a total: lines and bytes that have arrived so far.
     void Arrived(qint64 lines, qint64 bytes);
+    // A tape send: where the feed stands, in words (FeedStatusText).
+    void Feed(const QString& text);
     // The file ended (or was given up): a live bar is cleared.
     void End();
     // A line of text for a person; a live bar is cleared first and comes back
@@ -49,6 +53,7 @@ public:
 
 private:
     void Draw(bool force);
+    void WriteLogLine();
     void ClearLine();
 
     Style m_style;
@@ -56,13 +61,14 @@ private:
     qint64 m_total = 0;
     qint64 m_done = 0;
     qint64 m_lines = -1;    // lines arrived, when the file has no total
+    QString m_feed;         // a tape send's feed status
     qint64 m_firstDone = 0; // bytes already counted at the first update
     int m_lastTenth = 0;
     bool m_active = false;
     bool m_barShown = false;
     QElapsedTimer m_clock; // since the first data of the file
     QElapsedTimer m_lastDraw;
-    QElapsedTimer m_lastLine; // a log's last line of a file without a total
+    QElapsedTimer m_lastLine; // a log's last line of a file without a total or of a feed
 };
 
 } // namespace tapeway

@@ -7,6 +7,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "cli/ProgressReporter.h"
+#include "cli/RestartOptions.h"
 #include "cli/SignalNotifier.h"
 #include "cli/TapeOptions.h"
 #include "journal/JournalThread.h"
@@ -30,7 +31,8 @@ int TransferCommand::Run(const QStringList& args)
                                               "as plain text when its operator starts it.")
                              : QStringLiteral("Sends every FILE in turn, each when the controller "
                                               "asks for it. With --protocol tape each goes out as "
-                                              "plain text, at once or on the controller's XON."));
+                                              "plain text, at once or on the controller's XON; "
+                                              "--start-at restarts it at a block."));
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Serial port: a device path such as /dev/ttyUSB0, "
@@ -71,6 +73,7 @@ int TransferCommand::Run(const QStringList& args)
         parser.addPositionalArgument(QStringLiteral("TARGET"),
                                      QStringLiteral("Where to save the file."));
     } else {
+        RestartOptions::AddTo(parser);
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to send."),
                                      QStringLiteral("FILE..."));
     }
@@ -125,6 +128,16 @@ int TransferCommand::Run(const QStringList& args)
             options.baudText = QString::number(speed);
         }
         options.files = positional;
+        // A restart is checked, and its preamble read, before any port is opened.
+        const RestartOptions::Choice restart = RestartOptions::Choose(
+            parser, options.tape.has_value(), positional.size(), line.Language());
+        if (restart.exitStatus == kExitUsage)
+            return line.UsageError(restart.reason);
+        if (restart.exitStatus != kExitDone) {
+            Console::Err(QStringLiteral("tapeway-cli send: ") + restart.reason);
+            return restart.exitStatus;
+        }
+        options.restart = restart.restart;
     }
 
     for (const QString& note : protocol.notes)

@@ -92,6 +92,7 @@ struct Lane
     qint64 readIndex = 0; // bytes read from the sending end, for the tap
     bool sourceGone = false;
     bool heldByXoff = false; // a DC3 went the other way and no DC1 after it
+    qint64 xonHandedNs = -1; // a DC1 reached the sending end, not yet answered
 };
 
 } // namespace
@@ -180,6 +181,7 @@ bool VirtualNullModem::Start()
         m_dropped[d] = 0;
         m_afterXoff[d] = 0;
         m_mostAfterXoff[d] = 0;
+        m_mostXonAnswerUs[d] = 0;
     }
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -302,6 +304,13 @@ void VirtualNullModem::Run()
             return;
         }
         const qint64 arrived = NowNs();
+        if (lane.xonHandedNs >= 0 && n > ssize_t(header) &&
+            (!m_paced || buffer[0] == TIOCPKT_DATA)) {
+            const qint64 us = (arrived - lane.xonHandedNs) / 1000;
+            if (us > m_mostXonAnswerUs[d])
+                m_mostXonAnswerUs[d] = us;
+            lane.xonHandedNs = -1;
+        }
         if (m_paced && buffer[0] != TIOCPKT_DATA) {
             const int status = quint8(buffer[0]);
             if (status & TIOCPKT_STOP)
@@ -341,6 +350,11 @@ void VirtualNullModem::Run()
                 const ssize_t n = write(m_sides[1 - d].master, lane.out.data(), lane.out.size());
                 if (n <= 0)
                     break;
+                // An XON handed to the other end: its answer is timed.
+                for (ssize_t i = 0; i < n; ++i) {
+                    if ((quint8(lane.out[size_t(i)]) & m_frames[d].DataMask()) == kXon)
+                        lanes[1 - d].xonHandedNs = NowNs();
+                }
                 m_forwarded[d] += n;
                 lane.out.erase(0, size_t(n));
             }

@@ -100,6 +100,10 @@ public:
     qint64 CharactersAfterXoff(Direction direction) const { return m_afterXoff[direction]; }
     // The most CharactersAfterXoff reached since Start.
     qint64 MostCharactersAfterXoff(Direction direction) const { return m_mostAfterXoff[direction]; }
+    // The longest time, in microseconds, from a DC1 handed to the end that
+    // sends in direction until that end wrote again: how fast it answers an
+    // XON (0 before any answer).
+    qint64 MostXonAnswerUs(Direction direction) const { return m_mostXonAnswerUs[direction]; }
 
     // The line speed an end is set to, in baud; 0 when unknown.
     int SpeedOf(Direction end) const;
@@ -134,6 +138,7 @@ private:
     std::atomic<qint64> m_dropped[2] = {0, 0};
     std::atomic<qint64> m_afterXoff[2] = {0, 0};
     std::atomic<qint64> m_mostAfterXoff[2] = {0, 0};
+    std::atomic<qint64> m_mostXonAnswerUs[2] = {0, 0};
 };
 
 } // namespace tapeway

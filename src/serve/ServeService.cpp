@@ -182,10 +182,10 @@ QString ServeService::FeedFolder() const
 {
     // systemd's state folder for the service is on disk; the runtime folder
     // of the status file is often memory (tmpfs), too small for a program
-    // far larger than the controller's memory.
+    // far larger than the controller's memory. Run by hand, the service
+    // feeds from the user's data folder, as the dialog and the CLI do.
     const QString state = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
-    const QString base = state.isEmpty() ? QFileInfo(m_statusPath).absolutePath() : state;
-    return QDir(base).filePath(QStringLiteral("feeds"));
+    return state.isEmpty() ? QString() : QDir(state).filePath(QStringLiteral("feeds"));
 }
 
 void ServeService::ScheduleStatus()

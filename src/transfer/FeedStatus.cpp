@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "transfer/FeedStatus.h"
 
+#include "resources/StringTable.h"
 #include "transfer/SessionMessages.h"
 
 namespace tapeway {
@@ -15,24 +16,29 @@ QString GroupedNumber(qint64 n)
     return n < 0 ? u'-' + digits : digits;
 }
 
-QString SpanText(qint64 ms)
+QString SpanText(qint64 ms, bool chinese)
 {
+    const QString h = chinese ? QStringLiteral("小时") : QStringLiteral(" h");
+    const QString min = chinese ? QStringLiteral("分") : QStringLiteral(" min");
+    const QString sec = chinese ? QStringLiteral("秒") : QStringLiteral(" s");
+    const QString msUnit = chinese ? QStringLiteral("毫秒") : QStringLiteral(" ms");
+    const QString gap = chinese ? QString() : QStringLiteral(" ");
     if (ms < 1000)
-        return QStringLiteral("%1 ms").arg(qMax<qint64>(0, ms));
+        return QString::number(qMax<qint64>(0, ms)) + msUnit;
     const qint64 s = ms / 1000;
     if (s < 60)
-        return QStringLiteral("%1 s").arg(s);
+        return QString::number(s) + sec;
     if (s < 3600)
-        return s % 60 ? QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60)
-                      : QStringLiteral("%1 min").arg(s / 60);
-    const qint64 min = (s / 60) % 60;
-    return min ? QStringLiteral("%1 h %2 min").arg(s / 3600).arg(min)
-               : QStringLiteral("%1 h").arg(s / 3600);
+        return QString::number(s / 60) + min +
+               (s % 60 ? gap + QString::number(s % 60) + sec : QString());
+    const qint64 m = (s / 60) % 60;
+    return QString::number(s / 3600) + h + (m ? gap + QString::number(m) + min : QString());
 }
 
 QString FeedStatusText(const FeedStatus& status, const LocalTextFn& text)
 {
     const QString line = GroupedNumber(status.line), lines = GroupedNumber(status.lines);
+    const bool chinese = text(kSinceXonZh, kSinceXonEn) == LoadString(kSinceXonZh);
     QString out =
         status.block
             ? text(kFeedAtBlockZh, kFeedAtBlockEn).arg(QString::number(*status.block), line, lines)
@@ -41,9 +47,9 @@ QString FeedStatusText(const FeedStatus& status, const LocalTextFn& text)
     if (status.waitingForXon)
         flow = text(kWaitingForXonZh, kWaitingForXonEn);
     else if (status.held && status.msSinceFlowChange)
-        flow = text(kHeldForZh, kHeldForEn).arg(SpanText(*status.msSinceFlowChange));
+        flow = text(kHeldForZh, kHeldForEn).arg(SpanText(*status.msSinceFlowChange, chinese));
     else if (status.msSinceFlowChange)
-        flow = text(kSinceXonZh, kSinceXonEn).arg(SpanText(*status.msSinceFlowChange));
+        flow = text(kSinceXonZh, kSinceXonEn).arg(SpanText(*status.msSinceFlowChange, chinese));
     if (!flow.isEmpty())
         out += QStringLiteral(", ") + flow;
     return out;

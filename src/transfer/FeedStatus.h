@@ -35,8 +35,8 @@ using LocalTextFn = std::function<QString(int chineseId, int englishId)>;
 // "…, the machine holds the line (XOFF) for 2 min 5 s".
 QString FeedStatusText(const FeedStatus& status, const LocalTextFn& text);
 // A span of time as the operator reads it: "850 ms", "12 s", "2 min 5 s",
-// "1 h 4 min".
-QString SpanText(qint64 ms);
+// "1 h 4 min" (in Chinese "2分5秒").
+QString SpanText(qint64 ms, bool chinese = false);
 // A count with thousands separated by commas: 1,804,220.
 QString GroupedNumber(qint64 n);
 

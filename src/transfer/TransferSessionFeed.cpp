@@ -8,9 +8,17 @@
 #include "transfer/TapeLine.h"
 #include "transfer/TransferSession.h"
 
+#include <QElapsedTimer>
+
 namespace tapeway {
 
 using namespace messages;
+
+namespace {
+
+constexpr qint64 kShowPreparationAfterMs = 1000;
+
+} // namespace
 
 void TransferSession::PrepareFeed(int row)
 {
@@ -28,11 +36,17 @@ void TransferSession::PrepareFeed(int row)
     m_feedSnapshot = std::make_unique<FeedSnapshot>();
     connect(m_feedSnapshot.get(), &FeedSnapshot::Ready, this, &TransferSession::FeedReady);
     connect(m_feedSnapshot.get(), &FeedSnapshot::Failed, this, &TransferSession::FeedFailed);
-    connect(m_feedSnapshot.get(), &FeedSnapshot::Progress, this, [this](qint64 done, qint64 total) {
-        // A program of gigabytes takes a while to copy: the bar shows it.
-        SetProgressTotal(total);
-        m_host.SetProgressPos(int(done >> m_progressShift));
-    });
+    QElapsedTimer began;
+    began.start();
+    connect(m_feedSnapshot.get(), &FeedSnapshot::Progress, this,
+            [this, began](qint64 done, qint64 total) {
+                // A program of gigabytes takes a while to copy: the bar shows it,
+                // once it has taken long enough to be worth showing.
+                if (began.elapsed() < kShowPreparationAfterMs)
+                    return;
+                SetProgressTotal(total);
+                m_host.SetProgressPos(int(done >> m_progressShift));
+            });
     // Active while it is prepared: Cancel ends it, a request waits for it.
     m_active = true;
     m_preparing = true;

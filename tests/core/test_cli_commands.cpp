@@ -30,6 +30,7 @@ TEST(CliCommands, WrongCommandLinesAreUsageErrors)
         {"send", "--port", "/dev/null", "--bogus", file},
         {"receive", "--port", "/dev/null"}, // no TARGET
         {"receive", "--port", "/dev/null", "a.nc", "b.nc"},
+        {"receive", "--port", "/dev/null", "--protocol", "tape", "--start-at", "N1", "a.nc"},
         {"receive", "--port", "/dev/null", "--count", "2", "a.nc"}, // --count without --continuous
         {"receive", "--port", "/dev/null", "--continuous", "--count", "0", "a.nc"},
         {"receive", "--port", "/dev/null", "--header-timeout", "soon", "a.nc"},
@@ -73,6 +74,8 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
     QTemporaryDir dir;
     const QString file = QDir(dir.path()).filePath("x.nc");
     SessionRig::Write(file, "%\nG0 X0\n%\n");
+    const QString restartable = QDir(dir.path()).filePath("n10.nc");
+    SessionRig::Write(restartable, "%\nG90\nN10 G0 X0\n%\n");
     const QString own = WriteOwnProfiles(dir);
     const QString target = QDir(dir.path()).filePath("t.nc");
     const QStringList send{"send", "--port", "/dev/no-such-tty", "--protocol", "tape"};
@@ -80,7 +83,8 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
     struct Row
     {
         QStringList args;
-        int status; // 2 refused with the reason; 3 accepted, so the port was tried
+        int status; // 2 refused with the reason; 3 accepted, so the port was tried; 4 a
+                    // local file refused
         QString text;
     };
     const QList<Row> rows = {
@@ -104,6 +108,22 @@ TEST(CliCommands, TapeOptionsAreCheckedBeforeThePortIsOpened)
         {send + QStringList{"--profiles-file", own, "--profile", "broken", file}, 2,
          own + ", line 7: Frame:"},
         {send + QStringList{"--profiles-file", own + ".gone", file}, 2, own + ".gone"},
+        // A restart: one program, on a tape line, one way of naming where.
+        {{"send", "--port", "/dev/no-such-tty", "--start-at", "N10", file},
+         2,
+         "--start-at belongs to the tape protocol"},
+        {send + QStringList{"--start-at", "N10", "--start-at-line", "2", file}, 2,
+         "--start-at and --start-at-line exclude each other"},
+        {send + QStringList{"--preamble", file, file}, 2, "--preamble belongs to a restart"},
+        {send + QStringList{"--start-at", "N10", file, file}, 2, "give exactly one FILE"},
+        {send + QStringList{"--start-at", "N-10", file}, 2, "--start-at: \"N-10\" is not a block"},
+        {QStringList{"--lang", "zh"} + send + QStringList{"--start-at", "G10", file}, 2,
+         QStringLiteral("--start-at: “G10”")},
+        {send + QStringList{"--start-at-line", "0", file}, 2, "a line number from 1, not \"0\""},
+        {send + QStringList{"--start-at-line", "3", "--preamble", file + ".gone", file}, 4,
+         "--preamble: the preamble file " + file + ".gone does not exist"},
+        {send + QStringList{"--start-at", "n0010", "--preamble", file, restartable}, 3,
+         "/dev/no-such-tty"},
         // Accepted: an own profile with overrides, a preset, the default.
         {send + QStringList{"--profiles-file", own,   "--profile",   "lathe 3", "--baud",    "4800",
                             "--frame",         "7e2", "--handshake", "rtscts",  "--eob",     "crlf",

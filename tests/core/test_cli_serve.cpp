@@ -269,7 +269,7 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         R"("sent":700000,"total":9000000,"waitingForXon":false})");
     EXPECT_FALSE(objects[1].toObject().value("feed").toObject().contains("block"));
     const QString chinese = StatusFile::FormatTable({{"lines", objects}}, kChinese);
-    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2 min 5 s")) << chinese.toStdString();
+    EXPECT_TRUE(chinese.contains("机床保持线路（XOFF）已 2分5秒")) << chinese.toStdString();
     EXPECT_EQ(objects[0].toObject().value("protocol"), "packet");
     EXPECT_FALSE(objects[0].toObject().contains("profile"));
     EXPECT_EQ(objects[1].toObject().value("protocol"), "tape");
@@ -535,9 +535,20 @@ TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
 
     const QStringList machine = {"--protocol", "tape", "--profile", "Fanuc ISO", "--baud", "9600"};
     s.machines["Punch"].Run(machine + QStringList{"punch", s.Path("punched.nc")});
-    s.machines["Read"].Run(
-        machine + QStringList{"--start-on", "xon", "read", s.Path("Read/got"), "--count", "1"});
+    s.machines["Read"].Run(machine + QStringList{"--start-on", "xon", "read", s.Path("Read/got"),
+                                                 "--count", "1", "--hold-after", "900",
+                                                 "--hold-seconds", "3"});
     s.machines["Both"].Run(machine + QStringList{"punch", s.Path("punched2.nc")});
+    // The reader holds the line a while: the status says the machine holds
+    // it, and where the feed stands.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QJsonObject feed = s.Line("Read").value("feed").toObject();
+            return feed.value("held").toBool() && feed.value("line").toInt() > 1 &&
+                   feed.value("lines").toInt() > feed.value("line").toInt();
+        },
+        30000))
+        << QJsonDocument(s.Line("Read")).toJson().toStdString();
     for (const QString name : {"Punch", "Read", "Both"}) {
         ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
         EXPECT_EQ(s.machines[name].controller->ExitCode(), 0)
@@ -560,6 +571,7 @@ TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
             [&] { return QDir(s.Path(name + "/out/sent")).entryList(QDir::Files).size() == 1; },
             10000))
             << name.toStdString();
+    EXPECT_TRUE(WaitFor([&] { return !s.Line("Read").contains("feed"); }, 10000));
 
     ASSERT_TRUE(s.process.Signal(SIGTERM));
     ASSERT_TRUE(s.process.Wait(10000));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/CFeedStartDlg.h"
 #include "app/CTapeProfileDlg.h"
 #include "app/CTransferDlg.h"
+#include "app/DialogFeed.h"
 #include "app/DialogProtocol.h"
 #include "resources/StringTable.h"
 #include "serial/VirtualNullModem.h"
@@ -8,9 +10,11 @@
 #include "support/ScriptedPrompts.h"
 #include "support/TapePeer.h"
 #include "support/WaitFor.h"
+#include "transfer/FileReport.h"
 #include "transfer/TapeProfileFile.h"
 #include "transfer/TransferSession.h"
 #include "ui/CPercentBar.h"
+#include "ui/FileListView.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -76,6 +80,7 @@ bool Press(CTransferDlg& dlg, const QStringList& path)
 const QString kProtocol[2] = {"协议(Protocol)", "Protocol(协议)"};
 const QString kPacket[2] = {"数据包协议(Packet protocol)", "Packet protocol(数据包协议)"};
 const QString kWindow[2] = {"纸带配置...(Tape profile...)", "Tape profile...(纸带配置...)"};
+const QString kFeedStart[2] = {"从...开始(Start at...)", "Start at...(从...开始)"};
 
 QStringList Boxes(CTransferDlg& dlg)
 {
@@ -109,6 +114,7 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
     EXPECT_EQ(Boxes(dlg), packet);
     EXPECT_FALSE(dlg.TapeLine());
     EXPECT_TRUE(MenuItem(dlg, {kProtocol[0], kWindow[0]})->state().disabled);
+    EXPECT_TRUE(MenuItem(dlg, {kProtocol[0], kFeedStart[0]})->state().disabled);
 
     // A profile's boxes show its own speed and frame.
     auto boxesOf = [](const char* name) {
@@ -144,6 +150,10 @@ TEST_F(TapeDialog, TheProtocolMenuChoosesTheLineAndTheFrameBoxesFollowIt)
         EXPECT_EQ(Boxes(dlg), row.boxes);
         EXPECT_TRUE(MenuItem(dlg, {kProtocol[row.language], row.item})->state().checked);
         EXPECT_EQ(dlg.TapeLine().has_value(), !row.item.contains("("));
+        // Where a feed starts is a tape send's choice.
+        EXPECT_EQ(
+            MenuItem(dlg, {kProtocol[row.language], kFeedStart[row.language]})->state().disabled,
+            row.receive || row.item.contains("("));
     }
 
     // The boxes' values are the line's: chosen by the keyboard, kept for the next start.
@@ -232,6 +242,157 @@ TEST_F(TapeDialog, TheProfileWindowNamesEveryControlInTheDialogsLanguage)
         EXPECT_FALSE(names[1][i].trimmed().isEmpty()) << i;
         EXPECT_NE(names[0][i], names[1][i]) << names[1][i].toStdString() << " in Chinese";
     }
+}
+
+// The Start-at window the Protocol menu opened, active for the keyboard.
+CFeedStartDlg* OpenFeedStart(CTransferDlg& dlg)
+{
+    if (!Press(dlg, {kProtocol[dlg.Language()], kFeedStart[dlg.Language()]}))
+        return nullptr;
+    auto* window = dlg.findChild<CFeedStartDlg*>();
+    if (window) {
+        window->activateWindow();
+        EXPECT_TRUE(WaitFor([&] { return QApplication::activeWindow() == window; }));
+    }
+    return window;
+}
+
+// Types text into the control that Alt+key reaches, replacing what it held.
+void TypeAt(QWidget* window, Qt::Key key, const QString& text)
+{
+    QTest::keyClick(window, key, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), text);
+}
+
+TEST_F(TapeDialog, TheStartAtWindowHoldsARestartForTheNextStartsFirstFile)
+{
+    QTemporaryDir files;
+    const QString first = QDir(files.path()).filePath("mould.nc");
+    const QString second = QDir(files.path()).filePath("die.nc");
+    const QString preamble = QDir(files.path()).filePath("setup.nc");
+    QFile setup(preamble);
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+    setup.write("G90 G54\nT5 M6\n");
+    setup.close();
+    CTransferDlg dlg;
+    dlg.show();
+    dlg.Item<QComboBox>(CTransferDlg::kPortBox)->setEditText("/dev/no-such-tty");
+    dlg.FileList()->AppendRow(0, first);
+    dlg.FileList()->AppendRow(1, second);
+    ASSERT_TRUE(Press(dlg, {kProtocol[0], "Plain 8N1"}));
+
+    // Every control is named and reached with the keyboard, in both languages.
+    for (int language : {1, 0}) {
+        dlg.MenuCommand(dlg.Language(),
+                        language == 0 ? CTransferDlg::kCmdChinese : CTransferDlg::kCmdEnglish)
+            ->trigger();
+        CFeedStartDlg* window = OpenFeedStart(dlg);
+        ASSERT_NE(window, nullptr);
+        QList<QAccessibleInterface*> focusable;
+        CollectFocusable(QAccessible::queryAccessibleInterface(window), focusable);
+        EXPECT_EQ(focusable.size(), 9); // 3 choices, block, line, preamble, browse, OK, Cancel
+        QStringList names;
+        for (QAccessibleInterface* item : focusable)
+            names << item->text(QAccessible::Name);
+        EXPECT_FALSE(names.contains(QString())) << names.join('|').toStdString();
+        EXPECT_TRUE(names.contains(language == 0 ? "程序段号" : "Block number"));
+        for (QLabel* label : window->findChildren<QLabel*>())
+            EXPECT_TRUE(!label->buddy() ||
+                        focusable.contains(QAccessible::queryAccessibleInterface(label->buddy())));
+        if (language == 0)
+            break; // the window stays open for the rows below
+        QTest::keyClick(window, Qt::Key_Escape);
+        ASSERT_TRUE(WaitFor([&] { return !dlg.findChild<CFeedStartDlg*>(); }));
+    }
+
+    // A block number that is none is refused with the reason, the window stays.
+    auto* window = dlg.findChild<CFeedStartDlg*>();
+    TypeAt(window, Qt::Key_N, "X12");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(m_prompts.messages.size(), 1);
+    EXPECT_TRUE(m_prompts.messages[0].text.startsWith(QStringLiteral("“X12”不是程序段号")))
+        << m_prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(window->isVisible());
+    TypeAt(window, Qt::Key_N, "n41200");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return !dlg.findChild<CFeedStartDlg*>(); }));
+    EXPECT_EQ(dlg.Feed().Pending(), (FeedStartChoice{FeedRestart::By::Block, 41200, {}}));
+    EXPECT_EQ(dlg.ProgressBar()->GetCaption(), QStringLiteral("下次开始：从程序段 N41200 开始"));
+    EXPECT_FALSE(dlg.FeedRestartFor(first)) << "not before Start";
+
+    // A line and a preamble: a file that cannot be read is refused, a browsed one taken.
+    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
+    window = OpenFeedStart(dlg);
+    ASSERT_NE(window, nullptr);
+    TypeAt(window, Qt::Key_E, "51234");
+    TypeAt(window, Qt::Key_P, preamble + ".gone");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(m_prompts.messages.size(), 2);
+    EXPECT_EQ(m_prompts.messages[1].text, "The preamble cannot be used: the preamble file " +
+                                              preamble + ".gone does not exist");
+    m_prompts.files = {preamble};
+    QTest::keyClick(window, Qt::Key_W, Qt::AltModifier); // a button's key clicks it a moment later
+    ASSERT_TRUE(WaitFor([&] { return m_prompts.fileRequests.size() == 1; }));
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return !dlg.findChild<CFeedStartDlg*>(); }));
+    EXPECT_EQ(dlg.Feed().Pending(), (FeedStartChoice{FeedRestart::By::Line, 51234, preamble}));
+    EXPECT_EQ(dlg.ProgressBar()->GetCaption(),
+              "Next Start: from line 51,234, preamble from setup.nc");
+
+    // The preamble is read at Start: gone by then, the Start is refused
+    // before the line is touched and the choice waits.
+    ASSERT_TRUE(QFile::rename(preamble, preamble + ".moved"));
+    QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
+    ASSERT_EQ(m_prompts.messages.size(), 3);
+    EXPECT_TRUE(m_prompts.messages[2].text.startsWith(
+        "The feed cannot be prepared: the preamble file " + preamble));
+    EXPECT_FALSE(dlg.Port().GetPortOpen());
+    EXPECT_TRUE(dlg.Feed().Pending());
+
+    // A Start feeds the first ticked file from its restart (%, the
+    // preamble, the line onwards), the second from the top, and spends the choice.
+    ASSERT_TRUE(QFile::rename(preamble + ".moved", preamble));
+    QByteArray program = "%\n";
+    for (int line = 2; line <= 51235; ++line)
+        program += "N" + QByteArray::number(line) + " X1\n";
+    QFile mould(first), die(second);
+    ASSERT_TRUE(mould.open(QIODevice::WriteOnly) && die.open(QIODevice::WriteOnly));
+    mould.write(program);
+    die.write("%\nO2\nG0 X9\n%\n");
+    mould.close();
+    die.close();
+    VirtualNullModem modem;
+    ASSERT_TRUE(modem.Start()) << modem.LastError().toStdString();
+    dlg.Item<QComboBox>(CTransferDlg::kPortBox)->setEditText(modem.PortA());
+    TapePeer peer;
+    ASSERT_TRUE(peer.Open(modem.PortB(), 9600));
+    QTest::mouseClick(dlg.Item<QAbstractButton>(CTransferDlg::kStart), Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return peer.got.contains("O2\r\nG0 X9\r\n%"); }, 20000))
+        << m_prompts.Texts().join('|').toStdString();
+    EXPECT_TRUE(peer.got.startsWith("%\r\nG90 G54\r\nT5 M6\r\nN51234 X1\r\nN51235 X1\r\n"))
+        << peer.got.left(80).toStdString();
+    EXPECT_FALSE(peer.got.contains("N51233"));
+    ASSERT_TRUE(WaitFor([&] { return !dlg.Session().IsActive(); }, 20000));
+    EXPECT_FALSE(dlg.Feed().Pending());
+    EXPECT_FALSE(dlg.FeedRestartFor(first));
+    // The feed's status is the bar's caption while the send runs, in the dialog's language.
+    FeedStatus status;
+    status.line = 51234;
+    status.lines = 1804220;
+    status.block = 41200;
+    status.msSinceFlowChange = 3000;
+    dlg.ShowFeedStatus(status);
+    EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "N41200, line 51,234 of 1,804,220, 3 s since XON");
+    EXPECT_EQ(dlg.windowTitle(), dlg.ProgressBar()->GetCaption());
+    dlg.MenuCommand(1, CTransferDlg::kCmdChinese)->trigger();
+    EXPECT_TRUE(
+        dlg.ProgressBar()->GetCaption().startsWith(QStringLiteral("程序段 N41200，第 51,234 行")))
+        << dlg.ProgressBar()->GetCaption().toStdString();
+    dlg.MenuCommand(0, CTransferDlg::kCmdEnglish)->trigger();
+    dlg.EnableControls(true);
+    EXPECT_EQ(dlg.ProgressBar()->GetCaption(), "Sending progress: 0%");
+    EXPECT_TRUE(dlg.windowTitle().isEmpty());
 }
 
 TEST_F(TapeDialog, AChangedPresetIsSavedAsAnOwnProfileAndSurvivesARestart)
