@@ -3,7 +3,10 @@
 // line efficiency at each speed (and through a ser2net device server), the
 // longest stall of a 1 ms timer on the session's thread, the change-over
 // between two files of a batch, raw engine throughput with peak memory over
-// an unpaced line, and the service with many lines at once.
+// an unpaced line, the tape protocol, drip feeds, and the service with many
+// lines at once.
+#include "BenchRow.h"
+#include "FeedBench.h"
 #include "ServeBench.h"
 #include "TapeBench.h"
 #include "cli/CliHost.h"
@@ -235,13 +238,7 @@ QString StartSer2Net(QProcess& server, const QString& dir, const QString& device
     return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port);
 }
 
-struct Row
-{
-    QString what;
-    QString value;
-    QString target;
-    bool met;
-};
+using Row = BenchRow;
 
 // Payload bytes x 10 / baud over the time from the header's first byte to the verified save.
 // Through ser2net the sending session reaches its end of the line over RFC 2217.
@@ -400,10 +397,16 @@ int main(int argc, char** argv)
     const bool linesOnly = argc > 1 && QByteArray(argv[1]) == "--lines";
     // "tape": the tape protocol's rows only.
     const bool tapeOnly = argc > 1 && QByteArray(argv[1]) == "tape";
+    // "feed": the drip feed's rows only; "feed --full" feeds the whole
+    // 500 MB program, which the line's speed makes a matter of hours.
+    const bool feedOnly = argc > 1 && QByteArray(argv[1]) == "feed";
+    const bool feedFull = feedOnly && argc > 2 && QByteArray(argv[2]) == "--full";
     std::fprintf(stderr, "Running (about %s)...\n",
-                 serveOnly || linesOnly || tapeOnly ? "a minute" : "five minutes");
+                 feedFull                                         ? "13 hours"
+                 : serveOnly || linesOnly || tapeOnly || feedOnly ? "two minutes"
+                                                                  : "eight minutes");
 
-    if (!serveOnly && !linesOnly) {
+    if (!serveOnly && !linesOnly && !feedOnly) {
         // The tape protocol: a reader that never says XOFF (the line's
         // character rate, bits per character counted), and one that holds
         // the line every 256 characters (what still reaches it after XOFF).
@@ -429,7 +432,9 @@ int main(int argc, char** argv)
                         QStringLiteral("<= 24"), r.whole && r.mostAfterXoff <= 24};
         }
     }
-    if (tapeOnly) {
+    if (!serveOnly && !linesOnly && !tapeOnly)
+        rows << FeedRows(dir.path(), feedFull);
+    if (tapeOnly || feedOnly) {
     } else if (linesOnly) {
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr);
         rows << Efficiency(dir.path(), 38400, 64 * 1024, nullptr, Server::Ser2Net);
@@ -455,7 +460,7 @@ int main(int argc, char** argv)
 
     // The service: 8, 16 and 32 lines receiving 32 KiB each at 38400 baud at once.
     for (const int lines : {8, 16, 32}) {
-        if (linesOnly || tapeOnly)
+        if (linesOnly || tapeOnly || feedOnly)
             break;
         const ServeBenchResult serve = RunServeBench(dir.path(), lines, 38400, 32 * 1024);
         const bool ok = serve.failure.isEmpty();

@@ -104,6 +104,11 @@ QString CliText(int language, CliMessage message)
     case CliMessage::BadRestartLine:
         return zh ? QStringLiteral("--start-at-line 需要从 1 起的行号，不能是“%1”")
                   : QStringLiteral("--start-at-line takes a line number from 1, not \"%1\"");
+    case CliMessage::ReaderEmpty:
+        return zh ? QStringLiteral("，首次装满后缓冲区空了 %2 次，共 %1 毫秒")
+                  : QStringLiteral(", buffer empty %1 ms in %2 times after its first fill");
+    case CliMessage::ReaderNeverFilled:
+        return zh ? QStringLiteral("，缓冲区从未装满") : QStringLiteral(", buffer never filled");
     }
     return {};
 }

@@ -41,6 +41,8 @@ enum class CliMessage
     PreambleWithoutRestart, // --preamble without a restart
     RestartOneFile,         // a restart with more than one FILE
     BadRestartLine,         // %1 the text of --start-at-line
+    ReaderEmpty,            // appended to ReaderFigures: %1 ms the buffer stood empty, %2 times
+    ReaderNeverFilled,      // appended to ReaderFigures: the buffer never reached its DC3 fill
 };
 
 QString CliText(int language, CliMessage message);

@@ -47,9 +47,10 @@ int TapeControllerCommand::Run(const QStringList& args)
             "The line is set as the profile says (--profile; without it 9600 baud, 7E2, "
             "XON/XOFF, ISO, LF); --baud to --start-on change single settings of it. Reading, "
             "the controller holds the line with DC3 and frees it with DC1 as its buffer fills "
-            "and empties (XON/XOFF profiles only) and reports at the end its overruns and the "
-            "most characters that arrived after one of its DC3s had left. Exit status 1 on a "
-            "failure or an overrun."));
+            "and empties (XON/XOFF profiles only) and reports at the end its overruns, the "
+            "most characters that arrived after one of its DC3s had left and, with --rate, how "
+            "long and how often its buffer stood empty after it first filled to its DC3 fill. "
+            "Exit status 1 on a failure or an overrun."));
     QCommandLineParser& parser = line.Parser();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port."),
                                   QStringLiteral("PORT"));
@@ -287,10 +288,18 @@ int TapeControllerCommand::Run(const QStringList& args)
                        .arg(files.size())));
     int status = QCoreApplication::exec();
     if (reading) {
-        Console::Err(QStringLiteral("controller: ") +
-                     CliText(language, CliMessage::ReaderFigures)
-                         .arg(controller.Overruns())
-                         .arg(controller.MostCharactersAfterXoff()));
+        QString figures = CliText(language, CliMessage::ReaderFigures)
+                              .arg(controller.Overruns())
+                              .arg(controller.MostCharactersAfterXoff());
+        // A reader that takes everything at once has no buffer to run dry.
+        const TapeReaderModel* model = controller.ReaderModel();
+        if (model && reader.charactersPerSecond > 0)
+            figures += model->HasFilled()
+                           ? CliText(language, CliMessage::ReaderEmpty)
+                                 .arg(QString::number(double(model->EmptyUs()) / 1000.0, 'f', 1))
+                                 .arg(model->TimesRanDry())
+                           : CliText(language, CliMessage::ReaderNeverFilled);
+        Console::Err(QStringLiteral("controller: ") + figures);
         if (status == kExitDone && controller.Overruns() > 0)
             status = kExitFailed;
     }

@@ -89,6 +89,8 @@ public:
     {
         return m_model ? m_model->MostCharactersAfterXoff() : 0;
     }
+    // The reader's buffer model of the last Read, nothing before one.
+    const TapeReaderModel* ReaderModel() const { return m_model ? &*m_model : nullptr; }
     SerialPort& Port() { return m_port; }
 
 signals:

@@ -49,8 +49,11 @@ void TapeReaderModel::Consume(qint64 nowUs)
     if (m_settings.charactersPerSecond <= 0)
         return;
     while (m_fill > 0 && TakeTimeUs(1) <= nowUs) {
+        const qint64 takenUs = TakeTimeUs(1);
         --m_fill;
         ++m_taken;
+        if (m_fill == 0)
+            m_emptySinceUs = takenUs;
         if (m_fullStop && m_fill <= m_settings.xonAt)
             m_fullStop = false;
     }
@@ -96,11 +99,20 @@ QByteArray TapeReaderModel::Receive(qint64 count, qint64 nowUs)
             ++m_overruns;
         } else {
             if (m_fill == 0) {
+                // A hold starts only with an arrival, so one that ends
+                // after the buffer ran empty began before it.
+                const qint64 wantedFromUs = std::max(m_emptySinceUs, m_holdEndUs);
+                if (m_filled && nowUs > wantedFromUs) {
+                    m_emptyUs += nowUs - wantedFromUs;
+                    ++m_timesRanDry;
+                }
                 m_takeStartUs = nowUs;
                 m_taken = 0;
             }
-            if (++m_fill >= m_settings.xoffAt)
+            if (++m_fill >= m_settings.xoffAt) {
                 m_fullStop = true;
+                m_filled = true;
+            }
         }
         if (m_settings.holdAfter > 0 && m_received == m_settings.holdAfter) {
             m_holding = true;

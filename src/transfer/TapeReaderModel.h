@@ -31,6 +31,15 @@ namespace tapeway {
 // the moment its DC3 has wholly left its own wire (the DC3's write time, the
 // time of the call that gave it, plus one character time) until its DC1:
 // what the sender sent although it had been told to stop.
+//
+// And it measures how long its buffer stood empty while the controller
+// wanted characters, as a machine that cuts while it reads would stand
+// still: from the first time the fill reached xoffAt (the first fill; before
+// it the program has only begun to arrive) to the last character, every span
+// from the take that left the buffer empty to the next character's arrival,
+// less what of it falls within a hold (the controller then wants nothing).
+// Each such span is one time the buffer ran dry. At charactersPerSecond 0
+// the buffer never fills, and nothing is measured.
 class TapeReaderModel
 {
 public:
@@ -79,6 +88,11 @@ public:
     qint64 CharactersAfterXoff() const { return m_lineHeld ? m_afterXoff : 0; }
     // The most that arrived after one DC3, the current one included.
     qint64 MostCharactersAfterXoff() const { return m_mostAfterXoff; }
+    // Whether the fill has reached xoffAt once: the empty time counts from then.
+    bool HasFilled() const { return m_filled; }
+    // The time the buffer stood empty after its first fill, and how often.
+    qint64 EmptyUs() const { return m_emptyUs; }
+    qint64 TimesRanDry() const { return m_timesRanDry; }
 
 private:
     void Consume(qint64 nowUs);
@@ -104,6 +118,11 @@ private:
     qint64 m_xoffGoneUs = 0;
     qint64 m_afterXoff = 0;
     qint64 m_mostAfterXoff = 0;
+
+    bool m_filled = false;
+    qint64 m_emptySinceUs = 0; // the take that left the buffer empty
+    qint64 m_emptyUs = 0;
+    qint64 m_timesRanDry = 0;
 };
 
 } // namespace tapeway

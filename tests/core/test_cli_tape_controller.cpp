@@ -53,7 +53,8 @@ TEST(CliTapeController, PunchToReader)
         {"buffer, rate and hold",
          {"--buffer", "64", "--rate", "400", "--hold-after", "300", "--hold-seconds", "1"},
          0,
-         "overruns 0, most characters after XOFF \\d+"},
+         "overruns 0, most characters after XOFF \\d+, buffer empty [\\d.]+ ms in \\d+ times "
+         "after its first fill"},
         // Line 3, column 2: the 21st byte of the wire, after "%\n" and the
         // program number's line.
         {"parity alarm", {"--parity-fault-at", "20"}, 1, "parity error at line 3, column 2"},

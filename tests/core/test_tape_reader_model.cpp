@@ -56,6 +56,8 @@ TEST(TapeReaderModel, FlowControlBytesAndCounts)
         std::vector<Step> steps;
         qint64 overruns;
         qint64 mostAfterXoff;
+        qint64 emptyUs = 0; // after the first fill
+        qint64 timesRanDry = 0;
     } rows[] = {
         // One character taken a millisecond: 8 fill it to DC3; the three at
         // 1 ms came after the DC3 had left (0 + 1 ms), the fourth overruns
@@ -102,6 +104,31 @@ TEST(TapeReaderModel, FlowControlBytesAndCounts)
          {{'p', 0, 0, xon}, {'r', 12, 0, {}}, {'c', -1, 0, {}}},
          2,
          0},
+        // Fed slower than it reads: empty from the last take at 8 ms to the
+        // character at 10 ms; that one starts a hold to 15 ms, so of its
+        // emptiness from 11 ms only 15 to 16 ms counts.
+        {"fed slower than it reads",
+         WithHold(Line(10, 8, 4, 1000), 9, 5000),
+         {{'r', 8, 0, xoff},
+          {'a', 0, 4000, xon},
+          {'r', 1, 10000, xoff},
+          {'a', 0, 15000, xon},
+          {'r', 1, 16000, {}}},
+         0,
+         0,
+         3000,
+         2},
+        // Fed faster than it reads: the DC1 at fill 4 brings more before it
+        // empties. Its emptiness from 1 to 3 ms came before the first fill.
+        {"fed faster than it reads",
+         Line(10, 8, 4, 1000),
+         {{'r', 1, 0, {}},
+          {'r', 8, 3000, xoff},
+          {'a', 0, 7000, xon},
+          {'r', 4, 8000, {}},
+          {'r', 4, 11000, xoff}},
+         0,
+         0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -120,5 +147,7 @@ TEST(TapeReaderModel, FlowControlBytesAndCounts)
         }
         EXPECT_EQ(model.Overruns(), row.overruns);
         EXPECT_EQ(model.MostCharactersAfterXoff(), row.mostAfterXoff);
+        EXPECT_EQ(model.EmptyUs(), row.emptyUs);
+        EXPECT_EQ(model.TimesRanDry(), row.timesRanDry);
     }
 }
