@@ -268,6 +268,7 @@ FeedBenchResult RunFeedBench(const QString& dir, const FeedBenchSetup& setup)
     ReadFigures(readerErr, &result);
     result.xoffs = xoffs;
     result.mostAfterXoff = modem.MostCharactersAfterXoff(VirtualNullModem::AToB);
+    result.mostXonAnswerUs = modem.MostXonAnswerUs(VirtualNullModem::AToB);
     modem.Stop();
     QFile::remove(program);
     return result;
@@ -326,6 +327,9 @@ QList<BenchRow> FeedRows(const QString& dir, bool full)
         pacedWhat + QStringLiteral("most after XOFF"),
         QStringLiteral("%1 (reader counted %2)").arg(p.mostAfterXoff).arg(p.readerMostAfterXoff),
         QStringLiteral("<= 24"), p.whole && p.mostAfterXoff <= 24};
+    rows << BenchRow{pacedWhat + QStringLiteral("slowest answer to an XON"),
+                     QStringLiteral("%1 ms").arg(double(p.mostXonAnswerUs) / 1000.0, 0, 'f', 2),
+                     QStringLiteral("<= 5 ms"), p.whole && p.mostXonAnswerUs <= 5000};
     rows << BenchRow{pacedWhat + QStringLiteral("program whole (SHA-256)"),
                      p.whole ? QStringLiteral("yes, %1 overruns").arg(p.overruns)
                              : QStringLiteral("FAILED: ") + p.failure,

@@ -43,6 +43,8 @@ struct FeedBenchResult
     qint64 timesRanDry = 0;
     // Counted where the XOFF reaches the sender's end.
     qint64 mostAfterXoff = 0;
+    // The longest time the sender took to write again after an XON reached it.
+    qint64 mostXonAnswerUs = 0;
 
     QString failure;
 };
