@@ -79,7 +79,6 @@ void FeedPosition::Step(char c)
         if (IsDigit(c) && m_digits < kMaxDigits) {
             m_number = m_number * 10 + (c - '0');
             ++m_digits;
-            m_block = m_number; // the last line of a file may have no end
             return;
         }
         if (IsBlank(c) && m_digits == 0)

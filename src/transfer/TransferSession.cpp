@@ -494,7 +494,10 @@ void TransferSession::OnComm()
 
 void TransferSession::WireProgress(qint64 done, qint64 total)
 {
-    m_host.SetProgressPos(int(done >> m_progressShift));
+    // The bar is at 0 from its range on; a host may take a position of 0 as
+    // the end of the file's progress (the CLI's line does).
+    if (done > 0)
+        m_host.SetProgressPos(int(done >> m_progressShift));
     if (m_receiving)
         return;
     m_host.SetRowState(CurrentRow(), PercentText(done, total));

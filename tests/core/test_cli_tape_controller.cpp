@@ -125,6 +125,9 @@ TEST(CliTapeController, SendToTheReaderAndReceiveThePunch)
         ASSERT_TRUE(reader.Wait(30000));
         EXPECT_EQ(send.ExitCode(), 0) << send.err.toStdString();
         EXPECT_EQ(send.OutLines(), QStringList{"Complete\t" + file});
+        // The progress tells the block and line going out.
+        EXPECT_TRUE(send.err.contains(QRegularExpression("N\\d+, line [\\d,]+ of [\\d,]+")))
+            << send.err.toStdString();
         EXPECT_EQ(reader.ExitCode(), 0) << reader.err.toStdString();
         EXPECT_EQ(SessionRig::Read(QDir(stored).filePath("O0042.nc")), Program());
         const QRegularExpressionMatch figures =

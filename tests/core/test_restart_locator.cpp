@@ -176,6 +176,7 @@ TEST(FeedPosition, FollowsLinesAndBlocksInAnyPieces)
         {"O1\nN10 G0\nN20 X1\n", 0, 3, 20},
         {"N10\r\nG1 X2\r\n", 0, 2, 10},               // CR LF is one line end
         {"N10\rN20\rX3", 0, 3, 20},                   // CR alone too
+        {"N10\nN567", 0, 2, 10},                      // N5670 half out is not N567
         {"  /2 N0150 X1\n(N99)\nG1 N7\n", 0, 3, 150}, // a comment or a later N is no block
         {"%\nT1\nN500 X1\n", 5, 40, 500},             // the lead "%\nT1\n" is passed over
         {"%\nT1\n", 5, 40, 480},                      // only the lead: the restart's own block
