@@ -3,22 +3,6 @@
 
 namespace tapeway {
 
-namespace {
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\0' || c == '\x7f';
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-constexpr int kMaxDigits = 9;
-
-} // namespace
-
 FeedPosition::FeedPosition(qint64 firstLine, qint64 leadBytes, std::optional<qint64> startBlock)
     : m_line(firstLine), m_skip(leadBytes), m_block(startBlock)
 {
@@ -47,61 +31,17 @@ void FeedPosition::Step(char c)
         m_lineEnded = false;
         m_afterCr = false;
         ++m_line;
-        m_head = Head::Blanks;
+        m_head.Begin();
     }
     if (c == '\n' || c == '\r') {
-        if (m_head == Head::Number)
-            EndNumber();
+        if (m_head.End())
+            m_block = m_head.Number();
         m_lineEnded = true;
         m_afterCr = c == '\r';
         return;
     }
-    switch (m_head) {
-    case Head::Blanks:
-        if (IsBlank(c))
-            return;
-        if (c == '/') {
-            m_head = Head::Slash;
-            return;
-        }
-        break;
-    case Head::Slash:
-        if (IsBlank(c) || (c >= '1' && c <= '9')) {
-            m_head = Head::SlashBlanks;
-            return;
-        }
-        break;
-    case Head::SlashBlanks:
-        if (IsBlank(c))
-            return;
-        break;
-    case Head::Number:
-        if (IsDigit(c) && m_digits < kMaxDigits) {
-            m_number = m_number * 10 + (c - '0');
-            ++m_digits;
-            return;
-        }
-        if (IsBlank(c) && m_digits == 0)
-            return;
-        EndNumber();
-        return;
-    case Head::Done:
-        return;
-    }
-    if (c == 'N' || c == 'n') {
-        m_head = Head::Number;
-        m_number = 0;
-        m_digits = 0;
-        return;
-    }
-    m_head = Head::Done;
-}
-
-void FeedPosition::EndNumber()
-{
-    if (m_digits > 0)
-        m_block = m_number;
-    m_head = Head::Done;
+    if (m_head.Step(c))
+        m_block = m_head.Number();
 }
 
 } // namespace tapeway

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "transfer/BlockHead.h"
+
 #include <QByteArrayView>
 #include <optional>
 
@@ -8,8 +10,8 @@ namespace tapeway {
 
 // Where a feed stands in its file, told the file's bytes in the order they
 // go out: the line going out and the block number of the last line that
-// began with one ("N41200", "/N41200", "/2 N41200", leading blanks allowed,
-// as the restart finds blocks). The bytes before the file's first (a
+// began with one, as BlockHead reads a line's head (the restart finds
+// blocks the same way). The bytes before the file's first (a
 // restart's '%' and preamble) are passed over; until a block number goes
 // out, the block is the one the feed restarted at.
 class FeedPosition
@@ -26,26 +28,14 @@ public:
     std::optional<qint64> Block() const { return m_block; }
 
 private:
-    enum class Head
-    {
-        Blanks,      // the line's leading blanks
-        Slash,       // just after the block-delete slash
-        SlashBlanks, // blanks after the slash and its level digit
-        Number,      // after the N: blanks, then digits
-        Done         // the rest of the line says nothing
-    };
-
     void Step(char c);
-    void EndNumber();
 
     qint64 m_line;
     qint64 m_skip;
     std::optional<qint64> m_block;
     bool m_lineEnded = false; // the last character ended its line
     bool m_afterCr = false;   // ... and it was a CR
-    Head m_head = Head::Blanks;
-    qint64 m_number = 0;
-    int m_digits = 0;
+    BlockHead m_head;
 };
 
 } // namespace tapeway

@@ -152,7 +152,8 @@ void RestartLocator::Step(char c)
     }
     if (m_lineKind == LineKind::Blank && !IsBlank(c))
         m_lineKind = c == '%' ? LineKind::Percent : LineKind::Content;
-    StepHead(c);
+    if (m_head.Step(c))
+        EndNumber();
     if (m_preambleOpen)
         StepPreamble(c);
     ++m_offset;
@@ -164,9 +165,7 @@ void RestartLocator::BeginLine()
     m_lineStart = m_offset;
     m_inLine = true;
     m_lineKind = LineKind::Blank;
-    m_head = Head::Blanks;
-    m_number = 0;
-    m_digits = 0;
+    m_head.Begin();
     m_lineText.clear();
     m_lineTooLong = false;
     m_inParen = false;
@@ -179,7 +178,7 @@ void RestartLocator::BeginLine()
 
 void RestartLocator::EndLine()
 {
-    if (m_head == Head::Number)
+    if (m_head.End())
         EndNumber();
     const bool noBlock = m_lineKind != LineKind::Content;
     if (!m_byBlock && m_lines == m_target)
@@ -197,51 +196,9 @@ void RestartLocator::EndLine()
     m_inLine = false;
 }
 
-void RestartLocator::StepHead(char c)
-{
-    switch (m_head) {
-    case Head::Blanks:
-        if (IsBlank(c))
-            return;
-        if (c == '/') {
-            m_head = Head::Slash;
-            return;
-        }
-        m_head = c == 'N' || c == 'n' ? Head::Number : Head::Done;
-        return;
-    case Head::Slash:
-        if (c >= '1' && c <= '9') {
-            m_head = Head::SlashBlanks;
-            return;
-        }
-        [[fallthrough]];
-    case Head::SlashBlanks:
-        if (IsBlank(c)) {
-            m_head = Head::SlashBlanks;
-            return;
-        }
-        m_head = c == 'N' || c == 'n' ? Head::Number : Head::Done;
-        return;
-    case Head::Number:
-        if (IsDigit(c)) {
-            ++m_digits;
-            if (m_number <= kMaxBlockNumber)
-                m_number = m_number * 10 + (c - '0');
-            return;
-        }
-        if (IsBlank(c) && m_digits == 0)
-            return;
-        EndNumber();
-        return;
-    case Head::Done:
-        return;
-    }
-}
-
 void RestartLocator::EndNumber()
 {
-    m_head = Head::Done;
-    if (m_byBlock && m_digits > 0 && m_number == m_target)
+    if (m_byBlock && m_head.Number() == m_target)
         AddMatch();
 }
 

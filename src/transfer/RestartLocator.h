@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "transfer/BlockHead.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -50,12 +52,9 @@ struct RestartPoint
 // Lines end with LF, CR LF or CR; a CR LF split between two blocks is one
 // line end, and a last line without a line end is a line too.
 //
-// A block number is found on a line that starts with it: blanks (spaces,
-// tabs, NULs, DELs), optionally the block-delete slash with or without its
-// level digit 1..9 ("/N100", "/2 N100": a skippable block is still the block
-// the operator means), blanks, "N" or "n", blanks, then the digits, with
-// leading zeros (N0100 is block 100). Anything else before the N, a comment
-// "(N100)" included, makes the line no match.
+// A block number is found on a line that starts with it, as BlockHead reads
+// a line's head (a skippable block "/N100" is still the block the operator
+// means).
 //
 // The preamble, unless the operator gives it, is the program's lines before
 // the first line with an axis word, less blank lines (only blanks) and '%'
@@ -76,7 +75,7 @@ class RestartLocator
 public:
     static constexpr qsizetype kMaxPreambleBytes = 64 * 1024;
     static constexpr int kMaxCandidates = 10;
-    static constexpr qint64 kMaxBlockNumber = 999999999;
+    static constexpr qint64 kMaxBlockNumber = BlockHead::kMaxNumber;
 
     // Restart at the line that starts with block number `block` (0 up to
     // kMaxBlockNumber).
@@ -118,14 +117,6 @@ public:
     static std::variant<qint64, RestartProblem> ParseBlockNumber(QStringView text);
 
 private:
-    enum class Head
-    {
-        Blanks,      // the line's leading blanks
-        Slash,       // just after the block-delete slash
-        SlashBlanks, // blanks after the slash (and its level digit)
-        Number,      // after the N: blanks, then the digits
-        Done         // the line's head says no more
-    };
     enum class LineKind
     {
         Blank,
@@ -143,11 +134,10 @@ private:
     void Step(char c);
     void BeginLine();
     void EndLine();
-    void StepHead(char c);
     void EndNumber();
     void StepPreamble(char c);
     void AddMatch();
-    bool Settled() const { return m_head == Head::Done && !m_preambleOpen; }
+    bool Settled() const { return m_head.Done() && !m_preambleOpen; }
 
     bool m_byBlock;
     qint64 m_target;
@@ -160,9 +150,7 @@ private:
     bool m_afterCr = false;
     LineKind m_lineKind = LineKind::Blank;
 
-    Head m_head = Head::Blanks;
-    qint64 m_number = 0;
-    int m_digits = 0;
+    BlockHead m_head;
 
     bool m_operatorPreamble = false;
     bool m_preambleOpen = true;

@@ -148,8 +148,9 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
         EXPECT_EQ(rig.peer.holds > 0, row.xoffEvery > 0);
         EXPECT_EQ(report.sha256, QCryptographicHash::hash(file, QCryptographicHash::Sha256));
-        if (row.holdMs >= 10000)
+        if (row.holdMs >= 10000) {
             EXPECT_TRUE(rig.host.HeldSometime());
+        }
         EXPECT_EQ(rig.Snapshots(), QStringList()) << "the snapshot stays";
     }
 }
