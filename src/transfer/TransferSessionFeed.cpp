@@ -33,7 +33,8 @@ void TransferSession::PrepareFeed(int row)
     request.code = m_tape->code;
     m_feedRestart = m_host.FeedRestartFor(m_sendPath);
     request.restart = m_feedRestart;
-    m_feedSnapshot = std::make_unique<FeedSnapshot>();
+    // A child of the session: one let go with deleteLater still goes with it.
+    m_feedSnapshot = std::make_unique<FeedSnapshot>(this);
     connect(m_feedSnapshot.get(), &FeedSnapshot::Ready, this, &TransferSession::FeedReady);
     connect(m_feedSnapshot.get(), &FeedSnapshot::Failed, this, &TransferSession::FeedFailed);
     QElapsedTimer began;
