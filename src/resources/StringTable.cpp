@@ -194,6 +194,9 @@ constexpr Entry kTable[] = {
     {283, "from line %1"},
     {284, "无法准备送料：%1"},
     {285, "The feed cannot be prepared: %1"},
+    // A file's row when its content cannot be sent as it is.
+    {286, "拒绝"},
+    {287, "Refused"},
 };
 
 const QHash<int, QString>& Table()

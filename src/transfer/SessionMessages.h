@@ -51,5 +51,6 @@ constexpr int kFeedCancelledZh = 278, kFeedCancelledEn = 279;
 constexpr int kRestartBlockZh = 280, kRestartBlockEn = 281;
 constexpr int kRestartLineZh = 282, kRestartLineEn = 283;
 constexpr int kFeedNotPreparedZh = 284, kFeedNotPreparedEn = 285;
+constexpr int kRowRefusedZh = 286, kRowRefusedEn = 287;
 
 } // namespace tapeway::messages

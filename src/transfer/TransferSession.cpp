@@ -540,8 +540,10 @@ LinkSettings TransferSession::WireLink() const
 
 void TransferSession::BreakLink(const QString& reason)
 {
+    // What a receive had of its program is kept, as when it fails otherwise.
     if (m_active)
-        WireFailed({FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, reason});
+        WireFailed({FileReport::kLinkBroken, kLinkBrokenZh, kLinkBrokenEn, reason,
+                    m_receiving ? m_receiver->Arrived() : QByteArray()});
 }
 
 void TransferSession::CloseFile(bool removeCreated)

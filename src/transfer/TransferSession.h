@@ -141,9 +141,6 @@ private:
     void FeedFailed(const FeedProblem& problem);
     // Lets the current feed's snapshot go (it is removed).
     void DropFeed();
-    // Marks the row (failed, or with the message pair's text), reports the file.
-    void RefuseSendFile(int row, bool failed, const char* outcome, int chineseId, int englishId,
-                        const QString& detail);
     // Sets the progress range for a file of total bytes, scaled to fit.
     void SetProgressTotal(qint64 total);
     void WireFeedStatus(const FeedStatus& status) override;

@@ -82,57 +82,71 @@ void TransferSession::FeedFailed(const FeedProblem& problem)
     m_active = false;
     const int row = CurrentRow();
     const QString reason = problem.Message(HostLanguage(m_host));
+    // The row's text says what became of the file: a file that cannot be
+    // sent as it is (missing, unreadable, refused for its content) is passed
+    // over, and a service moves it out of its queue; a snapshot that could
+    // not be made is the PC's trouble, and the batch stops at the file.
+    int rowZh = kRowRefusedZh, rowEn = kRowRefusedEn;
+    int zh = kSendErrorZh, en = kSendErrorEn;
+    const char* outcome = FileReport::kFileError;
+    QString detail = reason;
+    bool tell = false;
     switch (problem.kind) {
     case FeedProblem::Kind::Missing:
-        RefuseSendFile(row, false, FileReport::kFileError, kNoSuchFileZh, kNoSuchFileEn, {});
+        rowZh = zh = kNoSuchFileZh;
+        rowEn = en = kNoSuchFileEn;
+        detail.clear();
         break;
     case FeedProblem::Kind::NotRegular:
-        RefuseSendFile(row, false, FileReport::kFileError, kCannotOpenZh, kCannotOpenEn,
-                       m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(m_sendPath));
+        rowZh = zh = kCannotOpenZh;
+        rowEn = en = kCannotOpenEn;
+        detail = m_host.LocalText(kNotRegularZh, kNotRegularEn).arg(m_sendPath);
         break;
     case FeedProblem::Kind::CannotOpen:
-        RefuseSendFile(row, false, FileReport::kFileError, kCannotOpenZh, kCannotOpenEn, reason);
+        rowZh = zh = kCannotOpenZh;
+        rowEn = en = kCannotOpenEn;
         break;
     case FeedProblem::Kind::Empty:
-        RefuseSendFile(row, false, FileReport::kNoData, kNoDataZh, kNoDataEn, {});
+        rowZh = zh = kNoDataZh;
+        rowEn = en = kNoDataEn;
+        outcome = FileReport::kNoData;
+        detail.clear();
         break;
     case FeedProblem::Kind::ReadFailed:
     case FeedProblem::Kind::Changed:
-        RefuseSendFile(row, false, FileReport::kFileError, kCannotReadWholeZh, kCannotReadWholeEn,
-                       reason);
+        rowZh = zh = kCannotReadWholeZh;
+        rowEn = en = kCannotReadWholeEn;
         break;
-    case FeedProblem::Kind::RefusedCharacter: {
-        const QString detail =
-            m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
-                .arg(QString::number(problem.at.line), QString::number(problem.at.column),
-                     problem.character, CodeName(m_tape->code));
-        RefuseSendFile(row, true, FileReport::kFileError, kSendErrorZh, kSendErrorEn, detail);
-        m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
+    case FeedProblem::Kind::RefusedCharacter:
+        detail = m_host.LocalText(kRefusedCharacterZh, kRefusedCharacterEn)
+                     .arg(QString::number(problem.at.line), QString::number(problem.at.column),
+                          problem.character, CodeName(m_tape->code));
+        tell = true;
         break;
-    }
     case FeedProblem::Kind::Restart:
+        detail = m_host.LocalText(kFeedNotPreparedZh, kFeedNotPreparedEn).arg(reason);
+        tell = true;
+        break;
     case FeedProblem::Kind::NoRoom:
     case FeedProblem::Kind::FolderUnwritable:
-    case FeedProblem::Kind::WriteFailed: {
-        const QString detail = m_host.LocalText(kFeedNotPreparedZh, kFeedNotPreparedEn).arg(reason);
-        RefuseSendFile(row, true, FileReport::kFileError, kSendErrorZh, kSendErrorEn, detail);
-        m_host.ShowMessage(kSendErrorZh, kSendErrorEn, detail);
-        break;
+    case FeedProblem::Kind::WriteFailed:
+        detail = m_host.LocalText(kFeedNotPreparedZh, kFeedNotPreparedEn).arg(reason);
+        m_host.SetRowState(row, m_host.LocalText(kRowFailedZh, kRowFailedEn));
+        ReportFile(outcome, zh, en, nullptr, detail);
+        DropFeed();
+        m_source.reset();
+        m_rowCursor = row; // the next Start begins with it
+        m_host.ShowMessage(zh, en, detail);
+        EnableControls(true);
+        return;
     }
-    }
+    m_host.SetRowState(row, m_host.LocalText(rowZh, rowEn));
+    ReportFile(outcome, zh, en, nullptr, detail);
+    if (tell)
+        m_host.ShowMessage(zh, en, detail);
     DropFeed();
     m_source.reset();
     StartNextSend();
-}
-
-void TransferSession::RefuseSendFile(int row, bool failed, const char* outcome, int chineseId,
-                                     int englishId, const QString& detail)
-{
-    // A file that is not there or cannot be read says so in its row, as
-    // before a packet send; one refused for its content is marked failed.
-    m_host.SetRowState(row, failed ? m_host.LocalText(kRowFailedZh, kRowFailedEn)
-                                   : m_host.LocalText(chineseId, englishId));
-    ReportFile(outcome, chineseId, englishId, nullptr, detail);
 }
 
 void TransferSession::DropFeed()

@@ -525,6 +525,8 @@ TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
     faults::Write(s.Path("punched2.nc"), punched2);
     s.Queue("Read", "a.nc", queued);
     s.Queue("Both", "b.nc", queued2);
+    // A program the code cannot carry leaves the queue; the next one goes.
+    s.Queue("Read", "0-refused.nc", "O0001\n(\xe4\xb8\xad)\nM30\n");
     s.Start(sections);
     for (const QString name : {"Punch", "Both"})
         ASSERT_TRUE(s.WaitState(name, "waiting"))
@@ -572,6 +574,9 @@ TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
             10000))
             << name.toStdString();
     EXPECT_TRUE(WaitFor([&] { return !s.Line("Read").contains("feed"); }, 10000));
+    EXPECT_TRUE(WaitFor(
+        [&] { return QDir(s.Path("Read/out/failed")).entryList({"*-0-refused.nc"}).size() == 1; },
+        10000));
 
     ASSERT_TRUE(s.process.Signal(SIGTERM));
     ASSERT_TRUE(s.process.Wait(10000));
