@@ -205,6 +205,12 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
          "the tape profile \"Broken\" of " + dir.path() + "/own.ini:6 is not usable: Baud: 12"},
         // An own profile that does not read never lets the preset of its name stand in.
         {"Profiles=own.ini\n" + tape + "Profile=Fanuc EIA\n", 7, "own.ini:9 is not usable: Frame"},
+        // Requests: their numbers, and a library that is not the office's queue.
+        {"[A]\n" + ok + "RequestNumber=9X\n", 5, "RequestNumber is a program number such as O9999"},
+        {"[A]\n" + ok + "ReplyNumber=\n", 5, "ReplyNumber is a program number"},
+        {"[A]\n" + ok + "RequestNumber=o09998\n", 5, "are one program number"},
+        {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=out\nLibrary=out-link\n", 6,
+         "Library and Outbox are one folder"},
         {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
          ""},
     };
@@ -223,6 +229,18 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         EXPECT_TRUE(config.errors[0].contains(row.reason)) << config.errors[0].toStdString();
         EXPECT_TRUE(config.lines.isEmpty());
     }
+
+    const ServeConfig asks =
+        ServeConfig::Parse(("[A]\n" + ok +
+                            "RequestNumber=\nLibrary=out\n[B]\nPort=b\nMode=receive\nInbox=in\n"
+                            "RequestNumber=1\nReplyNumber=o2\n")
+                               .toUtf8(),
+                           path);
+    ASSERT_TRUE(asks.IsValid()) << asks.errors.join('\n').toStdString();
+    EXPECT_EQ(asks.lines[0].requestNumber, "") << "requests off";
+    EXPECT_EQ(asks.lines[0].replyNumber, "O9998");
+    EXPECT_EQ(asks.lines[0].library, QDir(dir.path()).filePath("out"));
+    EXPECT_EQ(asks.lines[1].requestNumber + asks.lines[1].replyNumber, "O1O2");
 
     // A tape line's profile: a preset or an own one (also over a preset),
     // with the line's keys over it; a packet line has none.
