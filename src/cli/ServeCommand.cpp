@@ -53,6 +53,10 @@ int ServeCommand::RunServe(const QStringList& args)
                        "StopBits=1|2)\n"
                        "  Protocol=tape  Profile=NAME   (then Baud=B  Frame=7E2  "
                        "StartOn=now|xon ... over the profile)\n"
+                       "  Library=DIR   (RequestNumber=O9999  ReplyNumber=O9998): a program of "
+                       "the request number\n"
+                       "  asks with (SEND O1234) (SEND O12*) (DNC O1234 N100) (LIST) for "
+                       "library programs\n"
                        "  Profiles=FILE before the first section: the own tape profiles\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));

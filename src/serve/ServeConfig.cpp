@@ -2,6 +2,7 @@
 #include "serve/ServeConfig.h"
 
 #include "resources/StringTable.h"
+#include "serve/RequestProgram.h"
 #include "settings/SettingsStore.h"
 #include "transfer/TapeProfileFile.h"
 
@@ -27,9 +28,11 @@ const QStringList kTapeKeys = {
     QStringLiteral("Trailer"), QStringLiteral("DcCodes"),   QStringLiteral("End"),
     QStringLiteral("Idle"),    QStringLiteral("SavedEol"),  QStringLiteral("TvCheck")};
 const QStringList kKeys =
-    QStringList{QStringLiteral("Port"),   QStringLiteral("Mode"), QStringLiteral("Inbox"),
-                QStringLiteral("Outbox"), QStringLiteral("Baud"), QStringLiteral("Protocol"),
-                QStringLiteral("Profile")} +
+    QStringList{QStringLiteral("Port"),          QStringLiteral("Mode"),
+                QStringLiteral("Inbox"),         QStringLiteral("Outbox"),
+                QStringLiteral("Baud"),          QStringLiteral("Protocol"),
+                QStringLiteral("Profile"),       QStringLiteral("Library"),
+                QStringLiteral("RequestNumber"), QStringLiteral("ReplyNumber")} +
     kPacketKeys + kTapeKeys;
 // The one key of the general part, before the first section.
 const QString kProfilesKey = QStringLiteral("Profiles");
@@ -109,7 +112,9 @@ private:
     // that cannot be read is reported.
     void LoadProfiles(int errorLine);
     QString KnownProfiles() const;
-    std::optional<QString> Folder(const Section& section, const QString& key, bool needed);
+    std::optional<QString> Folder(const Section& section, const QString& key, bool needed,
+                                  bool writable = true);
+    bool ReadRequestKeys(const Section& section, LineConfig& line);
     void CheckShared();
 
     QString m_path;
@@ -350,7 +355,8 @@ std::optional<TapeProfile> Parser::TapeProfileOf(const Section& section)
     return profile;
 }
 
-std::optional<QString> Parser::Folder(const Section& section, const QString& key, bool needed)
+std::optional<QString> Parser::Folder(const Section& section, const QString& key, bool needed,
+                                      bool writable)
 {
     const auto it = section.entries.constFind(key);
     if (it == section.entries.cend() || it->value.isEmpty()) {
@@ -368,12 +374,47 @@ std::optional<QString> Parser::Folder(const Section& section, const QString& key
         Error(it->line, QStringLiteral("%1 is not a folder").arg(info.filePath()));
         return std::nullopt;
     }
-    if (!info.isWritable()) {
+    if (writable && !info.isWritable()) {
         Error(it->line,
               QStringLiteral("the folder %1 is not writable for this user").arg(info.filePath()));
         return std::nullopt;
     }
     return QDir::cleanPath(info.absoluteFilePath());
+}
+
+bool Parser::ReadRequestKeys(const Section& section, LineConfig& line)
+{
+    bool good = true;
+    for (QString* number : {&line.requestNumber, &line.replyNumber}) {
+        const QString key = number == &line.requestNumber ? QStringLiteral("RequestNumber")
+                                                          : QStringLiteral("ReplyNumber");
+        const Entry entry = section.entries.value(key);
+        if (entry.line == 0)
+            continue;
+        const auto parsed = RequestProgram::ParseNumber(entry.value);
+        // Only requests can be turned off; a reply always needs its number.
+        if (parsed || (entry.value.isEmpty() && number == &line.requestNumber)) {
+            *number = parsed.value_or(QString());
+            continue;
+        }
+        Error(entry.line,
+              QStringLiteral("%1 is a program number such as O9999, not \"%2\"%3")
+                  .arg(key, entry.value,
+                       number == &line.requestNumber ? QStringLiteral(" (empty turns requests off)")
+                                                     : QString()));
+        good = false;
+    }
+    if (good && RequestProgram::SameNumber(line.requestNumber, line.replyNumber)) {
+        Error(section.entries.value(QStringLiteral("ReplyNumber")).line > 0
+                  ? section.entries.value(QStringLiteral("ReplyNumber")).line
+                  : section.entries.value(QStringLiteral("RequestNumber")).line,
+              QStringLiteral("RequestNumber and ReplyNumber are one program number: a reply "
+                             "punched back would be a request"));
+        good = false;
+    }
+    const auto library = Folder(section, QStringLiteral("Library"), false, false);
+    line.library = library.value_or(QString());
+    return library.has_value() && good;
 }
 
 void Parser::Build(const Section& section)
@@ -436,6 +477,13 @@ void Parser::Build(const Section& section)
                 .arg(RealPath(*inbox), RealPath(*outbox)));
     line.inbox = line.Receives() ? inbox.value_or(QString()) : QString();
     line.outbox = line.Sends() ? outbox.value_or(QString()) : QString();
+    good = ReadRequestKeys(section, line) && good;
+    // Outbox files move to sent/ when they went; library files never move.
+    if (!line.library.isEmpty() && !line.outbox.isEmpty() &&
+        RealPath(line.library) == RealPath(line.outbox))
+        bad(value(QStringLiteral("Library")),
+            QStringLiteral("Library and Outbox are one folder: the office's queue would be "
+                           "offered as the library, and what the machine asks for moved away"));
     if (good && !section.name.isEmpty())
         m_config.lines.append(line);
 }
@@ -533,7 +581,8 @@ bool LineConfig::SameSetup(const LineConfig& other) const
     return name == other.name && mode == other.mode && link.portName == other.link.portName &&
            link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
            link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
-           baud == other.baud && tape == other.tape;
+           baud == other.baud && tape == other.tape && requestNumber == other.requestNumber &&
+           replyNumber == other.replyNumber && library == other.library;
 }
 
 QString LineConfig::ProtocolName() const

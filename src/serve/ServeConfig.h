@@ -38,6 +38,11 @@ struct LineConfig
     // The tape protocol's settings (a profile with the line's own keys over
     // it); nothing for a line of the packet protocol.
     std::optional<TapeProfile> tape;
+    // A received program of this number is a request from the machine's
+    // panel (empty: none is); replies to requests carry replyNumber.
+    QString requestNumber = QStringLiteral("O9999");
+    QString replyNumber = QStringLiteral("O9998");
+    QString library; // absolute; the programs a request may ask for; empty: none
 
     bool Receives() const { return mode != LineMode::Send; }
     // "packet" or "tape".

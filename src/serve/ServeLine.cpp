@@ -33,7 +33,7 @@ QString Seconds(qint64 ms)
 
 ServeLine::ServeLine(const LineConfig& config, int language, QObject* parent)
     : QObject(parent), m_config(config), m_language(language), m_session(m_port, *this),
-      m_outbox(config.outbox)
+      m_outbox(config.outbox), m_requests(config, language)
 {
     connect(&m_port, &SerialPort::OnComm, &m_session, &TransferSession::OnComm);
     connect(&m_port, &SerialPort::LineBroken, this, &ServeLine::OnLineBroken);
@@ -294,14 +294,13 @@ void ServeLine::SetError(const QString& reason)
 
 void ServeLine::UpdateQueue()
 {
-    if (!m_config.Sends())
-        return;
-    const int queue = int(m_outbox.Queue().size());
+    const int queue = m_config.Sends() ? int(m_outbox.Queue().size()) : 0;
     for (const QString& link : m_outbox.TakeNewLinks())
         emit Event(ServeText(m_language, ServeMessage::LinkSkipped).arg(m_config.name, link));
-    if (queue == m_status.queue)
+    if (queue == m_status.queue && m_requests.Size() == m_status.asked)
         return;
     m_status.queue = queue;
+    m_status.asked = m_requests.Size();
     emit StatusChanged();
 }
 
@@ -346,6 +345,15 @@ void ServeLine::PlaceReceived()
     }
     const QByteArray data = file.readAll();
     file.close();
+    if (const auto taken = m_requests.Take(data)) { // a request is no program: never placed
+        QFile::remove(placeholder);
+        for (const QString& event : taken->events)
+            emit Event(event);
+        m_report.detail = m_status.request = taken->note;
+        m_lastMessage = m_config.library;
+        UpdateQueue();
+        return;
+    }
     QString error;
     const QString name = InboxFileName(data, m_config.name, QDateTime::currentDateTime());
     const QString placed = MoveToFreeName(placeholder, m_config.inbox, name, &error);
@@ -415,21 +423,18 @@ QString ServeLine::NextCheckedFile(int& rowCursor)
 {
     // The queue's first file is always the one offered: a file that failed
     // stays first, one that was sent or refused has left the folder.
-    const QStringList queue = m_stopAfterFile || m_stopped ? QStringList() : m_outbox.Queue();
-    if (queue.isEmpty()) {
-        rowCursor = -1;
-        m_sendingPath.clear();
-        return {};
-    }
-    rowCursor = 1;
-    m_sendingPath = queue.first();
+    // The machine's own requests come after the office's queue.
+    const bool stopping = m_stopAfterFile || m_stopped;
+    const QStringList queue = stopping || !m_config.Sends() ? QStringList() : m_outbox.Queue();
+    m_sendingPath = !queue.isEmpty() ? queue.first() : stopping ? QString() : m_requests.Next();
+    rowCursor = m_sendingPath.isEmpty() ? -1 : 1;
     return m_sendingPath;
 }
 
 bool ServeLine::AnswerRequestWithSend()
 {
-    return m_config.mode == LineMode::Both && !m_stopAfterFile && !m_stopped &&
-           !m_outbox.Queue().isEmpty();
+    return m_config.Receives() && !m_stopAfterFile && !m_stopped &&
+           (m_requests.HasQueued() || (m_config.Sends() && !m_outbox.Queue().isEmpty()));
 }
 
 void ServeLine::SetRowState(int row, const QString& text)
@@ -463,7 +468,8 @@ void ServeLine::SetRowState(int row, const QString& text)
         return;
     }
     // Any other text says why the file cannot be sent at all.
-    const QString moved = m_outbox.Reject(m_sendingPath);
+    const QString moved =
+        m_requests.Done(m_sendingPath) ? QString() : m_outbox.Reject(m_sendingPath);
     emit Event(ServeText(m_language, ServeMessage::CannotSend).arg(m_config.name, name, text));
     if (!moved.isEmpty())
         emit Event(
@@ -480,6 +486,7 @@ void ServeLine::FinishSend(bool ok)
     m_sendingPath.clear();
     m_sendFailed = false;
     m_transferring = false;
+    const bool asked = !ok && m_requests.Done(path); // what the machine asked for goes once
     if (!started && !ok)
         return; // the machine never took a byte: no failure of the file
     LineTransfer transfer;
@@ -493,6 +500,13 @@ void ServeLine::FinishSend(bool ok)
         // Where the file goes depends on what was read and sent: the
         // session reports that right after "Complete".
         m_awaitingReport = transfer;
+        return;
+    }
+    if (asked) {
+        emit Event(ServeText(m_language, ServeMessage::AskedFailed)
+                       .arg(m_config.name, name, m_lastMessage));
+        Record(transfer);
+        UpdateQueue();
         return;
     }
     QString moved;
@@ -520,6 +534,13 @@ void ServeLine::PlaceSent(LineTransfer& transfer)
     const QString name = QFileInfo(path).fileName();
     const QString seconds = Seconds(m_clock.isValid() ? m_clock.elapsed() : 0);
     transfer.bytes = m_report.bytes;
+    if (m_requests.Done(path)) { // sent in place: the library keeps it
+        emit Event(ServeText(m_language, ServeMessage::SentAsked)
+                       .arg(m_config.name, name)
+                       .arg(m_report.bytes)
+                       .arg(seconds));
+        return;
+    }
     bool changed = false;
     QString error;
     const QString moved =

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/SerialPort.h"
+#include "serve/LineRequests.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
 #include "transfer/FeedStatus.h"
@@ -41,8 +42,10 @@ struct LineTransfer
 // saves every program that arrives whole in the inbox, named by its program
 // number; a send line offers the outbox's queue, one file per request; a
 // line of both waits as a receiver and answers the machine's own request
-// from the outbox. A port that cannot be opened or breaks is tried again
-// every RetryMs; the line tells why in its status meanwhile.
+// from the outbox. A received request program (its number the line's
+// RequestNumber) is not saved: what it asks for goes at the machine's next
+// reads, after the outbox's files (LineRequests). A port that cannot be opened or breaks is tried
+// again every RetryMs; the line tells why in its status meanwhile.
 class ServeLine : public QObject, public SessionHost
 {
     Q_OBJECT
@@ -68,6 +71,8 @@ public:
         qint64 bytes = 0; // receiving on a tape line, whose length is known only at its end
         QString error;    // why, in State::Error
         int queue = 0;    // files ready in the outbox
+        int asked = 0;    // files the machine asked for that it has not read yet
+        QString request;  // what the machine's last request asked, in English
         // A tape send's block, line and flow control while its file goes out.
         std::optional<FeedStatus> feed;
         std::optional<LineTransfer> last;
@@ -83,7 +88,11 @@ public:
     void SetRetryMs(int ms) { m_retryTimer.setInterval(ms); }
     // Where the private snapshots of its tape sends go (the service's own
     // folder, not the user's data folder a service user may lack).
-    void SetFeedFolder(const QString& folder) { m_feedFolder = folder; }
+    void SetFeedFolder(const QString& folder)
+    {
+        m_feedFolder = folder;
+        m_requests.SetFeedFolder(folder);
+    }
     QString PlaceholderPath() const;
 
     void Start();
@@ -123,6 +132,10 @@ public:
     bool AnswerRequestWithSend() override;
     void FileFinished(const FileReport& report) override;
     QString FeedFolder() const override { return m_feedFolder; }
+    std::optional<FeedRestart> FeedRestartFor(const QString& path) const override
+    {
+        return m_requests.RestartFor(path);
+    }
     void ShowFeedStatus(const FeedStatus& status) override;
 
 signals:
@@ -158,6 +171,7 @@ private:
     SerialPort m_port;
     TransferSession m_session;
     Outbox m_outbox;
+    LineRequests m_requests;
     Status m_status;
 
     QTimer m_retryTimer; // a broken port or folder is tried again

@@ -57,6 +57,17 @@ enum class ServeMessage
     FolderMode,     // %1 mode found (octal)
     ServiceGone,    // %1 pid, %2 status file
     ServiceStopped, // %1 when, %2 status file
+
+    // Requests from the machine's panel.
+    AskQueued,        // %1 line, %2 what was asked, %3 the files that go at the next reads
+    AskNotFound,      // %1 line, %2 what was asked, %3 library, %4 reply number
+    AskRefused,       // %1 line, %2 what was asked, %3 reply number
+    AskNotUnderstood, // %1 line, %2 the comment, %3 reply number
+    AskNoRestart,     // %1 line, %2 what was asked, %3 reply number
+    AskList,          // %1 line, %2 programs in the library, %3 reply number
+    ReplyNotWritten,  // %1 line, %2 folder, %3 why
+    SentAsked,        // %1 line, %2 file, %3 bytes, %4 seconds
+    AskedFailed,      // %1 line, %2 file, %3 outcome
 };
 
 QString ServeText(int language, ServeMessage message);

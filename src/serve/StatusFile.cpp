@@ -242,6 +242,10 @@ QJsonObject StatusFile::LineObject(const LineConfig& config, const ServeLine::St
         line.insert(QStringLiteral("error"), status.error);
     if (config.Sends())
         line.insert(QStringLiteral("queue"), status.queue);
+    if (!status.request.isEmpty()) { // what the machine's last request asked
+        line.insert(QStringLiteral("asked"), status.asked);
+        line.insert(QStringLiteral("request"), status.request);
+    }
     if (status.feed)
         line.insert(QStringLiteral("feed"), FeedObject(*status.feed));
     if (status.last)

@@ -205,6 +205,12 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
          "the tape profile \"Broken\" of " + dir.path() + "/own.ini:6 is not usable: Baud: 12"},
         // An own profile that does not read never lets the preset of its name stand in.
         {"Profiles=own.ini\n" + tape + "Profile=Fanuc EIA\n", 7, "own.ini:9 is not usable: Frame"},
+        // Requests: their numbers, and a library that is not the office's queue.
+        {"[A]\n" + ok + "RequestNumber=9X\n", 5, "RequestNumber is a program number such as O9999"},
+        {"[A]\n" + ok + "ReplyNumber=\n", 5, "ReplyNumber is a program number"},
+        {"[A]\n" + ok + "RequestNumber=o09998\n", 5, "are one program number"},
+        {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=out\nLibrary=out-link\n", 6,
+         "Library and Outbox are one folder"},
         {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
          ""},
     };
@@ -223,6 +229,18 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         EXPECT_TRUE(config.errors[0].contains(row.reason)) << config.errors[0].toStdString();
         EXPECT_TRUE(config.lines.isEmpty());
     }
+
+    const ServeConfig asks =
+        ServeConfig::Parse(("[A]\n" + ok +
+                            "RequestNumber=\nLibrary=out\n[B]\nPort=b\nMode=receive\nInbox=in\n"
+                            "RequestNumber=1\nReplyNumber=o2\n")
+                               .toUtf8(),
+                           path);
+    ASSERT_TRUE(asks.IsValid()) << asks.errors.join('\n').toStdString();
+    EXPECT_EQ(asks.lines[0].requestNumber, "") << "requests off";
+    EXPECT_EQ(asks.lines[0].replyNumber, "O9998");
+    EXPECT_EQ(asks.lines[0].library, QDir(dir.path()).filePath("out"));
+    EXPECT_EQ(asks.lines[1].requestNumber + asks.lines[1].replyNumber, "O1O2");
 
     // A tape line's profile: a preset or an own one (also over a preset),
     // with the line's keys over it; a packet line has none.
@@ -592,6 +610,103 @@ TEST(CliServe, TapeLinesTakeAPunchAndAnswerTheReadKey)
     EXPECT_EQ(records, QStringList({"Both received tape Fanuc ISO", "Both sent tape Fanuc ISO",
                                     "Punch received tape Fanuc ISO", "Read sent tape Fanuc ISO"}))
         << error.toStdString();
+}
+
+// The machine asks from its panel: a request program is never saved, and
+// what it asks for goes at the machine's next reads, from the library, in
+// place. A packet line answers its DC2s with a program by number, a
+// pattern's matches in name order and replies for a name the library does
+// not hold and one outside it; a tape line feeds a program from a block,
+// preamble included, and the library's list at its READ keys.
+TEST(CliServe, RequestsFromThePanelAreAnsweredAtTheNextRead)
+{
+    Service s;
+    const QString tape = "Protocol=tape\nProfile=Fanuc ISO\nStartOn=xon\n";
+    const QString sections = s.Section("Pk", "receive") + "Library=Pk/lib\n" +
+                             s.Section("Tp", "receive") + tape + "Library=Tp/lib\n";
+    const QByteArray o1234 = Program("O1234", 700, 1), o1201 = Program("O1201", 600, 2);
+    const QByteArray o5 = Program("O5", 2000, 5);
+    for (const QString name : {"Pk", "Tp"})
+        QDir().mkpath(s.Path(name + "/lib"));
+    for (const auto& [file, data] :
+         {std::pair{"Pk/lib/O1234.nc", o1234}, std::pair{"Pk/lib/O1201.nc", o1201},
+          std::pair{"Pk/lib/other.nc", Program("O7", 300, 7)}, std::pair{"Tp/lib/O5.nc", o5}})
+        faults::Write(s.Path(file), data);
+    faults::Write(s.Path("ask-pk.nc"),
+                  "%\nO9999\n(SEND O1234)\n(SEND O12*)\n(SEND NOPE.NC)\n(SEND ../lines.ini)\n%\n");
+    faults::Write(s.Path("ask-tp.nc"), "%\nO9999 (FROM THE PANEL)\n(DNC O5 N30)\n(LIST)\n%\n");
+    s.Start(sections);
+    for (const QString name : {"Pk", "Tp"})
+        ASSERT_TRUE(s.WaitState(name, "waiting")) << s.process.err.toStdString();
+
+    const QStringList machine = {"--protocol", "tape", "--profile", "Fanuc ISO", "--baud", "9600"};
+    s.machines["Pk"].Run({"send", "--baud", "9600", s.Path("ask-pk.nc")});
+    s.machines["Tp"].Run(machine + QStringList{"punch", s.Path("ask-tp.nc")});
+    for (const QString name : {"Pk", "Tp"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        ASSERT_TRUE(WaitFor([&] { return s.Line(name).value("asked").toInt() > 0; }, 20000))
+            << name.toStdString();
+    }
+    EXPECT_EQ(s.Line("Pk").value("asked").toInt(), 5);
+    EXPECT_EQ(s.Line("Pk").value("request").toString(),
+              "request O9999: SEND O1234 -> O1234.nc; SEND O12* -> O1201.nc, O1234.nc; SEND "
+              "NOPE.NC -> reply O9998 (NOT FOUND NOPE.NC); SEND ../lines.ini -> reply O9998 "
+              "(REFUSED ../lines.ini)");
+    ASSERT_TRUE(s.WaitState("Pk", "waiting"));
+    ASSERT_TRUE(s.WaitState("Tp", "waiting"));
+    s.machines["Pk"].Run({"receive", s.Path("Pk/got"), "--count", "5"});
+    s.machines["Tp"].Run(
+        machine + QStringList{"--start-on", "xon", "read", s.Path("Tp/got"), "--count", "2"});
+    for (const QString name : {"Pk", "Tp"}) {
+        ASSERT_TRUE(s.machines[name].Done(120000)) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0)
+            << name.toStdString() << s.machines[name].controller->err.toStdString();
+    }
+    const auto got = [&](const QString& file) { return faults::Read(s.Path(file)); };
+    EXPECT_EQ(got("Pk/got/O0001.nc"), o1234);
+    EXPECT_EQ(got("Pk/got/O0002.nc"), o1201);
+    EXPECT_EQ(got("Pk/got/O0003.nc"), o1234);
+    EXPECT_EQ(got("Pk/got/O0004.nc"), "%\nO9998 (NOT FOUND NOPE.NC)\n%\n");
+    EXPECT_EQ(got("Pk/got/O0005.nc"), "%\nO9998 (REFUSED ../lines.ini)\n%\n");
+    // The feed from N30: '%', the program's preamble, then the program from that block.
+    EXPECT_EQ(got("Tp/got/O0005.nc"), "%\nO5 (PART 5)\n" + o5.mid(o5.indexOf("\nN30 ") + 1));
+    EXPECT_EQ(got("Tp/got/O9998.nc"), "%\nO9998 (LIBRARY 1)\n(O5.nc O5)\n%\n");
+
+    // The library keeps its files, the inboxes hold no request, no reply is left.
+    for (const QString file : {"Pk/lib/O1234.nc", "Pk/lib/O1201.nc", "Tp/lib/O5.nc"})
+        EXPECT_TRUE(QFileInfo::exists(s.Path(file))) << file.toStdString();
+    for (const QString name : {"Pk", "Tp"})
+        EXPECT_EQ(QDir(s.Path(name + "/in")).entryList(QDir::Files), QStringList());
+    ASSERT_TRUE(WaitFor([&] { return s.Line("Pk").value("asked").toInt() == 0; }, 10000));
+    EXPECT_TRUE(s.process.WaitForText("Pk: the machine asks for SEND NOPE.NC, which the library " +
+                                      s.Path("Pk/lib") + " does not hold"));
+    EXPECT_TRUE(s.process.WaitForText("Pk: the machine asks for SEND ../lines.ini, a name "
+                                      "outside the library: refused"));
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    const QString replies = qEnvironmentVariable("XDG_DATA_HOME") + "/tapeway/replies";
+    EXPECT_EQ(QDir(replies).entryList(QDir::Files), QStringList());
+
+    // The journal: the request as a receive whose detail says what it asked,
+    // then each file sent with where it is, a feed with its block.
+    QString error;
+    std::map<QString, QStringList> journal;
+    for (const TransferRecord& record :
+         SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+             .Find({}, &error)
+             .value_or(QList<TransferRecord>()))
+        journal[record.line] << record.outcome + ' ' + QFileInfo(record.path).fileName() +
+                                    (record.receive ? ' ' + record.detail : QString()) +
+                                    record.StartText();
+    for (auto& [line, entries] : journal)
+        entries.sort();
+    ASSERT_EQ(journal["Tp"].size(), 3) << journal["Tp"].join('\n').toStdString();
+    EXPECT_EQ(journal["Tp"][0],
+              "received lib request O9999: DNC O5 N30 -> O5.nc; LIST -> reply O9998 (LIBRARY 1)");
+    EXPECT_TRUE(journal["Tp"][1].startsWith("sent O5.nc") && journal["Tp"][1].contains("N30"))
+        << journal["Tp"][1].toStdString();
+    EXPECT_TRUE(journal["Tp"][2].startsWith("sent Tp-O9998-")) << journal["Tp"][2].toStdString();
+    EXPECT_EQ(journal["Pk"].size(), 6) << journal["Pk"].join('\n').toStdString();
 }
 
 // While many lines run at once every transfer stays at 9600 baud: on a
