@@ -27,9 +27,9 @@ const QStringList kTapeKeys = {
     QStringLiteral("Trailer"), QStringLiteral("DcCodes"),   QStringLiteral("End"),
     QStringLiteral("Idle"),    QStringLiteral("SavedEol"),  QStringLiteral("TvCheck")};
 const QStringList kKeys =
-    QStringList{QStringLiteral("Port"),   QStringLiteral("Mode"), QStringLiteral("Inbox"),
-                QStringLiteral("Outbox"), QStringLiteral("Baud"), QStringLiteral("Protocol"),
-                QStringLiteral("Profile")} +
+    QStringList{QStringLiteral("Port"),    QStringLiteral("Mode"),   QStringLiteral("Inbox"),
+                QStringLiteral("Outbox"),  QStringLiteral("Baud"),   QStringLiteral("Protocol"),
+                QStringLiteral("Profile"), QStringLiteral("Library")} +
     kPacketKeys + kTapeKeys;
 // The one key of the general part, before the first section.
 const QString kProfilesKey = QStringLiteral("Profiles");
@@ -436,6 +436,10 @@ void Parser::Build(const Section& section)
                 .arg(RealPath(*inbox), RealPath(*outbox)));
     line.inbox = line.Receives() ? inbox.value_or(QString()) : QString();
     line.outbox = line.Sends() ? outbox.value_or(QString()) : QString();
+    if (const auto library = Folder(section, QStringLiteral("Library"), false))
+        line.library = *library;
+    else
+        good = false;
     if (good && !section.name.isEmpty())
         m_config.lines.append(line);
 }
@@ -533,7 +537,7 @@ bool LineConfig::SameSetup(const LineConfig& other) const
     return name == other.name && mode == other.mode && link.portName == other.link.portName &&
            link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
            link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
-           baud == other.baud && tape == other.tape;
+           library == other.library && baud == other.baud && tape == other.tape;
 }
 
 QString LineConfig::ProtocolName() const

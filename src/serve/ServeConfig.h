@@ -34,6 +34,7 @@ struct LineConfig
     LinkSettings link; // link.portName is the port as written
     QString inbox;     // absolute; empty for a send line
     QString outbox;    // absolute; empty for a receive line
+    QString library;   // absolute; the line's checked programs, empty when it has none
     int baud = 9600;   // announced when sending; a tape line's speed
     // The tape protocol's settings (a profile with the line's own keys over
     // it); nothing for a line of the packet protocol.

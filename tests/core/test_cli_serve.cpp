@@ -169,6 +169,7 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     const QList<Row> rows = {
         {"[A]\n" + ok + "Speed=9600\n", 5, "unknown key \"Speed\""},
         {"[A]\nPort=ttyS0\nMode=receive\nInbox=missing\n", 4, "does not exist"},
+        {"[A]\n" + ok + "Library=missing\n", 5, "does not exist"},
         {"[A]\n" + ok + "\n[B]\nPort=COM1\nMode=receive\nInbox=in\n", 6, "uses the port"},
         {"[A]\nPort=x\nMode=punch\nInbox=in\n", 3, "receive, send or both"},
         {"[A]\n" + ok + "[a]\nPort=y\nMode=receive\nInbox=in\n", 5, "already defined at line 1"},
