@@ -27,9 +27,9 @@ const QStringList kTapeKeys = {
     QStringLiteral("Trailer"), QStringLiteral("DcCodes"),   QStringLiteral("End"),
     QStringLiteral("Idle"),    QStringLiteral("SavedEol"),  QStringLiteral("TvCheck")};
 const QStringList kKeys =
-    QStringList{QStringLiteral("Port"),    QStringLiteral("Mode"),   QStringLiteral("Inbox"),
-                QStringLiteral("Outbox"),  QStringLiteral("Baud"),   QStringLiteral("Protocol"),
-                QStringLiteral("Profile"), QStringLiteral("Library")} +
+    QStringList{QStringLiteral("Port"),    QStringLiteral("Mode"),    QStringLiteral("Inbox"),
+                QStringLiteral("Outbox"),  QStringLiteral("Baud"),    QStringLiteral("Protocol"),
+                QStringLiteral("Profile"), QStringLiteral("Library"), QStringLiteral("Approve")} +
     kPacketKeys + kTapeKeys;
 // The one key of the general part, before the first section.
 const QString kProfilesKey = QStringLiteral("Profiles");
@@ -440,6 +440,16 @@ void Parser::Build(const Section& section)
         line.library = *library;
     else
         good = false;
+    if (const Entry approve = value(QStringLiteral("Approve")); approve.line > 0) {
+        const QString text = approve.value.toLower();
+        line.approve = text == QStringLiteral("yes");
+        if (!line.approve && text != QStringLiteral("no"))
+            bad(approve, QStringLiteral("Approve is yes or no, not \"%1\"").arg(approve.value));
+        else if (line.approve && !line.Receives())
+            bad(approve, QStringLiteral("Approve=yes holds received programs for a check; the "
+                                        "line \"%1\" only sends")
+                             .arg(section.name));
+    }
     if (good && !section.name.isEmpty())
         m_config.lines.append(line);
 }
@@ -537,7 +547,8 @@ bool LineConfig::SameSetup(const LineConfig& other) const
     return name == other.name && mode == other.mode && link.portName == other.link.portName &&
            link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
            link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
-           library == other.library && baud == other.baud && tape == other.tape;
+           library == other.library && approve == other.approve && baud == other.baud &&
+           tape == other.tape;
 }
 
 QString LineConfig::ProtocolName() const

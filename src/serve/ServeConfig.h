@@ -35,7 +35,10 @@ struct LineConfig
     QString inbox;     // absolute; empty for a send line
     QString outbox;    // absolute; empty for a receive line
     QString library;   // absolute; the line's checked programs, empty when it has none
-    int baud = 9600;   // announced when sending; a tape line's speed
+    // Received programs wait in the inbox's pending/ until approved into the
+    // library or rejected.
+    bool approve = false;
+    int baud = 9600; // announced when sending; a tape line's speed
     // The tape protocol's settings (a profile with the line's own keys over
     // it); nothing for a line of the packet protocol.
     std::optional<TapeProfile> tape;
