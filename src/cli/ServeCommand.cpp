@@ -53,6 +53,8 @@ int ServeCommand::RunServe(const QStringList& args)
                        "StopBits=1|2)\n"
                        "  Protocol=tape  Profile=NAME   (then Baud=B  Frame=7E2  "
                        "StartOn=now|xon ... over the profile)\n"
+                       "  Library=DIR   Approve=yes|no   (received programs wait in the inbox's "
+                       "pending/ for 'tapeway-cli approve')\n"
                        "  Profiles=FILE before the first section: the own tape profiles\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));
