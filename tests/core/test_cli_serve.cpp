@@ -5,6 +5,7 @@
 #include "journal/SqlJournal.h"
 #include "resources/StringTable.h"
 #include "serve/Approval.h"
+#include "serve/FileMove.h"
 #include "serve/InboxNaming.h"
 #include "serve/LineDiff.h"
 #include "serve/Outbox.h"
@@ -402,6 +403,25 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     EXPECT_EQ(MoveToFreeName(path("d.nc"), path("sent"), "O1.nc", &error), path("sent/O1001.nc"));
     EXPECT_EQ(faults::Read(path("sent/O1.nc")), "c");
     EXPECT_EQ(outbox.Queue(later), QStringList());
+
+    // A move from another file system (where there is one) refuses, replaces
+    // or takes a free name as asked, and leaves no temporary copy behind.
+    QTemporaryDir shm("/dev/shm/tapeway-XXXXXX");
+    const QTemporaryDir& from = shm.isValid() ? shm : dir;
+    for (const auto& [name, onTaken, moved, content] :
+         {std::tuple{"O1.nc", OnTaken::Refuse, "", "c"},
+          std::tuple{"O1.nc", OnTaken::Replace, "sent/O1.nc", "moved 1"},
+          std::tuple{"O1.nc", OnTaken::NextFreeName, "sent/O1002.nc", "moved 2"}}) {
+        const QString source = from.filePath("m.nc");
+        faults::Write(source, content == QByteArray("c") ? "refused" : content);
+        const QString placed = MoveFile(source, path("sent"), name, onTaken, &error);
+        EXPECT_EQ(placed, *moved ? path(moved) : QString()) << error.toStdString();
+        EXPECT_EQ(QFileInfo::exists(source), !*moved);
+        EXPECT_EQ(faults::Read(path(*moved ? moved : "sent/O1.nc")), content);
+    }
+    EXPECT_EQ(
+        QDir(path("sent")).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\.")),
+        QStringList());
 }
 
 // What a machine gets is the outbox file as it is when the machine asks,
