@@ -57,6 +57,8 @@ int ServeCommand::RunServe(const QStringList& args)
                        "the request number\n"
                        "  asks with (SEND O1234) (SEND O12*) (DNC O1234 N100) (LIST) for "
                        "library programs\n"
+                       "  Approve=yes|no   (received programs wait in the inbox's pending/ for "
+                       "'tapeway-cli approve')\n"
                        "  Profiles=FILE before the first section: the own tape profiles\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));

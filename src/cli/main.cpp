@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/ApprovalCommand.h"
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/ControllerCommand.h"
@@ -51,6 +52,9 @@ const char* const kUsage =
     "                   the transfer records, newest first; --sync copies records kept\n"
     "                   locally while the journal failed\n"
     "  verify FILE...   whether each file's exact content was ever sent or received\n"
+    "  approve [--replace] LINE NAME | reject LINE NAME | diff LINE NAME [--config FILE]\n"
+    "                   check a program a line with Approve=yes holds in pending/: into\n"
+    "                   the line's library, to rejected/, or shown against the library\n"
     "\n"
     "Every send and receive leaves one record per file in the journal: --journal URL\n"
     "(sqlite:PATH, postgresql://user@host[:port]/db or off), else\n"
@@ -123,6 +127,12 @@ int main(int argc, char** argv)
         return JournalCommand::Run(args);
     if (command == QStringLiteral("verify"))
         return VerifyCommand::Run(args);
+    if (command == QStringLiteral("approve"))
+        return ApprovalCommand::RunApprove(args);
+    if (command == QStringLiteral("reject"))
+        return ApprovalCommand::RunReject(args);
+    if (command == QStringLiteral("diff"))
+        return ApprovalCommand::RunDiff(args);
     Console::Err(QStringLiteral("tapeway-cli: unknown command \"%1\"\n").arg(command) +
                  QString::fromUtf8(kUsage));
     return kExitUsage;

@@ -95,7 +95,9 @@ QString RecordFormat::JsonLine(const TransferRecord& r)
         {QStringLiteral("profile"), r.profile},
         {QStringLiteral("start_line"), double(r.startLine)},
         {QStringLiteral("start_block"),
-         r.startBlock ? QJsonValue(double(*r.startBlock)) : QJsonValue()}};
+         r.startBlock ? QJsonValue(double(*r.startBlock)) : QJsonValue()},
+        {QStringLiteral("library_sha256"),
+         r.librarySha256.isEmpty() ? QJsonValue() : QJsonValue(r.librarySha256)}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 

@@ -82,6 +82,8 @@ const QString kProfileColumn = QStringLiteral("profile TEXT NOT NULL DEFAULT ''"
 // number the operator named (NULL when none).
 const QString kStartLineColumn = QStringLiteral("start_line BIGINT NOT NULL DEFAULT 0");
 const QString kStartBlockColumn = QStringLiteral("start_block BIGINT NULL");
+// An approval's or rejection's library version (NULL when none).
+const QString kLibraryColumn = QStringLiteral("library_sha256 TEXT NULL");
 
 // Whether the records' table has the column yet.
 QString HasColumn(bool postgresql, const QString& column)
@@ -284,6 +286,9 @@ bool SqlJournal::CheckSchema(QString* error)
     if (!q.exec(HasColumn(IsPostgresql(), QStringLiteral("start_line"))) || !q.next())
         return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
     m_startColumns = q.value(0).toInt() > 0;
+    if (!q.exec(HasColumn(IsPostgresql(), QStringLiteral("library_sha256"))) || !q.next())
+        return Fail(QStringLiteral("cannot read"), Reason(q.lastError()), error);
+    m_libraryColumn = q.value(0).toInt() > 0;
     return true;
 }
 
@@ -338,7 +343,7 @@ bool SqlJournal::PrepareSchema(QString* error)
         m_journalColumn = true;
     }
     for (const QString& column :
-         {kProtocolColumn, kProfileColumn, kStartLineColumn, kStartBlockColumn}) {
+         {kProtocolColumn, kProfileColumn, kStartLineColumn, kStartBlockColumn, kLibraryColumn}) {
         if (!run(HasColumn(IsPostgresql(), column.section(u' ', 0, 0))) || !q.next())
             return failed();
         const bool present = q.value(0).toInt() > 0;
@@ -348,6 +353,7 @@ bool SqlJournal::PrepareSchema(QString* error)
     }
     m_protocolColumns = true;
     m_startColumns = true;
+    m_libraryColumn = true;
     if (!run(QStringLiteral("COMMIT")))
         return failed();
     return true;
@@ -394,6 +400,11 @@ bool SqlJournal::Record(const TransferRecord& record, QString* error)
                << (record.startBlock ? QVariant(*record.startBlock)
                                      : QVariant(QMetaType::fromType<qint64>()));
     }
+    if (m_libraryColumn) {
+        columns += QStringLiteral(", library_sha256");
+        values << (record.librarySha256.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                  : QVariant(record.librarySha256));
+    }
     QStringList marks;
     for (qsizetype i = 0; i < values.size(); ++i)
         marks << QStringLiteral("?");
@@ -414,11 +425,13 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         return std::nullopt;
     if (m_absent)
         return QList<TransferRecord>();
-    // The optional columns come last: protocol and profile, the start, then journal.
-    QString sql = QStringLiteral("SELECT %1%2%3%4 FROM %5 WHERE 1 = 1")
+    // The optional columns come last: protocol and profile, the start, the
+    // library's version, then journal.
+    QString sql = QStringLiteral("SELECT %1%2%3%4%5 FROM %6 WHERE 1 = 1")
                       .arg(QString::fromLatin1(kColumns),
                            m_protocolColumns ? QStringLiteral(", protocol, profile") : QString(),
                            m_startColumns ? QStringLiteral(", start_line, start_block") : QString(),
+                           m_libraryColumn ? QStringLiteral(", library_sha256") : QString(),
                            m_journalColumn ? QStringLiteral(", journal") : QString(), kTable);
     QVariantList values;
     const auto where = [&](const QString& condition, const QVariant& value) {
@@ -496,6 +509,8 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
             if (!block.isNull())
                 r.startBlock = block.toLongLong();
         }
+        if (m_libraryColumn)
+            r.librarySha256 = q.value(next++).toString();
         if (m_journalColumn)
             r.journal = q.value(next).toString();
         records << r;

@@ -70,6 +70,7 @@ private:
     bool m_journalColumn = false;   // the table has the column journal
     bool m_protocolColumns = false; // the table has the columns protocol and profile
     bool m_startColumns = false;    // the table has the columns start_line and start_block
+    bool m_libraryColumn = false;   // the table has the column library_sha256
 };
 
 } // namespace tapeway

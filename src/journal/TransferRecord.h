@@ -39,6 +39,10 @@ struct TransferRecord
     // 1; 0 when from the top) and the block number the operator named.
     qint64 startLine = 0;
     std::optional<qint64> startBlock;
+    // A received program approved into a line's library or rejected: the
+    // SHA-256 (lower-case hex) of the library's version then, replaced or
+    // kept; empty when the library held none.
+    QString librarySha256;
 
     QString Direction() const;
     // Where a restarted feed began, in English ("from block N41200 (line

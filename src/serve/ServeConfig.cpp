@@ -28,11 +28,11 @@ const QStringList kTapeKeys = {
     QStringLiteral("Trailer"), QStringLiteral("DcCodes"),   QStringLiteral("End"),
     QStringLiteral("Idle"),    QStringLiteral("SavedEol"),  QStringLiteral("TvCheck")};
 const QStringList kKeys =
-    QStringList{QStringLiteral("Port"),          QStringLiteral("Mode"),
-                QStringLiteral("Inbox"),         QStringLiteral("Outbox"),
-                QStringLiteral("Baud"),          QStringLiteral("Protocol"),
-                QStringLiteral("Profile"),       QStringLiteral("Library"),
-                QStringLiteral("RequestNumber"), QStringLiteral("ReplyNumber")} +
+    QStringList{
+        QStringLiteral("Port"),        QStringLiteral("Mode"),    QStringLiteral("Inbox"),
+        QStringLiteral("Outbox"),      QStringLiteral("Baud"),    QStringLiteral("Protocol"),
+        QStringLiteral("Profile"),     QStringLiteral("Library"), QStringLiteral("RequestNumber"),
+        QStringLiteral("ReplyNumber"), QStringLiteral("Approve")} +
     kPacketKeys + kTapeKeys;
 // The one key of the general part, before the first section.
 const QString kProfilesKey = QStringLiteral("Profiles");
@@ -484,6 +484,16 @@ void Parser::Build(const Section& section)
         bad(value(QStringLiteral("Library")),
             QStringLiteral("Library and Outbox are one folder: the office's queue would be "
                            "offered as the library, and what the machine asks for moved away"));
+    if (const Entry approve = value(QStringLiteral("Approve")); approve.line > 0) {
+        const QString text = approve.value.toLower();
+        line.approve = text == QStringLiteral("yes");
+        if (!line.approve && text != QStringLiteral("no"))
+            bad(approve, QStringLiteral("Approve is yes or no, not \"%1\"").arg(approve.value));
+        else if (line.approve && !line.Receives())
+            bad(approve, QStringLiteral("Approve=yes holds received programs for a check; the "
+                                        "line \"%1\" only sends")
+                             .arg(section.name));
+    }
     if (good && !section.name.isEmpty())
         m_config.lines.append(line);
 }
@@ -582,7 +592,7 @@ bool LineConfig::SameSetup(const LineConfig& other) const
            link.dataBits == other.link.dataBits && link.parity == other.link.parity &&
            link.stopBits == other.link.stopBits && inbox == other.inbox && outbox == other.outbox &&
            baud == other.baud && tape == other.tape && requestNumber == other.requestNumber &&
-           replyNumber == other.replyNumber && library == other.library;
+           replyNumber == other.replyNumber && library == other.library && approve == other.approve;
 }
 
 QString LineConfig::ProtocolName() const

@@ -34,7 +34,13 @@ struct LineConfig
     LinkSettings link; // link.portName is the port as written
     QString inbox;     // absolute; empty for a send line
     QString outbox;    // absolute; empty for a receive line
-    int baud = 9600;   // announced when sending; a tape line's speed
+    // absolute; the line's checked programs, which requests may ask for and
+    // approved programs go into; empty when it has none
+    QString library;
+    // Received programs wait in the inbox's pending/ until approved into the
+    // library or rejected.
+    bool approve = false;
+    int baud = 9600; // announced when sending; a tape line's speed
     // The tape protocol's settings (a profile with the line's own keys over
     // it); nothing for a line of the packet protocol.
     std::optional<TapeProfile> tape;
@@ -42,7 +48,6 @@ struct LineConfig
     // panel (empty: none is); replies to requests carry replyNumber.
     QString requestNumber = QStringLiteral("O9999");
     QString replyNumber = QStringLiteral("O9998");
-    QString library; // absolute; the programs a request may ask for; empty: none
 
     bool Receives() const { return mode != LineMode::Send; }
     // "packet" or "tape".

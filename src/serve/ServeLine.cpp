@@ -2,8 +2,8 @@
 #include "serve/ServeLine.h"
 
 #include "resources/StringTable.h"
-#include "serve/InboxNaming.h"
 #include "serve/ServeText.h"
+#include "transfer/SystemPath.h"
 #include "transfer/TapeLine.h"
 
 #include <QDir>
@@ -33,7 +33,7 @@ QString Seconds(qint64 ms)
 
 ServeLine::ServeLine(const LineConfig& config, int language, QObject* parent)
     : QObject(parent), m_config(config), m_language(language), m_session(m_port, *this),
-      m_outbox(config.outbox), m_requests(config, language)
+      m_outbox(config.outbox), m_requests(config, language), m_placement(config)
 {
     connect(&m_port, &SerialPort::OnComm, &m_session, &TransferSession::OnComm);
     connect(&m_port, &SerialPort::LineBroken, this, &ServeLine::OnLineBroken);
@@ -111,6 +111,8 @@ void ServeLine::Stop()
         LineTransfer transfer;
         transfer.sent = !m_sendingPath.isEmpty();
         transfer.file = m_sendingPath;
+        if (!transfer.sent)
+            TellKept(transfer);
         transfer.bytes = m_config.tape && !transfer.sent ? m_done : m_total;
         transfer.outcome = m_report.outcome; // "cancelled"
         transfer.baud = m_report.baud;
@@ -355,11 +357,11 @@ void ServeLine::PlaceReceived()
         return;
     }
     QString error;
-    const QString name = InboxFileName(data, m_config.name, QDateTime::currentDateTime());
-    const QString placed = MoveToFreeName(placeholder, m_config.inbox, name, &error);
+    const QString placed =
+        m_placement.PlaceReceived(placeholder, data, QDateTime::currentDateTime(), &error);
     if (placed.isEmpty()) {
         m_localError = QStringLiteral("cannot place the received program in %1: %2")
-                           .arg(m_config.inbox, error);
+                           .arg(m_placement.Target(), error);
         return;
     }
     emit Event(ServeText(m_language, ServeMessage::Received)
@@ -398,13 +400,7 @@ void ServeLine::ReceiveEnded(const QString& target, int chineseId, int englishId
                            .arg(m_total)
                            .arg(outcome));
         LineTransfer transfer;
-        if (m_report.receive && m_report.outcome == QLatin1String(FileReport::kNotSaved) &&
-            !m_report.recovered.isEmpty()) {
-            emit Event(
-                ServeText(m_language, ServeMessage::KeptRecovered)
-                    .arg(m_config.name, m_report.detail.section(u'\n', 0, 0), m_report.recovered));
-            transfer.file = m_report.recovered;
-        }
+        TellKept(transfer);
         transfer.bytes = bytes;
         transfer.outcome = outcome;
         transfer.baud = m_announcedBaud;
@@ -568,31 +564,42 @@ void ServeLine::PlaceSent(LineTransfer& transfer)
                    .arg(seconds, transfer.file));
 }
 
-QString ServeLine::NameRecovered(const QString& kept)
+QString ServeLine::PlaceKept(const QString& kept, const QString& outcome)
 {
-    // The copy is named after the placeholder, a hidden name: it gets the
-    // name the program would have had in the inbox, after the line and time.
-    QFile file(kept);
-    if (!file.open(QIODevice::ReadOnly))
-        return kept;
-    const QByteArray data = file.readAll();
-    file.close();
-    const QString number = ProgramNumber(data);
-    const QString name =
-        QStringLiteral("%1-%2%3.nc")
-            .arg(m_config.name,
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
-                 number.isEmpty() ? QString() : u'-' + number);
+    const QDateTime now = QDateTime::currentDateTime();
     QString error;
-    const QString placed = MoveToFreeName(kept, QFileInfo(kept).absolutePath(), name, &error);
-    return placed.isEmpty() ? kept : placed;
+    const QString placed = m_placement.KeepFailed(kept, outcome, now, &error);
+    if (!placed.isEmpty())
+        return placed;
+    emit Event(
+        ServeText(m_language, ServeMessage::LocalFailed)
+            .arg(m_config.name,
+                 QStringLiteral("cannot keep %1 in failed/: %2").arg(DisplayPath(kept), error)));
+    return m_placement.NameRecovered(kept, now);
+}
+
+void ServeLine::TellKept(LineTransfer& transfer)
+{
+    if (!m_report.receive || m_report.recovered.isEmpty())
+        return;
+    if (m_report.outcome == QLatin1String(FileReport::kNotSaved))
+        emit Event(
+            ServeText(m_language, ServeMessage::KeptRecovered)
+                .arg(m_config.name, m_report.detail.section(u'\n', 0, 0), m_report.recovered));
+    else
+        emit Event(
+            ServeText(m_language, ServeMessage::KeptFailed).arg(m_config.name, m_report.recovered));
+    transfer.file = m_report.recovered;
 }
 
 void ServeLine::FileFinished(const FileReport& report)
 {
     m_report = report;
-    if (report.receive && !report.recovered.isEmpty())
-        m_report.recovered = NameRecovered(report.recovered);
+    if (report.receive && !report.recovered.isEmpty()) {
+        // The session's words name where it kept the copy; they follow it.
+        m_report.recovered = PlaceKept(report.recovered, report.outcome);
+        m_report.detail.replace(QDir::toNativeSeparators(report.recovered), m_report.recovered);
+    }
     if (!m_awaitingReport)
         return;
     LineTransfer transfer = *m_awaitingReport;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/SerialPort.h"
+#include "serve/InboxPlacement.h"
 #include "serve/LineRequests.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
@@ -155,12 +156,16 @@ private:
     void SetState(State state, const QString& file = {}, int percent = 0);
     void SetError(const QString& reason);
     void UpdateQueue();
+    // Places the verified program the placeholder holds (InboxPlacement).
     void PlaceReceived();
     void FinishSend(bool ok);
     // A complete send: the file moves to sent/ when it is still what was sent.
     void PlaceSent(LineTransfer& transfer);
-    // A visible name in the recovery folder for a kept copy; its path.
-    QString NameRecovered(const QString& kept);
+    // What a failed receive kept goes to failed/ (else it stays in the
+    // recovery folder under a visible name); its path.
+    QString PlaceKept(const QString& kept, const QString& outcome);
+    // The log line for such a copy; the transfer then names it.
+    void TellKept(LineTransfer& transfer);
     void Record(LineTransfer transfer);
     void RemovePlaceholder();
     QString Text(int chineseId, int englishId) const;
@@ -172,6 +177,7 @@ private:
     TransferSession m_session;
     Outbox m_outbox;
     LineRequests m_requests;
+    InboxPlacement m_placement;
     Status m_status;
 
     QTimer m_retryTimer; // a broken port or folder is tried again

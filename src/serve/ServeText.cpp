@@ -41,6 +41,8 @@ const Pair kTexts[] = {
      "%1: %2 is a symbolic link and is not sent"},
     {ServeMessage::KeptRecovered, "%1：程序已完整收到，但无法保存（%2）；保存在 %3",
      "%1: the program arrived whole but could not be saved (%2); it is kept in %3"},
+    {ServeMessage::KeptFailed, "%1：接收失败前收到的内容保存在 %2",
+     "%1: what arrived before the receive failed is kept in %2"},
     {ServeMessage::SendFailed, "%1：发送 %2 失败（第 %3 次，共 %4 次）：%5",
      "%1: sending %2 failed (%3 of %4): %5"},
     {ServeMessage::MovedToFailed, "%1：%2 移至 %3", "%1: %2 moved to %3"},

@@ -25,6 +25,7 @@ enum class ServeMessage
     SendFailed,     // %1 line, %2 file, %3 failures so far, %4 most, %5 outcome
     LinkSkipped,    // %1 line, %2 the link
     KeptRecovered,  // %1 line, %2 why it could not be saved, %3 where it is kept
+    KeptFailed,     // %1 line, %2 where what arrived of a failed receive is kept
     MovedToFailed,  // %1 line, %2 file, %3 where it moved
     CannotSend,     // %1 line, %2 file, %3 why
     LineStopping,   // %1 line: stops after the current file

@@ -272,7 +272,9 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
 TEST_P(JournalEngines, AnOlderProgramsTableGetsTheNewColumnsAndGoesOnTakingItsRecords)
 {
     // The table as an older program made it, without the columns added since.
-    const TransferRecord older = Sample(1, "/srv/old.nc"), restarted = Sample(0, "/srv/new.nc");
+    const TransferRecord older = Sample(1, "/srv/old.nc");
+    TransferRecord restarted = Sample(0, "/srv/new.nc");
+    restarted.librarySha256 = QString(64, u'c'); // as an approval writes it
     QString error;
     ASSERT_TRUE(SqlJournal(Location()).Record(older, &error)) << error.toStdString();
     // A statement of that program: whether it ran, and the first value it gave.
@@ -286,7 +288,8 @@ TEST_P(JournalEngines, AnOlderProgramsTableGetsTheNewColumnsAndGoesOnTakingItsRe
         QSqlDatabase::removeDatabase("old");
         return ok;
     };
-    for (const char* column : {"protocol", "profile", "start_line", "start_block"})
+    for (const char* column :
+         {"protocol", "profile", "start_line", "start_block", "library_sha256"})
         ASSERT_TRUE(raw(QString("ALTER TABLE tapeway_transfers DROP COLUMN %1").arg(column)));
     ASSERT_EQ(Records().size(), 1); // read as it is
     ASSERT_TRUE(SqlJournal(Location()).Record(restarted, &error)) << error.toStdString();
@@ -304,10 +307,11 @@ TEST_P(JournalEngines, AnOlderProgramsTableGetsTheNewColumnsAndGoesOnTakingItsRe
     ASSERT_EQ(byId.size(), 3);
     for (const QString& old : {older.id, QString("old-2")})
         EXPECT_TRUE(byId[old].protocol == "packet" && byId[old].startLine == 0 &&
-                    !byId[old].startBlock)
+                    !byId[old].startBlock && byId[old].librarySha256.isEmpty())
             << old.toStdString();
     EXPECT_EQ(std::tie(byId[restarted.id].startLine, byId[restarted.id].startBlock),
               std::tie(restarted.startLine, restarted.startBlock));
+    EXPECT_EQ(byId[restarted.id].librarySha256, restarted.librarySha256);
 }
 
 TEST_P(JournalEngines, TwoProcessesCopyingAtOnceLoseNothingAndCopyOnce)

@@ -4,7 +4,10 @@
 // the other, and the configuration table of the service.
 #include "journal/SqlJournal.h"
 #include "resources/StringTable.h"
+#include "serve/Approval.h"
+#include "serve/FileMove.h"
 #include "serve/InboxNaming.h"
+#include "serve/LineDiff.h"
 #include "serve/Outbox.h"
 #include "serve/ServeConfig.h"
 #include "serve/StatusFile.h"
@@ -169,6 +172,9 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     const QList<Row> rows = {
         {"[A]\n" + ok + "Speed=9600\n", 5, "unknown key \"Speed\""},
         {"[A]\nPort=ttyS0\nMode=receive\nInbox=missing\n", 4, "does not exist"},
+        {"[A]\n" + ok + "Library=missing\n", 5, "does not exist"},
+        {"[A]\n" + ok + "Approve=later\n", 5, "Approve is yes or no, not \"later\""},
+        {"[A]\nPort=x\nMode=send\nOutbox=out\nApprove=yes\n", 5, "only sends"},
         {"[A]\n" + ok + "\n[B]\nPort=COM1\nMode=receive\nInbox=in\n", 6, "uses the port"},
         {"[A]\nPort=x\nMode=punch\nInbox=in\n", 3, "receive, send or both"},
         {"[A]\n" + ok + "[a]\nPort=y\nMode=receive\nInbox=in\n", 5, "already defined at line 1"},
@@ -415,6 +421,25 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     EXPECT_EQ(MoveToFreeName(path("d.nc"), path("sent"), "O1.nc", &error), path("sent/O1001.nc"));
     EXPECT_EQ(faults::Read(path("sent/O1.nc")), "c");
     EXPECT_EQ(outbox.Queue(later), QStringList());
+
+    // A move from another file system (where there is one) refuses, replaces
+    // or takes a free name as asked, and leaves no temporary copy behind.
+    QTemporaryDir shm("/dev/shm/tapeway-XXXXXX");
+    const QTemporaryDir& from = shm.isValid() ? shm : dir;
+    for (const auto& [name, onTaken, moved, content] :
+         {std::tuple{"O1.nc", OnTaken::Refuse, "", "c"},
+          std::tuple{"O1.nc", OnTaken::Replace, "sent/O1.nc", "moved 1"},
+          std::tuple{"O1.nc", OnTaken::NextFreeName, "sent/O1002.nc", "moved 2"}}) {
+        const QString source = from.filePath("m.nc");
+        faults::Write(source, content == QByteArray("c") ? "refused" : content);
+        const QString placed = MoveFile(source, path("sent"), name, onTaken, &error);
+        EXPECT_EQ(placed, *moved ? path(moved) : QString()) << error.toStdString();
+        EXPECT_EQ(QFileInfo::exists(source), !*moved);
+        EXPECT_EQ(faults::Read(path(*moved ? moved : "sent/O1.nc")), content);
+    }
+    EXPECT_EQ(
+        QDir(path("sent")).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\.")),
+        QStringList());
 }
 
 // What a machine gets is the outbox file as it is when the machine asks,
@@ -961,6 +986,182 @@ TEST(CliServe, StatusIsTheServicesOwnAndTrue)
     run(reused, {"status"});
     ASSERT_TRUE(reused.Wait());
     EXPECT_EQ(reused.ExitCode(), 3) << reused.out.toStdString();
+}
+
+// The diff that approve asks to look at: hunks with three lines of context,
+// joined when close, a side without lines named by the line before it; line
+// ends are no change. And the names the commands take.
+TEST(CliServe, LineDiffAndPlainNames)
+{
+    const auto lines = [](int from, int to, const std::map<int, QByteArray>& changed = {}) {
+        QByteArray text;
+        for (int n = from; n <= to; ++n)
+            text += (changed.count(n) ? changed.at(n) : QByteArray::number(n)) + '\n';
+        return text;
+    };
+    const QList<std::tuple<QByteArray, QByteArray, QString>> rows = {
+        {lines(1, 10), lines(1, 10), ""},
+        {lines(1, 10), lines(1, 10).replace("\n", "\r\n"), ""},
+        {lines(1, 10), lines(1, 10, {{5, "five"}}),
+         "@@ -2,7 +2,7 @@\n 2\n 3\n 4\n-5\n+five\n 6\n 7\n 8\n"},
+        {"", "a\nb\n", "@@ -0,0 +1,2 @@\n+a\n+b\n"},
+        {"a\nb\n", "", "@@ -1,2 +0,0 @@\n-a\n-b\n"},
+        {"1\n2\n3\n", "1\n2\nnew\n3", "@@ -1,3 +1,4 @@\n 1\n 2\n+new\n 3\n"},
+        {lines(1, 20), lines(1, 20, {{2, "X"}, {19, "Y"}}),
+         "@@ -1,5 +1,5 @@\n 1\n-2\n+X\n 3\n 4\n 5\n@@ -16,5 +16,5 @@\n 16\n 17\n 18\n-19\n+Y\n "
+         "20\n"},
+        {lines(1, 10), lines(1, 10, {{3, "C"}, {8, "H"}}),
+         "@@ -1,10 +1,10 @@\n 1\n 2\n-3\n+C\n 4\n 5\n 6\n 7\n-8\n+H\n 9\n 10\n"},
+    };
+    for (const auto& [from, to, hunks] : rows) {
+        const QString diff = UnifiedDiff(from, to, "lib/O1.nc", "pending/O1.nc");
+        EXPECT_EQ(diff, hunks.isEmpty() ? QString() : "--- lib/O1.nc\n+++ pending/O1.nc\n" + hunks)
+            << from.toStdString() << "->" << to.toStdString();
+    }
+    // Past the search's limit the middle is replaced whole, still a true diff.
+    QByteArray many, others;
+    for (int n = 0; n < 3000; ++n) {
+        many += "A" + QByteArray::number(n) + "\n";
+        others += "B" + QByteArray::number(n) + "\n";
+    }
+    const QStringList big =
+        UnifiedDiff("head\n" + many + "tail\n", "head\n" + others + "tail\n", "a", "b").split('\n');
+    EXPECT_EQ(big[2], "@@ -1,3002 +1,3002 @@");
+    EXPECT_EQ(big.filter(QRegularExpression("^-A")).size(), 3000);
+    EXPECT_EQ(big.filter(QRegularExpression("^\\+B")).size(), 3000);
+
+    for (const QString name : {"O1234.nc", "Lathe-3-20260501-080910.nc", "a b"})
+        EXPECT_TRUE(Approval::IsPlainName(name)) << name.toStdString();
+    for (const QString& name : QStringList{"", "../O1.nc", "a/b", "a\\b", ".hidden", "..", "x..y",
+                                           QString("a") + QChar(0) + "b"})
+        EXPECT_FALSE(Approval::IsPlainName(name)) << name.toStdString();
+}
+
+// With Approve=yes what a machine punches waits in pending/ until approve
+// moves it into the library (over a version there only with --replace, after
+// diff has shown it) or reject moves it to rejected/; both are journalled
+// with both digests. A receive that fails leaves what arrived in failed/.
+TEST(CliServe, ApprovalHoldsWhatMachinesPunch)
+{
+    Service s;
+    QDir().mkpath(s.Path("lib"));
+    const QString tape = "Protocol=tape\nProfile=Fanuc ISO\nIdle=2\n";
+    const QString sections = s.Section("Checked", "receive") + "Approve=yes\nLibrary=lib\n" +
+                             s.Section("Open", "receive") + "Approve=yes\n" +
+                             s.Section("Cut", "receive") + tape;
+    const QByteArray older = Program("O1234", 900, 1), newer = older + "N9999 M30\n";
+    const QByteArray other = Program("O2000", 700, 2), cut = Program("O3000", 20000, 3);
+    faults::Write(s.Path("lib/O1234.nc"), older);
+    for (const auto& [file, data] :
+         {std::pair{"newer.nc", newer}, std::pair{"other.nc", other}, std::pair{"cut.nc", cut}})
+        faults::Write(s.Path(file), data);
+    s.Start(sections);
+    for (const QString name : {"Checked", "Open", "Cut"})
+        ASSERT_TRUE(s.WaitState(name, "waiting")) << s.process.err.toStdString();
+    s.machines["Checked"].Run({"send", "--baud", "9600", s.Path("newer.nc"), s.Path("other.nc")});
+    s.machines["Open"].Run({"send", "--baud", "9600", s.Path("other.nc")});
+    s.machines["Cut"].Run({"--protocol", "tape", "--profile", "Fanuc ISO", "--baud", "9600",
+                           "punch", s.Path("cut.nc")});
+    ASSERT_TRUE(WaitFor([&] { return s.Line("Cut").value("bytes").toInt() > 500; }, 30000))
+        << s.process.err.toStdString();
+    ASSERT_TRUE(s.machines["Cut"].controller->Signal(SIGKILL)); // the machine stops mid-tape
+    for (const QString name : {"Checked", "Open"}) {
+        ASSERT_TRUE(s.machines[name].Done()) << name.toStdString();
+        EXPECT_EQ(s.machines[name].controller->ExitCode(), 0) << name.toStdString();
+    }
+    ASSERT_TRUE(
+        WaitFor([&] { return QFileInfo::exists(s.Path("Checked/in/pending/O2000.nc")); }, 20000));
+    ASSERT_TRUE(
+        WaitFor([&] { return QFileInfo::exists(s.Path("Open/in/pending/O2000.nc")); }, 20000));
+    EXPECT_EQ(faults::Read(s.Path("Checked/in/pending/O1234.nc")), newer);
+    EXPECT_EQ(QDir(s.Path("Checked/in")).entryList(QDir::Files), QStringList());
+
+    // What the cut tape brought is kept apart, named by line, time and outcome.
+    const QDir failed(s.Path("Cut/in/failed"));
+    ASSERT_TRUE(WaitFor([&] { return failed.entryList(QDir::Files).size() == 1; }, 20000))
+        << s.process.err.toStdString();
+    const QString kept = failed.entryList(QDir::Files).first();
+    EXPECT_TRUE(QRegularExpression("^Cut-\\d{8}-\\d{6}-link_broken$").match(kept).hasMatch())
+        << kept.toStdString();
+    const QByteArray arrived = faults::Read(failed.filePath(kept));
+    EXPECT_TRUE(arrived.size() > 500 && cut.startsWith(arrived.left(arrived.size() - 2)))
+        << arrived.size();
+    EXPECT_EQ(QDir(s.Path("Cut/in")).entryList(QDir::Files), QStringList());
+    EXPECT_TRUE(s.process.WaitForText("Cut: what arrived before the receive failed is kept in " +
+                                      failed.filePath(kept)));
+
+    const auto cli = [&](const QStringList& args, CliProcess& run) {
+        run.Start(args + QStringList{"--config", s.config, "--journal",
+                                     "sqlite:" + s.Path("run/journal.sqlite")});
+        return run.Wait() ? run.ExitCode() : -1;
+    };
+    struct Row
+    {
+        QStringList args;
+        int exit;
+        QString says; // on stderr
+    };
+    const QList<Row> refused = {
+        {{"approve", "Checked", "O1234.nc"}, 4, "'tapeway-cli diff Checked O1234.nc' first"},
+        {{"--lang", "zh", "approve", "Checked", "O1234.nc"}, 4, "再加 --replace 替换它"},
+        {{"approve", "Open", "O2000.nc"}, 2, "the line \"Open\" has no library"},
+        {{"approve", "Checked", "../lib/O1234.nc"}, 2, "is not a plain file name"},
+        {{"reject", "Checked", ".O1234.nc"}, 2, "no leading '.'"},
+        {{"diff", "Checked", "O9.nc"},
+         4,
+         "O9.nc is not waiting in " + s.Path("Checked/in/pending") +
+             " (waiting: O1234.nc, O2000.nc)"},
+        {{"reject", "Nowhere", "O1.nc"}, 2, "has no line \"Nowhere\" (lines: Checked, Open, Cut)"},
+    };
+    for (const Row& row : refused) {
+        CliProcess run;
+        EXPECT_EQ(cli(row.args, run), row.exit) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(row.says)) << run.err.toStdString();
+    }
+    EXPECT_EQ(faults::Read(s.Path("lib/O1234.nc")), older) << "refusals change nothing";
+
+    CliProcess diff, approve, reject, fresh;
+    EXPECT_EQ(cli({"diff", "Checked", "O1234.nc"}, diff), 0) << diff.err.toStdString();
+    EXPECT_TRUE(diff.out.startsWith("--- " + s.Path("lib/O1234.nc") + "\n+++ " +
+                                    s.Path("Checked/in/pending/O1234.nc") + "\n@@ -"))
+        << diff.out.toStdString();
+    EXPECT_TRUE(diff.out.contains("\n %\n+N9999 M30")) << diff.out.toStdString();
+    EXPECT_EQ(cli({"approve", "--replace", "Checked", "O1234.nc"}, approve), 0)
+        << approve.err.toStdString();
+    EXPECT_EQ(approve.out.trimmed(), "approved\t" + s.Path("lib/O1234.nc"));
+    EXPECT_EQ(faults::Read(s.Path("lib/O1234.nc")), newer);
+    EXPECT_EQ(cli({"reject", "Checked", "O2000.nc"}, reject), 0) << reject.err.toStdString();
+    EXPECT_EQ(faults::Read(s.Path("Checked/in/rejected/O2000.nc")), other);
+    EXPECT_EQ(QDir(s.Path("Checked/in/pending")).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(cli({"diff", "Open", "O2000.nc"}, fresh), 0) << fresh.err.toStdString();
+    EXPECT_TRUE(fresh.out.startsWith("--- /dev/null\n")) << fresh.out.toStdString();
+
+    ASSERT_TRUE(s.process.Signal(SIGTERM));
+    ASSERT_TRUE(s.process.Wait(10000));
+    QString error;
+    QStringList records;
+    for (const TransferRecord& record :
+         SqlJournal(*JournalLocation::Parse("sqlite:" + s.Path("run/journal.sqlite")))
+             .Find({}, &error)
+             .value_or(QList<TransferRecord>())) {
+        if (record.line != "Open")
+            records << QStringList{record.line, record.outcome, record.path, record.sha256,
+                                   record.librarySha256}
+                           .join(' ');
+    }
+    records.sort();
+    const auto hex = [](const QByteArray& data) {
+        return QString::fromLatin1(Sha256(data).toHex());
+    };
+    EXPECT_EQ(
+        records,
+        (QStringList{
+            "Checked approved " + s.Path("lib/O1234.nc") + ' ' + hex(newer) + ' ' + hex(older),
+            "Checked received " + s.Path("Checked/in/pending/O1234.nc") + ' ' + hex(newer) + ' ',
+            "Checked received " + s.Path("Checked/in/pending/O2000.nc") + ' ' + hex(other) + ' ',
+            "Checked rejected " + s.Path("Checked/in/rejected/O2000.nc") + ' ' + hex(other) + ' ',
+            "Cut link_broken " + failed.filePath(kept) + "  "}))
+        << error.toStdString();
 }
 
 } // namespace
