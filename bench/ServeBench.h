@@ -28,6 +28,7 @@ struct ServeBenchResult
     double seconds = 0.0;         // from the machines' start until the last file was whole
     double serviceCpu = 0.0;      // the service's user and system time over that span
     double rigCpu = 0.0;          // this process's (the machines' and the rack's)
+    double rackCpu = 0.0;         // the rack's thread's alone
     qint64 mostLateUs = 0;        // the rack's latest step
     QString failure;              // why the run did not complete
 

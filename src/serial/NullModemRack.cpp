@@ -150,6 +150,17 @@ int NullModemRack::SpeedOf(int pair, Direction end) const
     return EndSpeed(m_pairs[size_t(pair)]->keptSlave[end]);
 }
 
+double NullModemRack::CpuSeconds() const
+{
+    clockid_t clock{};
+    timespec ts{};
+    if (!m_thread.joinable() ||
+        pthread_getcpuclockid(const_cast<std::thread&>(m_thread).native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &ts) != 0)
+        return 0.0;
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 bool NullModemRack::Start()
 {
     if (m_thread.joinable())
@@ -364,6 +375,10 @@ void NullModemRack::Run()
 int NullModemRack::SpeedOf(int, Direction) const
 {
     return 0;
+}
+double NullModemRack::CpuSeconds() const
+{
+    return 0.0;
 }
 bool NullModemRack::Start()
 {

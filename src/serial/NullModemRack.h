@@ -77,6 +77,9 @@ public:
     // time, in microseconds: how well the computer kept up with the rack.
     qint64 Steps() const { return m_steps; }
     qint64 MostLateUs() const { return m_mostLateUs; }
+    // The processor time the rack's thread has used, in seconds (0 when it
+    // does not run).
+    double CpuSeconds() const;
 
 private:
     struct Pair;
