@@ -316,22 +316,38 @@ void NullModemRack::Run()
     };
 
     std::vector<pollfd> fds(m_pairs.size() * 2);
-    timespec due{};
-    clock_gettime(CLOCK_MONOTONIC, &due);
+    qint64 nextStep = NowNs() + kStepNs;
     while (!m_stopRequested) {
-        // One step: sleep to its time, then serve every pair.
-        due.tv_nsec += long(kStepNs);
-        if (due.tv_nsec >= 1000000000)
-            due.tv_nsec -= 1000000000, ++due.tv_sec;
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+        // Sleep to the next step, or less where a line starts or ends a
+        // burst: an end writes to an idle wire, an end's flow state changes,
+        // or the last byte a UART holds leaves the wire. Within a burst the
+        // FIFO carries the line from one step to the next.
+        qint64 wakeNs = nextStep;
+        for (size_t p = 0; p < m_pairs.size(); ++p) {
+            const Pair& pair = *m_pairs[p];
+            for (int d = 0; d < 2; ++d) {
+                const UartModel& uart = pair.lanes[d].uart;
+                const bool idle = uart.Held() == 0 && uart.Room() > 0;
+                fds[p * 2 + size_t(d)] = {pair.lanes[d].sourceGone ? -1 : pair.master[d],
+                                          short((idle ? POLLIN : 0) | POLLPRI), 0};
+                if (uart.Held() == 1)
+                    wakeNs = std::min(wakeNs, *uart.NextEndNs());
+            }
+        }
+        const qint64 waitNs = std::max<qint64>(wakeNs - NowNs(), 0);
+        const timespec wait{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
+        if (ppoll(fds.data(), nfds_t(fds.size()), &wait, nullptr) < 0 && errno != EINTR)
+            break;
         const qint64 now = NowNs();
-        const qint64 dueNs = qint64(due.tv_sec) * 1000000000 + due.tv_nsec;
-        const qint64 lateUs = (now - dueNs) / 1000;
-        if (lateUs > m_mostLateUs)
-            m_mostLateUs = lateUs;
-        ++m_steps;
-        if (now - dueNs > kStepNs) // steps missed are not made up in a burst
-            due = timespec{time_t(now / 1000000000), long(now % 1000000000)};
+        if (now >= nextStep) {
+            const qint64 lateUs = (now - nextStep) / 1000;
+            if (lateUs > m_mostLateUs)
+                m_mostLateUs = lateUs;
+            ++m_steps;
+            nextStep += kStepNs;
+            if (now >= nextStep) // steps missed are not made up in a burst
+                nextStep = now + kStepNs;
+        }
 
         // Which ends wrote something or changed their flow state.
         for (size_t p = 0; p < m_pairs.size(); ++p) {

@@ -26,9 +26,13 @@ namespace tapeway {
 // works in steps of kStepNs on the monotonic clock: each step delivers, for
 // every pair, the bytes whose last stop bit has left the wire by then, hands
 // them to the receiving ends and takes what the sending ends wrote meanwhile.
-// Bytes arrive no earlier than their wire time and at most a step late; a
-// line stays full as long as the thread is never later than its FIFO's time
-// (4.4 ms at 38400 baud 8N1). Bytes a receiving end has no room for wait;
+// Between steps it wakes only where a line starts or ends a burst (an end
+// writes to an idle wire, or the last byte a UART holds leaves the wire) and
+// when an end's flow state changes, so that a short exchange (a request and
+// its answer) is not held a step at every turn. Bytes arrive no earlier than
+// their wire time and at most a step late; a line stays full as long as the
+// thread is never later than its FIFO's time (4.4 ms at 38400 baud 8N1).
+// Bytes a receiving end has no room for wait;
 // past 1 MiB the oldest are dropped and counted.
 class NullModemRack
 {
