@@ -458,28 +458,14 @@ int main(int argc, char** argv)
         rows << stall << changeOver << rate << memory;
     }
 
-    // The service: 8, 16 and 32 lines receiving 32 KiB each at 38400 baud at once.
-    for (const int lines : {8, 16, 32}) {
-        if (linesOnly || tapeOnly || feedOnly)
-            break;
-        const ServeBenchResult serve = RunServeBench(dir.path(), lines, 38400, 32 * 1024);
-        const bool ok = serve.failure.isEmpty();
-        rows << Row{QStringLiteral("serve %1 lines at 38400: worst line efficiency").arg(lines),
-                    ok ? QStringLiteral("%1 (%2/%3 files whole)")
-                             .arg(serve.worstEfficiency, 0, 'f', 3)
-                             .arg(serve.whole)
-                             .arg(lines)
-                       : QStringLiteral("FAILED: ") + serve.failure,
-                    QStringLiteral(">= 0.97"), ok && serve.worstEfficiency >= 0.97};
-        rows << Row{QStringLiteral("serve %1 lines: service CPU per line-hour").arg(lines),
-                    QStringLiteral("%1 s").arg(serve.cpuPerLineHour, 0, 'f', 1),
-                    QStringLiteral("(report)"), ok};
-    }
+    // The service: 8, 32 and 64 packet lines at 38400 baud, 64 tape lines at 9600.
+    if (!linesOnly && !tapeOnly && !feedOnly)
+        rows << ServeRows(dir.path());
 
     bool all = true;
-    std::printf("%-62s  %-32s  %-12s  %s\n", "measure", "result", "target", "met");
+    std::printf("%-62s  %-44s  %-12s  %s\n", "measure", "result", "target", "met");
     for (const Row& row : rows) {
-        std::printf("%-62s  %-32s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
+        std::printf("%-62s  %-44s  %-12s  %s\n", qPrintable(row.what), qPrintable(row.value),
                     qPrintable(row.target), row.met ? "yes" : "NO");
         all = all && row.met;
     }
