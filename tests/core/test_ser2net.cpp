@@ -235,6 +235,6 @@ TEST(Ser2Net, TapeSendThroughRfc2217)
     termios now{};
     EXPECT_EQ(::tcgetattr(fd, &now), 0);
     ::close(fd);
-    EXPECT_EQ(cfgetospeed(&now), speed_t(B38400));
+    EXPECT_EQ(cfgetospeed(&now), speed_t(B9600));
     EXPECT_TRUE(now.c_cflag & CSTOPB);
 }
