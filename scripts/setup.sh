@@ -23,7 +23,9 @@ mode=${1:-run}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6svg6 libgl-dev
           libgtest-dev fonts-wqy-microhei qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-psql
-          postgresql postgresql-common ser2net)
+          postgresql postgresql-common ser2net qt6-httpserver-dev qt6-websockets-dev chromium)
+# The office view's browser test drives chromium with playwright-core from npm.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 install_missing() {
     local missing=()
