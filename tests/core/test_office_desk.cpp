@@ -10,6 +10,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -233,6 +235,30 @@ TEST_F(OfficeDeskTest, ApproveRejectAndDiffAreJournalledWithWhoDecided)
         },
         30000));
     EXPECT_EQ(matches[0].id, received.id);
+}
+
+TEST_F(OfficeDeskTest, StatusIsTheFilesAndAReloadKeepsTheWebServersSettings)
+{
+    bool changed = false;
+    QObject listening; // ends the connections with this case
+    QObject::connect(m_desk.get(), &OfficeDesk::StatusChanged, &listening, [&] { changed = true; });
+    QStringList log;
+    QObject::connect(m_service.get(), &ServeService::Message, &listening,
+                     [&](const QString& text) { log << text; });
+    ASSERT_TRUE(WaitFor([&] { return changed; }, 30000));
+    const QJsonObject file =
+        QJsonDocument::fromJson(faults::Read(m_service->StatusPath())).object();
+    EXPECT_EQ(m_desk->Status().value("lines"), file.value("lines"));
+    EXPECT_EQ(file.value("lines").toArray().size(), 3);
+    EXPECT_FALSE(m_service->Http().has_value());
+    QFile config(Path("lines.ini"));
+    ASSERT_TRUE(config.open(QIODevice::Append));
+    config.write("[HTTP]\nListen=127.0.0.1:0\n");
+    config.close();
+    m_service->Reload();
+    EXPECT_TRUE(log.join('\n').contains("takes the new settings at the service's next start"))
+        << log.join('\n').toStdString();
+    EXPECT_FALSE(m_service->Http().has_value());
 }
 
 TEST(OfficeDesk, WithoutAJournalListingsSaySo)
