@@ -60,6 +60,8 @@ int ServeCommand::RunServe(const QStringList& args)
                        "  Approve=yes|no   (received programs wait in the inbox's pending/ for "
                        "'tapeway-cli approve')\n"
                        "  Profiles=FILE before the first section: the own tape profiles\n"
+                       "  [HTTP] Listen=127.0.0.1:8470 Users=FILE Certificate=PEM Key=PEM "
+                       "MaxUpload=64M ClientTimeout=30: the office view\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));
     const QCommandLineOption config = ConfigOption();
