@@ -268,22 +268,16 @@ void OfficeApi::Journal(const WebCall& call)
     if (!format.isEmpty() && format != QStringLiteral("csv") && format != QStringLiteral("json"))
         return BadRequest(*reply, QStringLiteral("format: json or csv"));
     const QString line = item("line");
-    // One line's records are picked here, so the limit counts only theirs.
-    query.limit = line.isEmpty() ? limit : 0;
+    query.line = line;
+    query.limit = limit;
     if (!m_desk)
         return AnswerProblem(*reply, Stopping());
-    m_desk->FindRecords(query, [reply, line, limit, format](const QList<TransferRecord>& found,
+    m_desk->FindRecords(query, [reply, limit, format](const QList<TransferRecord>& found,
                                                             const QString& error,
                                                             const QString& note) {
         if (!error.isEmpty())
             return reply->Error(Code::InternalServerError, QStringLiteral("system"), error);
-        QList<TransferRecord> records;
-        for (const TransferRecord& record : found) {
-            if (records.size() >= limit)
-                break;
-            if (line.isEmpty() || record.line == line)
-                records << record;
-        }
+        const QList<TransferRecord> records = found.mid(0, limit);
         if (format == QStringLiteral("csv"))
             return reply->Bytes(RecordFormat::Csv(records).toUtf8(), "text/csv; charset=utf-8",
                                 Code::Ok, "Content-Disposition",
