@@ -94,6 +94,11 @@ QString OfficeServer::Url() const
 
 bool OfficeServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    // The server hands a WebSocket handshake to its WebSocket side (the
+    // live feed) and to this handler too: an answer here would land in the
+    // WebSocket's stream.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return true;
     const QByteArray method = MethodName(request.method());
     const QStringList segments =
         WebPath::Segments(request.url().path(QUrl::FullyEncoded).toLatin1());

@@ -130,7 +130,11 @@ void WebAccess::Identify(const QByteArray& cookieHeader, const QByteArray& autho
     }
     Refresh();
     const qint64 now = Now();
-    const QByteArray token = SessionToken(cookieHeader);
+    // Credentials given with the request count before a session the
+    // client also has.
+    const QByteArray scheme = authorization.left(6);
+    const bool basic = scheme.compare("Basic ", Qt::CaseInsensitive) == 0;
+    const QByteArray token = basic ? QByteArray() : SessionToken(cookieHeader);
     if (!token.isEmpty()) {
         const auto it = m_sessions.find(token);
         if (it != m_sessions.end() && now - it->lastUse < kSessionIdleMs) {
@@ -146,8 +150,7 @@ void WebAccess::Identify(const QByteArray& cookieHeader, const QByteArray& autho
         if (it != m_sessions.end())
             m_sessions.erase(it);
     }
-    const QByteArray scheme = authorization.left(6);
-    if (scheme.compare("Basic ", Qt::CaseInsensitive) != 0) {
+    if (!basic) {
         decided(identity);
         return;
     }
