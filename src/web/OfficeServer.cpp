@@ -176,6 +176,10 @@ void OfficeServer::Allowed(const WebCall& call)
     if (!OfficeApi::NeededRole(call, &needed))
         return reply.Error(Status::NotFound, QStringLiteral("not_found"),
                            QStringLiteral("no such API call"));
+    if (call.who.busy)
+        return reply.Error(Status::ServiceUnavailable, QStringLiteral("busy"),
+                           QStringLiteral("too many password checks at once; try again"),
+                           "Retry-After", "2");
     if (!call.who.known)
         return Unauthorized(call);
     if (IsChange(call.method)) {
