@@ -104,6 +104,7 @@ bool OfficeServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
         WebPath::Segments(request.url().path(QUrl::FullyEncoded).toLatin1());
     const bool api = !segments.isEmpty() && segments.first() == QStringLiteral("api");
     auto reply = std::make_shared<WebReply>(makeResponder(request, socket), socket, api);
+    reply->SetCloseAfter(request.value("connection").toLower().contains("close"));
     if (!api) {
         Asset(segments, method, *reply);
         return true;
@@ -176,6 +177,9 @@ void OfficeServer::Allowed(const WebCall& call)
     if (!OfficeApi::NeededRole(call, &needed))
         return reply.Error(Status::NotFound, QStringLiteral("not_found"),
                            QStringLiteral("no such API call"));
+    if (!m_access->UsersRequired() && !WebPath::LoopbackHost(call.Header("host")))
+        return reply.Error(Status::Forbidden, QStringLiteral("forbidden"),
+                           QStringLiteral("without a users file only a loopback Host is served"));
     if (call.who.busy)
         return reply.Error(Status::ServiceUnavailable, QStringLiteral("busy"),
                            QStringLiteral("too many password checks at once; try again"),

@@ -349,3 +349,19 @@ TEST(WebApi, TlsWithACertificateOfItsOwn)
     EXPECT_TRUE(a.headers.value("set-cookie").contains("; Secure"));
     EXPECT_EQ(o.Call("GET", "/api/status", {}, {Office::Basic("otto:pw")}).status, 200);
 }
+
+TEST(WebApi, WithoutUsersTheLoopbackIsTheAdmin)
+{
+    Office o;
+    ASSERT_TRUE(o.Start(QStringLiteral("Listen=127.0.0.1:0\n")));
+    const QJsonObject me = o.Call("GET", "/api/me").Json();
+    EXPECT_EQ(me["user"], "local");
+    EXPECT_EQ(me["role"], "admin");
+    EXPECT_EQ(me["users"], false);
+    EXPECT_EQ(o.Call("PUT", "/api/lines/Mill/outbox/O1.nc", "%\nG0\n%\n").status, 201);
+    // Another site's page that made its name point here gets nothing.
+    const QByteArray got = o.Raw("DELETE /api/lines/Mill/outbox/O1.nc HTTP/1.1\r\n"
+                                 "Host: rebound.example:8470\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(got.startsWith("HTTP/1.1 403 ")) << got.data();
+    EXPECT_EQ(o.Outbox(), QStringList{"O1.nc"});
+}

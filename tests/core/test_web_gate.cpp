@@ -145,6 +145,10 @@ TEST(WebPath, SegmentsAreDecodedOneByOne)
     EXPECT_FALSE(WebPath::SameOrigin("http://evil.example", "127.0.0.1:8470", false));
     EXPECT_FALSE(WebPath::SameOrigin("http://127.0.0.1:8471", "127.0.0.1:8470", false));
     EXPECT_FALSE(WebPath::SameOrigin("http://office.example", "office.example", true));
+    for (const char* host : {"127.0.0.1:8470", "localhost", "[::1]:8470", "LocalHost:1"})
+        EXPECT_TRUE(WebPath::LoopbackHost(host)) << host;
+    for (const char* host : {"", "evil.example:8470", "192.168.1.5", "127.0.0.1.evil.example"})
+        EXPECT_FALSE(WebPath::LoopbackHost(host)) << host;
 }
 
 TEST(UsersFile, HashesVerifyAndTheFileIsTheOwnersOnly)
