@@ -69,7 +69,7 @@ struct Office
     }
 
     // A send line (Mill) and a receive line with approval (Lathe).
-    bool Start(const QString& http)
+    bool Start(const QString& http, bool listens = true)
     {
         modem = std::make_unique<VirtualNullModem>();
         modem->SetPaced(true);
@@ -85,6 +85,8 @@ struct Office
                           .toUtf8());
         process.Start({"serve", "--config", Path("lines.ini"), "--runtime-dir", Path("run"),
                        "--journal", "sqlite:" + Path("run/journal.sqlite")});
+        if (!listens)
+            return true;
         if (!process.WaitForText("://127.0.0.1:", 20000))
             return false;
         const QRegularExpression url("office view: (https?://127\\.0\\.0\\.1:\\d+/)");
@@ -364,4 +366,15 @@ TEST(WebApi, WithoutUsersTheLoopbackIsTheAdmin)
                                  "Host: rebound.example:8470\r\nConnection: close\r\n\r\n");
     EXPECT_TRUE(got.startsWith("HTTP/1.1 403 ")) << got.data();
     EXPECT_EQ(o.Outbox(), QStringList{"O1.nc"});
+
+    // A certificate that cannot be read: the reason, and the service ends
+    // with a usage error.
+    Office broken;
+    ASSERT_TRUE(broken.Start(QStringLiteral("Listen=127.0.0.1:0\nCertificate=%1\nKey=%1\n")
+                                 .arg(broken.Path("missing.pem")),
+                             false));
+    ASSERT_TRUE(broken.process.Wait(30000));
+    EXPECT_EQ(broken.process.ExitCode(), 2);
+    EXPECT_TRUE(broken.process.err.contains(broken.Path("missing.pem")))
+        << broken.process.err.toStdString();
 }
