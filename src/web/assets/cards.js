@@ -37,13 +37,12 @@ function makeCard(line, index) {
     busyUpload: 0,
   };
   card.title = el('h2', { id: `${id}-title`, class: 'card-title' }, line.name);
-  card.badge = el('span', { class: 'badge' });
   card.facts = el('dl', { class: 'facts' });
   card.stateText = el('p', { class: 'state-text' });
   card.progress = el('progress', { max: 100, class: 'progress', hidden: true });
   card.details = el('dl', { class: 'facts facts-wide' });
   card.element = el('article', { class: 'card', 'aria-labelledby': `${id}-title`, 'data-line': line.name },
-    el('header', { class: 'card-head' }, card.title, card.badge),
+    card.title,
     card.facts,
     el('div', { class: 'state' }, card.stateText, card.progress),
     card.details);
@@ -100,20 +99,25 @@ function addQueue(card, line, id) {
   });
 }
 
+function setUpload(card, words) {
+  card.uploadWords = words;
+  card.uploadState.textContent = words ? words() : '';
+}
+
 async function queueFiles(card, files) {
   for (const file of files) {
     const name = file.name;
     if (card.queueNames.includes(name) && !(await ask(t('askReplace', name, card.name), t('replace'))))
       continue;
     card.busyUpload += 1;
-    card.uploadState.textContent = t('uploading', name);
+    setUpload(card, () => t('uploading', name));
     try {
       const response = await request('PUT', linePath(card.name, 'outbox', name), file);
-      const words = response.status === 201 ? t('queued', name, card.name) : t('replaced', name, card.name);
-      card.uploadState.textContent = words;
-      announce(words);
+      const key = response.status === 201 ? 'queued' : 'replaced';
+      setUpload(card, () => t(key, name, card.name));
+      announce(t(key, name, card.name));
     } catch (error) {
-      card.uploadState.textContent = '';
+      setUpload(card, null);
       failed(t('actQueue', name), error);
     } finally {
       card.busyUpload -= 1;
@@ -197,9 +201,6 @@ async function removeQueued(card, name) {
 function fillCard(card, line, sinceMs) {
   const state = stateOf(line, sinceMs);
   card.element.dataset.state = line.state || '';
-  card.badge.textContent = state.kind === 'busy' ? (line.state === 'sending' ? '▲' : '▼') : state.kind === 'error' ? '!' : '●';
-  card.badge.className = `badge badge-${state.kind}`;
-  card.badge.setAttribute('aria-hidden', 'true');
   card.facts.replaceChildren(
     ...field(t('port'), line.port || ''),
     ...field(t('protocol'), protocolWords(line)),
@@ -225,6 +226,7 @@ function fillCard(card, line, sinceMs) {
   if (card.queueBox) {
     card.queueTitle.textContent = t('queueTitle', line.name);
     card.dropHint.textContent = session.canChange ? t('dropHint') : '';
+    card.uploadState.textContent = card.uploadWords ? card.uploadWords() : '';
     card.dropArea.hidden = !session.canChange;
     card.pick.lastElementChild.textContent = t('pickFile');
     card.pick.setAttribute('aria-label', t('pickFileFor', line.name));

@@ -71,18 +71,13 @@ export function folderPanel(line, canChange) {
               onclick: () => reject(entry.name) }, t('reject')));
         }
       }
-      return el('tr', {},
-        el('th', { scope: 'row', class: 'file-name' }, entry.name),
-        el('td', { class: 'num' }, number(entry.bytes)),
-        el('td', {}, dateTime(entry.modified)),
-        el('td', { class: 'actions' }, actions));
+      return el('li', { class: 'file' },
+        el('div', { class: 'file-row' },
+          el('span', { class: 'file-name' }, entry.name),
+          el('span', { class: 'file-meta muted' }, `${number(entry.bytes)} B · ${dateTime(entry.modified)}`)),
+        el('div', { class: 'file-actions' }, actions));
     });
-    body.replaceChildren(el('table', { class: 'table table-compact' },
-      el('caption', { class: 'visually-hidden' }, `${t(kFolderWord[folder])}: ${name}`),
-      el('thead', {}, el('tr', {},
-        el('th', { scope: 'col' }, t('fileName')), el('th', { scope: 'col', class: 'num' }, t('fileBytes')),
-        el('th', { scope: 'col' }, t('fileModified')), el('th', { scope: 'col' }, t('fileActions')))),
-      el('tbody', {}, rows)));
+    body.replaceChildren(el('ul', { class: 'files', 'aria-label': `${t(kFolderWord[folder])}: ${name}` }, rows));
   }
 
   async function approve(file, replace) {
