@@ -129,8 +129,11 @@ async function queueFiles(card, files) {
 async function refreshQueue(card) {
   if (!card.queueList)
     return;
+  const asked = (card.queueAsked = (card.queueAsked || 0) + 1);
   try {
     const answer = await json('GET', linePath(card.name, 'outbox'));
+    if (asked !== card.queueAsked)
+      return; // a later listing is on its way
     card.queueNames = (answer.files || []).map((entry) => entry.name);
     renderQueue(card, answer.files || []);
   } catch (error) {
