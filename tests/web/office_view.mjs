@@ -73,6 +73,8 @@ function waitFor(what, test, timeoutMs) {
 
 if (!cli || !buildDir)
   fail('usage: node office_view.mjs CLI BUILD_DIR');
+if (!fs.existsSync(cli))
+  fail(`${cli} is not built`);
 const require = createRequire(path.join(buildDir, 'web-test', 'package.json'));
 let chromium;
 try {

@@ -13,6 +13,7 @@ let session = { canChange: false };
 let statusAt = 0; // when the shown status arrived (performance.now())
 let lastLines = [];
 let lastStatus = null;
+let cardsMade = 0; // for ids unique on the page
 
 export function setSession(next) {
   session = next;
@@ -27,8 +28,8 @@ function field(label, valueNode) {
   return [el('dt', {}, label), el('dd', {}, valueNode)];
 }
 
-function makeCard(line, index) {
-  const id = `line-${index}`;
+function makeCard(line) {
+  const id = `line-${++cardsMade}`;
   const card = {
     name: line.name,
     queueNames: [],
@@ -259,13 +260,13 @@ export function renderStatus(status) {
   empty.hidden = lastLines.length > 0;
   empty.textContent = t('noLines');
   const seen = new Set();
-  lastLines.forEach((line, index) => {
+  lastLines.forEach((line) => {
     seen.add(line.name);
     let card = cards.get(line.name);
     if (!card || card.sends !== sends(line)) {
       if (card)
         card.element.remove();
-      card = makeCard(line, index);
+      card = makeCard(line);
       card.sends = sends(line);
       cards.set(line.name, card);
     }
