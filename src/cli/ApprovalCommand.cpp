@@ -9,9 +9,9 @@
 #include "journal/JournalThread.h"
 #include "resources/StringTable.h"
 #include "serve/Approval.h"
+#include "serve/ApprovalRecord.h"
 #include "serve/ApprovalText.h"
 #include "serve/ServeConfig.h"
-#include "transfer/FileReport.h"
 #include "transfer/SystemPath.h"
 
 #include <QDir>
@@ -46,18 +46,7 @@ QString Hex(const QByteArray& digest)
 void Journal(const CommandLine& line, const LineConfig& config, const Approval::Result& result,
              const char* outcome, const QString& message)
 {
-    FileReport report;
-    report.receive = true;
-    report.path = result.path;
-    report.bytes = result.bytes;
-    report.sha256 = result.sha256;
-    report.outcome = QString::fromLatin1(outcome);
-    report.protocol = config.ProtocolName();
-    report.profile = config.tape ? config.tape->name : QString();
-    TransferRecord record = TransferRecord::FromReport(report, config.link.portName, config.name);
-    record.message = message;
-    record.detail = QStringLiteral("from %1").arg(DisplayPath(result.pending));
-    record.librarySha256 = Hex(result.librarySha256);
+    const TransferRecord record = ApprovalRecord(config, result, outcome, message);
     QString journalError;
     JournalKeeper keeper(line.Journal(&journalError), journalError);
     const JournalKeeper::Written written = keeper.Record(record);

@@ -7,9 +7,11 @@
 #include "cli/SignalNotifier.h"
 #include "journal/JournalThread.h"
 #include "resources/StringTable.h"
+#include "serve/OfficeDesk.h"
 #include "serve/ServeService.h"
 #include "serve/ServeText.h"
 #include "serve/StatusFile.h"
+#include "web/OfficeServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -60,6 +62,8 @@ int ServeCommand::RunServe(const QStringList& args)
                        "  Approve=yes|no   (received programs wait in the inbox's pending/ for "
                        "'tapeway-cli approve')\n"
                        "  Profiles=FILE before the first section: the own tape profiles\n"
+                       "  [HTTP] Listen=127.0.0.1:8470 Users=FILE Certificate=PEM Key=PEM "
+                       "MaxUpload=64M ClientTimeout=30: the office view\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));
     const QCommandLineOption config = ConfigOption();
@@ -105,7 +109,35 @@ int ServeCommand::RunServe(const QStringList& args)
     if (!service.Start())
         return kExitUsage;
     Console::Err(QStringLiteral("journal: %1").arg(journal.ConfiguredText()));
+    // The office view: a web server over the desk, never over a line.
+    std::unique_ptr<OfficeDesk> desk;
+    std::unique_ptr<OfficeServer> office;
+    if (const std::optional<HttpConfig> http = service.Http()) {
+        desk = std::make_unique<OfficeDesk>(&service, &journal);
+        office = std::make_unique<OfficeServer>(*http, desk.get());
+        QObject::connect(office.get(), &OfficeServer::Message, office.get(),
+                         [](const QString& text) { Console::Err(text); });
+        QString error;
+        if (!office->Start(&error)) {
+            Console::Err((line.Language() == 0 ? QStringLiteral("办公室视图无法启动：%1")
+                                               : QStringLiteral("office view cannot start: %1"))
+                             .arg(error));
+            office.reset();
+            desk.reset();
+            // The lines already run: they stop as at SIGTERM, then the
+            // service ends with the usage error's status.
+            service.Stop();
+            QCoreApplication::exec();
+            journal.Finish();
+            return kExitUsage;
+        }
+        Console::Err((line.Language() == 0 ? QStringLiteral("办公室视图 office view: %1")
+                                           : QStringLiteral("office view: %1"))
+                         .arg(office->Url()));
+    }
     const int status = QCoreApplication::exec();
+    office.reset();
+    desk.reset();
     // The last records are written before the service ends.
     journal.Finish();
     return status;

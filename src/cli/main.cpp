@@ -11,6 +11,7 @@
 #include "cli/ProfilesCommand.h"
 #include "cli/ServeCommand.h"
 #include "cli/TransferCommand.h"
+#include "cli/UserCommand.h"
 #include "cli/VerifyCommand.h"
 #include "transfer/SystemPath.h"
 
@@ -55,6 +56,8 @@ const char* const kUsage =
     "  approve [--replace] LINE NAME | reject LINE NAME | diff LINE NAME [--config FILE]\n"
     "                   check a program a line with Approve=yes holds in pending/: into\n"
     "                   the line's library, to rejected/, or shown against the library\n"
+    "  user add|remove|list --users PATH [NAME] [--role viewer|operator|admin]\n"
+    "                   the users of the office view (serve's [HTTP] Users= file)\n"
     "\n"
     "Every send and receive leaves one record per file in the journal: --journal URL\n"
     "(sqlite:PATH, postgresql://user@host[:port]/db or off), else\n"
@@ -133,6 +136,8 @@ int main(int argc, char** argv)
         return ApprovalCommand::RunReject(args);
     if (command == QStringLiteral("diff"))
         return ApprovalCommand::RunDiff(args);
+    if (command == QStringLiteral("user"))
+        return UserCommand::Run(args);
     Console::Err(QStringLiteral("tapeway-cli: unknown command \"%1\"\n").arg(command) +
                  QString::fromUtf8(kUsage));
     return kExitUsage;

@@ -446,6 +446,8 @@ std::optional<QList<TransferRecord>> SqlJournal::Find(const JournalQuery& query,
         where(IsPostgresql() ? QStringLiteral("strpos(path, ?) > 0")
                              : QStringLiteral("instr(path, ?) > 0"),
               query.pathContains);
+    if (!query.line.isEmpty())
+        where(QStringLiteral("line = ?"), query.line);
     if (!query.direction.isEmpty())
         where(QStringLiteral("direction = ?"), query.direction);
     if (!query.outcome.isEmpty())

@@ -65,6 +65,7 @@ struct JournalQuery
     QDateTime since; // ended at or after
     QDateTime until; // ended before
     QString pathContains;
+    QString line;      // exactly this service line's records
     QString direction; // "send" or "receive"
     QString outcome;
     QString sha256;           // with delivered: only sent or received (saved) files

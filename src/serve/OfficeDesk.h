@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 namespace tapeway {
 
@@ -57,8 +59,8 @@ public:
     struct Answer
     {
         Problem problem = Problem::None;
-        QString detail;   // why, in English, for the log and the API's error
-        QString path;     // the file the answer is about, where it is now
+        QString detail;       // why, in English, for the log and the API's error
+        QString path;         // the file the answer is about, where it is now
         bool created = false; // Queue: a new name (false: replaced)
         qint64 bytes = 0;
         QByteArray sha256;        // of the program (raw digest)
@@ -112,17 +114,27 @@ public:
     void FindRecords(const JournalQuery& query, Found found);
     // Was this exact content ever sent or received: the SHA-256 of data and
     // the records of delivered files with it (answer.sha256, answer.bytes).
-    void Verify(const QByteArray& data, std::function<void(const Answer&,
-                                                           const QList<TransferRecord>&,
-                                                           const QString& error)> done);
+    void
+    Verify(const QByteArray& data,
+           std::function<void(const Answer&, const QList<TransferRecord>&, const QString& error)>
+               done);
 
 signals:
     // The status changed (at most a few times a second).
     void StatusChanged();
 
 private:
+    struct Gate;
+    // work runs on a worker thread; its answer is handed to then on this
+    // object's thread, unless the desk is gone by then.
+    void OnWorker(std::function<Answer()> work, std::function<void(const Answer&)> then);
+    void OnFound(int request, const QList<TransferRecord>& records, const QString& error,
+                 const QString& note);
+
     QPointer<ServeService> m_service;
     QPointer<JournalThread> m_journal;
+    std::shared_ptr<Gate> m_gate;
+    QHash<int, Found> m_finds; // journal requests by their number
 };
 
 } // namespace tapeway

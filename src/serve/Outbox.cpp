@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <algorithm>
+#include <unistd.h>
 #include <utility>
 
 namespace tapeway {
@@ -39,7 +41,70 @@ QStringList Outbox::Queue(const QDateTime& now)
         queue << path;
     }
     m_links = links; // a link made again is named again
-    return queue;
+    const QStringList order = Order();
+    if (order.isEmpty())
+        return queue;
+    QStringList ordered;
+    for (const QString& name : order) {
+        const QString path = QDir(m_dir).filePath(name);
+        if (queue.removeOne(path))
+            ordered << path;
+    }
+    return ordered + queue;
+}
+
+QStringList Outbox::Order() const
+{
+    QFile file;
+    if (!OpenPath(file, QDir(m_dir).filePath(QString::fromLatin1(kOrderFile)), QIODevice::ReadOnly,
+                  nullptr))
+        return {};
+    QStringList names;
+    // A plain name per line; anything else (a path, an empty line) means no file here.
+    for (const QByteArray& line : file.read(kMaxOrderBytes).split('\n')) {
+        const QString name = DecodePath(line.endsWith('\r') ? line.chopped(1) : line);
+        if (!name.isEmpty() && !name.contains(u'/') && !name.startsWith(u'.') &&
+            !names.contains(name))
+            names << name;
+    }
+    return names;
+}
+
+bool Outbox::SetOrder(const QStringList& names, QString* error)
+{
+    QByteArray text;
+    for (const QString& name : names) {
+        if (name.isEmpty() || name.contains(u'/') || name.contains(u'\n') || name.contains(u'\r') ||
+            name.contains(QChar(0)) || name.startsWith(u'.')) {
+            *error = QStringLiteral("\"%1\" is not the name of a file in the outbox")
+                         .arg(DisplayPath(name));
+            return false;
+        }
+        text += EncodePath(name) + '\n';
+    }
+    if (text.size() > kMaxOrderBytes) {
+        *error = QStringLiteral("the order names more files than the outbox keeps an order for");
+        return false;
+    }
+    const QString target = QDir(m_dir).filePath(QString::fromLatin1(kOrderFile));
+    const QString temporary = QDir(m_dir).filePath(
+        QStringLiteral(".order-%1")
+            .arg(QRandomGenerator::system()->generate64(), 16, 16, QChar(u'0')));
+    QFile file;
+    QString reason;
+    bool written =
+        OpenPath(file, temporary, QIODevice::WriteOnly | QIODevice::NewOnly, &reason, 0644);
+    if (written) {
+        written = file.write(text) == text.size() && file.flush() && ::fsync(file.handle()) == 0;
+        if (!written)
+            reason = file.errorString();
+        file.close();
+    }
+    if (written && RenamePath(temporary, target, true, &reason))
+        return true;
+    RemovePath(temporary);
+    *error = QStringLiteral("cannot write %1: %2").arg(DisplayPath(target), reason);
+    return false;
 }
 
 QStringList Outbox::TakeNewLinks()

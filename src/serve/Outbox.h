@@ -18,18 +18,29 @@ namespace tapeway {
 // links (one could reach any file the service may read). A file that was
 // sent moves to sent/ with a time-stamp prefix, if it is still the file
 // that was sent; one that failed three times, or cannot be sent at all,
-// moves to failed/.
+// moves to failed/. The office may put some files first: the hidden file
+// .order in the folder names them, one a line, in the order they go; the
+// rest follow in name order.
 class Outbox
 {
 public:
     static constexpr int kSettleMs = 2000;
     static constexpr int kMaxFailures = 3;
+    static constexpr const char* kOrderFile = ".order";
+    static constexpr int kMaxOrderBytes = 1 << 20; // a longer .order is read that far
 
     explicit Outbox(const QString& dir) : m_dir(dir) {}
 
     QString Dir() const { return m_dir; }
-    // The files ready to send, in name order.
+    // The files ready to send: those .order names first, in its order, then
+    // the rest in name order.
     QStringList Queue(const QDateTime& now = QDateTime::currentDateTime());
+    // Writes .order (names of files in the folder; one that is not queued,
+    // or leaves the queue later, is passed over): to a hidden temporary
+    // name, then renamed over it, so that a reader never sees half of it.
+    bool SetOrder(const QStringList& names, QString* error);
+    // The names .order holds, as written (empty when there is none).
+    QStringList Order() const;
     // The links the queue passed over that it had not named before.
     QStringList TakeNewLinks();
 

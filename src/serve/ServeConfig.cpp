@@ -2,6 +2,7 @@
 #include "serve/ServeConfig.h"
 
 #include "resources/StringTable.h"
+#include "serve/HttpSection.h"
 #include "serve/RequestProgram.h"
 #include "settings/SettingsStore.h"
 #include "transfer/TapeProfileFile.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <algorithm>
 #include <optional>
 
 namespace tapeway {
@@ -48,6 +50,7 @@ struct Section
 {
     QString name;
     int line = 0;
+    bool http = false;             // [HTTP], the office view's web server, not a line
     QHash<QString, Entry> entries; // by the key's spelling in kKeys
 };
 
@@ -116,11 +119,13 @@ private:
                                   bool writable = true);
     bool ReadRequestKeys(const Section& section, LineConfig& line);
     void CheckShared();
+    void ReadHttp(const Section& section);
 
     QString m_path;
     QString m_base;
     QList<Section> m_sections;
-    Entry m_profilesEntry; // Profiles= of the general part
+    int m_httpSection = -1; // the first [HTTP] among m_sections
+    Entry m_profilesEntry;  // Profiles= of the general part
     bool m_profilesLoaded = false;
     QString m_profilesPath; // the own profile file, empty when there is none
     TapeProfileFile::Result m_profiles;
@@ -141,21 +146,32 @@ void Parser::ReadLines(const QByteArray& text)
         if (line.startsWith(u'[')) {
             if (!line.endsWith(u']')) {
                 Error(number, QStringLiteral("a section line ends with ']'"));
-                m_sections.append({QString(), number, {}});
+                m_sections.append({QString(), number, false, {}});
                 continue;
             }
             const QString name = line.mid(1, line.size() - 2).trimmed();
+            if (HttpSection::IsNamed(name)) {
+                if (m_httpSection >= 0)
+                    Error(number,
+                          QStringLiteral("a second [HTTP] section (the first is at line %1)")
+                              .arg(m_sections[m_httpSection].line));
+                else
+                    m_httpSection = int(m_sections.size());
+                m_sections.append({name, number, true, {}});
+                continue;
+            }
             if (!IsGoodName(name))
                 Error(number, QStringLiteral("the line name \"%1\" is not usable: letters, digits, "
                                              "spaces, '-' and '_' only, at most 64")
                                   .arg(name));
             for (const Section& other : std::as_const(m_sections)) {
-                if (!name.isEmpty() && other.name.compare(name, Qt::CaseInsensitive) == 0)
+                if (!name.isEmpty() && !other.http &&
+                    other.name.compare(name, Qt::CaseInsensitive) == 0)
                     Error(number, QStringLiteral("the line \"%1\" is already defined at line %2")
                                       .arg(name)
                                       .arg(other.line));
             }
-            m_sections.append({name, number, {}});
+            m_sections.append({name, number, false, {}});
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');
@@ -187,13 +203,16 @@ void Parser::ReadLines(const QByteArray& text)
                               .arg(kProfilesKey));
             continue;
         }
-        const auto known = KnownKey(key);
+        Section& section = m_sections.last();
+        const auto known = section.http ? HttpSection::KnownKey(key) : KnownKey(key);
         if (!known) {
-            Error(number, QStringLiteral("unknown key \"%1\" (known: %2)")
-                              .arg(key, kKeys.join(QStringLiteral(", "))));
+            Error(
+                number,
+                QStringLiteral("unknown key \"%1\"%2 (known: %3)")
+                    .arg(key, section.http ? QStringLiteral(" in [HTTP]") : QString(),
+                         (section.http ? HttpSection::Keys() : kKeys).join(QStringLiteral(", "))));
             continue;
         }
-        Section& section = m_sections.last();
         if (const auto it = section.entries.constFind(*known); it != section.entries.cend()) {
             Error(number,
                   QStringLiteral("%1 is given twice (first at line %2)").arg(*known).arg(it->line));
@@ -538,21 +557,39 @@ void Parser::CheckShared()
     }
 }
 
+void Parser::ReadHttp(const Section& section)
+{
+    QHash<QString, HttpSection::Value> values;
+    for (auto it = section.entries.cbegin(); it != section.entries.cend(); ++it)
+        values.insert(it.key(), {it->value, it->line});
+    m_config.http =
+        HttpSection::Read(section.line, values, m_base,
+                          [this](int line, const QString& reason) { Error(line, reason); });
+}
+
 ServeConfig Parser::Run(const QByteArray& text)
 {
     m_config.path = m_path;
     ReadLines(text);
     if (m_profilesEntry.line > 0)
         LoadProfiles(m_profilesEntry.line); // a file named there must be there
-    for (const Section& section : std::as_const(m_sections))
-        Build(section);
+    for (const Section& section : std::as_const(m_sections)) {
+        if (!section.http)
+            Build(section);
+    }
+    if (m_httpSection >= 0)
+        ReadHttp(m_sections[m_httpSection]);
     CheckShared();
-    if (m_sections.isEmpty() && m_config.errors.isEmpty())
+    const bool noLine = std::all_of(m_sections.cbegin(), m_sections.cend(),
+                                    [](const Section& section) { return section.http; });
+    if (noLine && m_config.errors.isEmpty())
         m_config.errors << QStringLiteral("%1: no line is configured; add a [NAME] section with "
                                           "Port=, Mode= and its folders")
                                .arg(m_path);
-    if (!m_config.errors.isEmpty())
+    if (!m_config.errors.isEmpty()) {
         m_config.lines.clear();
+        m_config.http.reset();
+    }
     return m_config;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/LinkSettings.h"
+#include "serve/HttpConfig.h"
 #include "transfer/TapeProfile.h"
 
 #include <QList>
@@ -60,12 +61,14 @@ struct LineConfig
 // The service's configuration file: an INI file with one section per line.
 // Keys before the first section are the general part: Profiles=PATH names
 // the file of the operator's own tape profiles (else the one beside the
-// settings). Every fault is one entry of errors, "FILE:LINE: reason"; a
+// settings). The section [HTTP] is no line: it sets the office view's web
+// server (HttpSection). Every fault is one entry of errors, "FILE:LINE: reason"; a
 // configuration with errors is not used.
 struct ServeConfig
 {
     QString path;
     QList<LineConfig> lines;
+    std::optional<HttpConfig> http; // [HTTP]; none: no web server
     QStringList errors;
 
     bool IsValid() const { return errors.isEmpty(); }

@@ -86,6 +86,14 @@ public:
     const Status& GetStatus() const { return m_status; }
     // True while a file's data moves (a header was accepted or a packet sent).
     bool IsTransferring() const { return m_transferring; }
+    // The outbox file the session holds now (asked for, being sent, or
+    // waiting for its end); empty when none, or when it is a request's.
+    QString SendingPath() const
+    {
+        return !m_config.outbox.isEmpty() && m_sendingPath.startsWith(m_config.outbox + u'/')
+                   ? m_sendingPath
+                   : QString();
+    }
     void SetRetryMs(int ms) { m_retryTimer.setInterval(ms); }
     // Where the private snapshots of its tape sends go (the service's own
     // folder, not the user's data folder a service user may lack).

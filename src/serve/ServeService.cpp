@@ -33,6 +33,17 @@ QList<const ServeLine*> ServeService::Lines() const
     return lines;
 }
 
+const ServeLine* ServeService::LineNamed(const QString& name) const
+{
+    // A line stopping for a changed setup and its new self share the name:
+    // the newest is the one that goes on.
+    for (auto it = m_lines.crbegin(); it != m_lines.crend(); ++it) {
+        if ((*it)->Config().name == name)
+            return it->get();
+    }
+    return nullptr;
+}
+
 bool ServeService::Start()
 {
     const ServeConfig config = ServeConfig::Load(m_options.configPath);
@@ -49,6 +60,7 @@ bool ServeService::Start()
         emit Message(folderError);
     if (!folderUsable)
         return false;
+    m_http = config.http;
     m_startedAt = QDateTime::currentDateTime();
     m_processStart = StatusFile::ProcessStartTime(QCoreApplication::applicationPid()).value_or(-1);
     emit Message(ServeText(m_options.language, ServeMessage::ServiceStarted)
@@ -72,6 +84,14 @@ void ServeService::Reload()
         emit Message(ServeText(m_options.language, ServeMessage::ReloadRejected));
         return;
     }
+    // Where the section stands in the file is no setting.
+    const auto setup = [](std::optional<HttpConfig> http) {
+        if (http)
+            http->sourceLine = 0;
+        return http;
+    };
+    if (setup(config.http) != setup(m_http))
+        emit Message(ServeText(m_options.language, ServeMessage::HttpAtRestart));
     m_pending.clear();
     QStringList kept;
     // Copies of the pointers: a line that stops at once leaves m_lines meanwhile.
@@ -194,13 +214,12 @@ void ServeService::ScheduleStatus()
         m_statusTimer.start();
 }
 
-void ServeService::WriteStatus()
+QJsonObject ServeService::StatusObject() const
 {
-    m_statusTimer.stop();
     QJsonArray lines;
     for (const auto& line : m_lines)
         lines.append(StatusFile::LineObject(line->Config(), line->GetStatus()));
-    const QJsonObject status{
+    return QJsonObject{
         {QStringLiteral("service"),
          QJsonObject{{QStringLiteral("config"), m_options.configPath},
                      {QStringLiteral("pid"), QCoreApplication::applicationPid()},
@@ -211,13 +230,19 @@ void ServeService::WriteStatus()
                       QDateTime::currentDateTime().toString(Qt::ISODateWithMs)}}},
         {QStringLiteral("lines"), lines},
     };
+}
+
+void ServeService::WriteStatus()
+{
+    m_statusTimer.stop();
     QString error;
-    if (!StatusFile::Write(m_statusPath, status, &error)) {
+    if (!StatusFile::Write(m_statusPath, StatusObject(), &error)) {
         if (error != m_statusError)
             emit Message(
                 QStringLiteral("cannot write the status file %1: %2").arg(m_statusPath, error));
     }
     m_statusError = error;
+    emit StatusChanged();
 }
 
 } // namespace tapeway

@@ -5,6 +5,7 @@
 #include "serve/ServeLine.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -53,6 +54,14 @@ public:
     // the status file.
     QString FeedFolder() const;
     QList<const ServeLine*> Lines() const;
+    // The running (or finishing) line of that name; null when there is none.
+    const ServeLine* LineNamed(const QString& name) const;
+    JournalThread* Journal() const { return m_journal; }
+    // The configuration's [HTTP] as the service started with it; a reload
+    // does not change it (the web server is started once).
+    std::optional<HttpConfig> Http() const { return m_http; }
+    // What the status file holds: the service and every line.
+    QJsonObject StatusObject() const;
 
 signals:
     // A log line (one event), for stderr.
@@ -61,6 +70,9 @@ signals:
     // the journal, if any, was handed its record).
     void TransferEnded(const LineTransfer& transfer);
     void Finished(int exitStatus);
+    // The status was written anew (at most every kStatusDelayMs, but for
+    // the start and the stop).
+    void StatusChanged();
 
 private:
     void StartPending();
@@ -80,6 +92,7 @@ private:
     QString m_statusError;
     bool m_stopping = false;
     JournalThread* m_journal = nullptr;
+    std::optional<HttpConfig> m_http;
 };
 
 } // namespace tapeway

@@ -73,6 +73,9 @@ const Pair kTexts[] = {
     {ServeMessage::Reloading, "重新读取 %1", "reloading %1"},
     {ServeMessage::ReloadRejected, "配置有错误，正在运行的线路继续使用旧配置",
      "the configuration has errors; the running lines go on as they were"},
+    {ServeMessage::HttpAtRestart, "[HTTP] 已更改：办公室视图的网页服务器在服务下次启动时采用新设置",
+     "[HTTP] changed: the office view's web server takes the new settings at the service's next "
+     "start"},
     {ServeMessage::ServiceStopping, "正在停止服务", "stopping"},
     {ServeMessage::StateConnecting, "连接中", "connecting"},
     {ServeMessage::StateWaiting, "等待", "waiting"},

@@ -33,6 +33,7 @@ enum class ServeMessage
     ServiceStarted, // %1 line count, %2 configuration file, %3 status file
     Reloading,      // %1 configuration file
     ReloadRejected, // the running lines go on
+    HttpAtRestart,  // [HTTP] changed in a reload: the web server keeps its settings
     ServiceStopping,
     // Words of the status table.
     StateConnecting,

@@ -56,6 +56,10 @@ TransferRecord Sample(int n, const QString& path)
     r.version = QStringLiteral("1.2.0");
     r.host = QStringLiteral("lathe-pc");
     r.user = QStringLiteral("张三");
+    // Service lines whose names one is the start of the other's.
+    r.line = n % 2 == 1 ? QStringLiteral("Lathe 1")
+             : n == 4   ? QStringLiteral("Lathe 10")
+                        : QString();
     if (n % 2 == 0) {
         r.protocol = QStringLiteral("tape");
         r.profile = QStringLiteral("Fanuc ISO");
@@ -252,6 +256,19 @@ TEST_P(JournalEngines, KeepsEveryFieldAndAnswersQueries)
             }
         }
         EXPECT_EQ(ids, c.ids) << c.options.join(' ').toStdString();
+    }
+    // One service line's records: its name exactly, with the other filters.
+    for (const auto& [line, direction, ids] :
+         {std::tuple{"Lathe 1", "", QStringList{id(3), id(1)}},
+          std::tuple{"Lathe 10", "", QStringList{id(4)}},
+          std::tuple{"Lathe 1", "send", QStringList{}}, std::tuple{"Lathe", "", QStringList{}}}) {
+        JournalQuery query;
+        query.line = line;
+        query.direction = direction;
+        QStringList found;
+        for (const TransferRecord& record : Records(query))
+            found << record.id;
+        EXPECT_EQ(found, ids) << line;
     }
 
     // The start in CSV (its fields last) and in the table, where there is one.

@@ -159,6 +159,9 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
     const QString path = QDir(dir.path()).filePath("lines.ini");
     const QString ok = "Port=/dev/ttyS0\nMode=receive\nInbox=in\n";
     const QString tape = "[A]\n" + ok + "Protocol=tape\n"; // Profile= comes at line 6
+    const QString web = "[A]\n" + ok + "[HTTP]\nListen=127.0.0.1:8470\n"; // next: line 7
+    faults::Write(QDir(dir.path()).filePath("office.crt"), "PEM");
+    faults::Write(QDir(dir.path()).filePath("office.key"), "PEM");
     // The operator's own profiles: one new, one over a preset, two that do not read.
     faults::Write(QDir(dir.path()).filePath("own.ini"),
                   "[Mill 5]\nBaud=2400\nFrame=8N1\n[Haas]\nLeader=120\n[Broken]\nBaud=12\n"
@@ -217,6 +220,32 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         {"[A]\n" + ok + "RequestNumber=o09998\n", 5, "are one program number"},
         {"[A]\nPort=x\nMode=both\nInbox=in\nOutbox=out\nLibrary=out-link\n", 6,
          "Library and Outbox are one folder"},
+        // The office view's web server: [HTTP] is no line.
+        {web + "Listen=127.0.0.1:1\n", 7, "Listen is given twice"},
+        {"[A]\n" + ok + "[HTTP]\nListen=127.0.0.1\n", 6, "Listen is ADDRESS:PORT"},
+        {"[A]\n" + ok + "[HTTP]\nListen=127.0.0.1:65536\n", 6, "not \"127.0.0.1:65536\""},
+        {"[A]\n" + ok + "[HTTP]\nListen=::1:8470\n", 6, "Listen is ADDRESS:PORT"},
+        {"[A]\n" + ok + "[HTTP]\nListen=lathe-pc:8470\n", 6, "Listen is ADDRESS:PORT"},
+        {"[A]\n" + ok + "[HTTP]\nUsers=users\n", 5, "[HTTP] needs Listen=ADDRESS:PORT"},
+        {web + "Port=8080\n", 7, "unknown key \"Port\" in [HTTP] (known: Listen, Users, "},
+        {"[A]\n" + ok + "[HTTP]\nListen=0.0.0.0:8470\n", 6, "it needs Users=FILE"},
+        {"[A]\n" + ok + "[HTTP]\nListen=[::]:8470\nUsers=\n", 6, "it needs Users=FILE"},
+        {web + "Certificate=office.crt\n", 7, "Certificate= needs Key="},
+        {web + "Key=office.key\n", 7, "Key= needs Certificate="},
+        {web + "Certificate=office.crt\nKey=missing.key\n", 8, "missing.key cannot be read"},
+        {web + "Users=in\n", 7, "names a folder"},
+        {web + "MaxUpload=0\n", 7, "MaxUpload is a number of bytes above 0"},
+        {web + "MaxUpload=64MB\n", 7, "not \"64MB\""},
+        {web + "MaxUpload=-1K\n", 7, "MaxUpload is a number"},
+        {web + "MaxUpload=99999999999G\n", 7, "MaxUpload is a number"},
+        {web + "ClientTimeout=0\n", 7, "ClientTimeout is a number of seconds from 1 to 3600"},
+        {web + "ClientTimeout=3601\n", 7, "not \"3601\""},
+        {web + "[http]\nListen=127.0.0.1:1\n", 7,
+         "a second [HTTP] section (the first is at line 5)"},
+        {"[A]\n" + ok +
+             "[B]\nPort=y\nMode=receive\nInbox=in\n[HTTP]\nListen=127.0.0.1:0\n"
+             "[b]\nPort=z\nMode=receive\nInbox=in\n",
+         11, "the line \"b\" is already defined at line 5"},
         {"[Lathe 3]\nPort = /dev/ttyUSB0   ; USB adapter\nMode=Both\nInbox=in\nOutbox=out\n", 0,
          ""},
     };
@@ -235,6 +264,33 @@ TEST(CliServe, ConfigurationErrorsNameTheirLine)
         EXPECT_TRUE(config.errors[0].contains(row.reason)) << config.errors[0].toStdString();
         EXPECT_TRUE(config.lines.isEmpty());
     }
+
+    // Every [HTTP] key read; without [HTTP] there is no web server.
+    const ServeConfig office = ServeConfig::Parse(
+        ("[HTTP]\nlisten=[::1]:0\nUsers=users ; made by tapeway-cli user add\n"
+         "Certificate=office.crt\nKey=./office.key\nMaxUpload=512k\nClientTimeout=5\n[A]\n" +
+         ok)
+            .toUtf8(),
+        path);
+    ASSERT_TRUE(office.IsValid()) << office.errors.join('\n').toStdString();
+    ASSERT_TRUE(office.http.has_value());
+    const HttpConfig& http = *office.http;
+    EXPECT_EQ(
+        std::tie(http.sourceLine, http.address, http.port, http.maxUpload, http.clientTimeoutS),
+        std::make_tuple(1, QHostAddress(QHostAddress::LocalHostIPv6), quint16(0),
+                        qint64(512 * 1024), 5));
+    EXPECT_EQ(http.users + http.certificate + http.key,
+              QDir(dir.path()).filePath("users") + QDir(dir.path()).filePath("office.crt") +
+                  QDir(dir.path()).filePath("office.key"));
+    EXPECT_TRUE(http.Tls());
+    EXPECT_EQ(office.lines.size(), 1);
+    const ServeConfig defaults = ServeConfig::Parse(
+        ("[A]\n" + ok + "[HTTP]\nListen=0.0.0.0:8470\nUsers=users\n").toUtf8(), path);
+    ASSERT_TRUE(defaults.http.has_value()) << defaults.errors.join('\n').toStdString();
+    EXPECT_EQ(std::tie(defaults.http->maxUpload, defaults.http->clientTimeoutS),
+              std::make_tuple(HttpConfig::kDefaultMaxUpload, HttpConfig::kDefaultClientTimeoutS));
+    EXPECT_FALSE(defaults.http->Tls() || defaults.http->Loopback());
+    EXPECT_FALSE(ServeConfig::Parse(("[A]\n" + ok).toUtf8(), path).http.has_value());
 
     const ServeConfig asks =
         ServeConfig::Parse(("[A]\n" + ok +
@@ -354,6 +410,18 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
     const QDateTime later = QDateTime::currentDateTime().addSecs(3);
     EXPECT_EQ(outbox.Queue(later), (QStringList{path("a.nc"), path("b.nc")}));
     QString moved, error;
+    // The office's order first, then the rest by name; a name not queued is
+    // passed over, one that could name no file here is refused.
+    faults::Write(path("c.nc"), "x");
+    ASSERT_TRUE(outbox.SetOrder({"c.nc", "gone.nc", "a.nc"}, &error)) << error.toStdString();
+    EXPECT_EQ(outbox.Queue(later.addSecs(3)),
+              (QStringList{path("c.nc"), path("a.nc"), path("b.nc")}));
+    for (const QString bad : {"../x", ".hidden", "a\nb", ""})
+        EXPECT_FALSE(outbox.SetOrder({"a.nc", bad}, &error)) << bad.toStdString();
+    EXPECT_EQ(outbox.Order(), (QStringList{"c.nc", "gone.nc", "a.nc"})) << "kept as it was";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{".order", ".part.nc", "a.nc", "b.nc", "c.nc"}));
+    ASSERT_TRUE(QFile::remove(path("c.nc")) && QFile::remove(path(".order")));
     EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_EQ(outbox.Queue(later).first(), path("a.nc")) << "a failed file stays first";
