@@ -64,6 +64,10 @@ int ServeCommand::RunServe(const QStringList& args)
                        "  Profiles=FILE before the first section: the own tape profiles\n"
                        "  [HTTP] Listen=127.0.0.1:8470 Users=FILE Certificate=PEM Key=PEM "
                        "MaxUpload=64M ClientTimeout=30: the office view\n"
+                       "  [HTTP] Listen=127.0.0.1:8470  Users=FILE  (Certificate=PEM  Key=PEM  "
+                       "MaxUpload=64M  ClientTimeout=30):\n"
+                       "  the office view, a web page and API of every line ('tapeway-cli user' "
+                       "keeps FILE)\n"
                        "Log lines go to stderr; the status file is shown by 'tapeway-cli "
                        "status'."));
     const QCommandLineOption config = ConfigOption();

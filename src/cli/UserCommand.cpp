@@ -17,7 +17,7 @@ namespace {
 
 enum class Text
 {
-    Prompt,   // %1 name
+    Prompt, // %1 name
     Again,
     Differ,
     Empty,
@@ -63,7 +63,7 @@ QString Say(int language, Text text)
 bool ReadHidden(const QString& prompt, QString* password)
 {
     Console::ErrRaw(prompt);
-    termios saved {};
+    termios saved{};
     const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (terminal) {
         termios quiet = saved;
@@ -129,8 +129,8 @@ int UserCommand::Run(const QStringList& args)
         return line.UsageError(QStringLiteral("--users PATH is required"));
     const bool list = action == QStringLiteral("list");
     if (action != QStringLiteral("add") && action != QStringLiteral("remove") && !list)
-        return line.UsageError(QStringLiteral("unknown action \"%1\": add, remove or list")
-                                   .arg(action));
+        return line.UsageError(
+            QStringLiteral("unknown action \"%1\": add, remove or list").arg(action));
     if (positional.size() != (list ? 1 : 2))
         return line.UsageError(list ? QStringLiteral("list takes no NAME")
                                     : QStringLiteral("%1 takes one NAME").arg(action));
@@ -162,8 +162,7 @@ int UserCommand::Run(const QStringList& args)
     user.name = name;
     if (!UsersFile::IsValidName(name))
         return line.UsageError(Say(language, Text::BadName).arg(name));
-    if (!line.Parser().isSet(role) ||
-        !UsersFile::RoleNamed(line.Parser().value(role), &user.role))
+    if (!line.Parser().isSet(role) || !UsersFile::RoleNamed(line.Parser().value(role), &user.role))
         return line.UsageError(Say(language, Text::BadRole).arg(line.Parser().value(role)));
     QString password;
     if (::isatty(STDIN_FILENO)) {

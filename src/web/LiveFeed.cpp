@@ -69,7 +69,8 @@ void LiveFeed::Admit(QWebSocket* socket)
     };
     if (request.url().path() != QStringLiteral("/api/live"))
         return refuse(QStringLiteral("not_found"));
-    if (!origin.isEmpty() && !WebPath::SameOrigin(origin, host, m_tls))
+    if ((!origin.isEmpty() && !WebPath::SameOrigin(origin, host, m_tls)) ||
+        (!m_access->UsersRequired() && !WebPath::LoopbackHost(host)))
         return refuse(QStringLiteral("forbidden"));
     QPointer<QWebSocket> guarded(socket);
     QPointer<LiveFeed> self(this);

@@ -273,8 +273,7 @@ void OfficeApi::Journal(const WebCall& call)
     if (!m_desk)
         return AnswerProblem(*reply, Stopping());
     m_desk->FindRecords(query, [reply, limit, format](const QList<TransferRecord>& found,
-                                                            const QString& error,
-                                                            const QString& note) {
+                                                      const QString& error, const QString& note) {
         if (!error.isEmpty())
             return reply->Error(Code::InternalServerError, QStringLiteral("system"), error);
         const QList<TransferRecord> records = found.mid(0, limit);

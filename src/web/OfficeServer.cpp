@@ -94,11 +94,17 @@ QString OfficeServer::Url() const
 
 bool OfficeServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    // The server hands a WebSocket handshake to its WebSocket side (the
+    // live feed) and to this handler too: an answer here would land in the
+    // WebSocket's stream.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return true;
     const QByteArray method = MethodName(request.method());
     const QStringList segments =
         WebPath::Segments(request.url().path(QUrl::FullyEncoded).toLatin1());
     const bool api = !segments.isEmpty() && segments.first() == QStringLiteral("api");
     auto reply = std::make_shared<WebReply>(makeResponder(request, socket), socket, api);
+    reply->SetCloseAfter(request.value("connection").toLower().contains("close"));
     if (!api) {
         Asset(segments, method, *reply);
         return true;
@@ -171,6 +177,13 @@ void OfficeServer::Allowed(const WebCall& call)
     if (!OfficeApi::NeededRole(call, &needed))
         return reply.Error(Status::NotFound, QStringLiteral("not_found"),
                            QStringLiteral("no such API call"));
+    if (!m_access->UsersRequired() && !WebPath::LoopbackHost(call.Header("host")))
+        return reply.Error(Status::Forbidden, QStringLiteral("forbidden"),
+                           QStringLiteral("without a users file only a loopback Host is served"));
+    if (call.who.busy)
+        return reply.Error(Status::ServiceUnavailable, QStringLiteral("busy"),
+                           QStringLiteral("too many password checks at once; try again"),
+                           "Retry-After", "2");
     if (!call.who.known)
         return Unauthorized(call);
     if (IsChange(call.method)) {

@@ -28,13 +28,29 @@ QByteArray RandomToken()
 } // namespace
 
 WebAccess::WebAccess(const QString& usersPath, QObject* parent)
-    : QObject(parent), m_path(usersPath), m_users(usersPath), m_processKey(RandomBytes(32))
+    : QObject(parent), m_path(usersPath), m_users(usersPath), m_processKey(RandomBytes(32)),
+      m_pool(new QThreadPool(this))
 {
+    m_pool->setMaxThreadCount(2);
+}
+
+// Checks not yet begun are dropped; the ones running end on their own.
+WebAccess::~WebAccess()
+{
+    m_pool->clear();
 }
 
 bool WebAccess::Start(QString* error)
 {
-    return m_path.isEmpty() || m_users.Load(error, true);
+    if (m_path.isEmpty())
+        return true;
+    if (!m_users.Load(error, true))
+        return false;
+    if (m_users.Users().isEmpty())
+        emit Problem(QStringLiteral("%1 has no users yet: nobody can log in until "
+                                    "'tapeway-cli user add --users %1 NAME --role ROLE'")
+                         .arg(m_path));
+    return true;
 }
 
 qint64 WebAccess::Now() const
@@ -87,7 +103,7 @@ QByteArray WebAccess::SessionToken(const QByteArray& cookieHeader)
 }
 
 void WebAccess::Check(const QString& user, const QString& password,
-                      std::function<void(const UsersFile::User*)> done)
+                      std::function<void(const UsersFile::User*, bool busy)> done)
 {
     const UsersFile::User* found = m_users.Find(user);
     // An unknown name costs the same time as a known one.
@@ -100,8 +116,13 @@ void WebAccess::Check(const QString& user, const QString& password,
     }
     const bool exists = found != nullptr;
     const quint64 generation = m_generation;
+    if (m_checking >= kMaxChecks) {
+        done(nullptr, true);
+        return;
+    }
+    ++m_checking;
     QPointer<WebAccess> self(this);
-    QThreadPool::globalInstance()->start([=] {
+    m_pool->start([=] {
         const bool right = hash.Verify(password) && exists;
         // Back on the thread of the application object, which outlives us.
         QMetaObject::invokeMethod(
@@ -109,9 +130,10 @@ void WebAccess::Check(const QString& user, const QString& password,
             [=] {
                 if (!self)
                     return;
+                --self->m_checking;
                 self->Refresh();
                 const UsersFile::User* now = self->m_users.Find(user);
-                done(right && now && self->m_generation == generation ? now : nullptr);
+                done(right && now && self->m_generation == generation ? now : nullptr, false);
             },
             Qt::QueuedConnection);
     });
@@ -130,7 +152,11 @@ void WebAccess::Identify(const QByteArray& cookieHeader, const QByteArray& autho
     }
     Refresh();
     const qint64 now = Now();
-    const QByteArray token = SessionToken(cookieHeader);
+    // Credentials given with the request count before a session the
+    // client also has.
+    const QByteArray scheme = authorization.left(6);
+    const bool basic = scheme.compare("Basic ", Qt::CaseInsensitive) == 0;
+    const QByteArray token = basic ? QByteArray() : SessionToken(cookieHeader);
     if (!token.isEmpty()) {
         const auto it = m_sessions.find(token);
         if (it != m_sessions.end() && now - it->lastUse < kSessionIdleMs) {
@@ -146,8 +172,7 @@ void WebAccess::Identify(const QByteArray& cookieHeader, const QByteArray& autho
         if (it != m_sessions.end())
             m_sessions.erase(it);
     }
-    const QByteArray scheme = authorization.left(6);
-    if (scheme.compare("Basic ", Qt::CaseInsensitive) != 0) {
+    if (!basic) {
         decided(identity);
         return;
     }
@@ -171,8 +196,9 @@ void WebAccess::Identify(const QByteArray& cookieHeader, const QByteArray& autho
     const QString user = QString::fromUtf8(decoded.decoded.left(colon));
     const QString password = QString::fromUtf8(decoded.decoded.mid(colon + 1));
     QPointer<WebAccess> self(this);
-    Check(user, password, [self, key, decided](const UsersFile::User* found) {
+    Check(user, password, [self, key, decided](const UsersFile::User* found, bool busy) {
         Identity identity;
+        identity.busy = busy;
         if (found) {
             identity.known = true;
             identity.user = found->name;
@@ -191,13 +217,22 @@ void WebAccess::Login(const QString& user, const QString& password, Decided deci
     }
     Refresh();
     QPointer<WebAccess> self(this);
-    Check(user, password, [self, decided](const UsersFile::User* found) {
+    Check(user, password, [self, decided](const UsersFile::User* found, bool busy) {
         Identity identity;
+        identity.busy = busy;
         if (found) {
             // Expired sessions go when new ones come.
             const qint64 now = self->Now();
             self->m_sessions.removeIf(
                 [&](const auto& it) { return now - it.value().lastUse >= kSessionIdleMs; });
+            // Past the most sessions, the one unused longest goes.
+            if (self->m_sessions.size() >= kMaxSessions) {
+                auto oldest = self->m_sessions.begin();
+                for (auto it = self->m_sessions.begin(); it != self->m_sessions.end(); ++it)
+                    if (it->lastUse < oldest->lastUse)
+                        oldest = it;
+                self->m_sessions.erase(oldest);
+            }
             const QByteArray token = RandomToken();
             Session session{found->name, found->role, QString::fromLatin1(RandomToken()), now};
             self->m_sessions.insert(token, session);

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <functional>
 #include <memory>
 
@@ -25,6 +26,10 @@ public:
     static constexpr qint64 kSessionIdleMs = 12LL * 3600 * 1000;
     static constexpr qint64 kBasicCacheMs = 5LL * 60 * 1000;
     static constexpr const char* kCookie = "tapeway_session";
+    // Password checks waiting or running at most; more are answered "busy"
+    // at once rather than queued without end.
+    static constexpr int kMaxChecks = 64;
+    static constexpr int kMaxSessions = 1024;
 
     struct Identity
     {
@@ -34,11 +39,13 @@ public:
         QString csrf;            // the session's token (cookie), empty for Basic
         bool cookie = false;     // came by the session cookie
         QByteArray sessionToken; // Login: the new session's cookie value
+        bool busy = false;       // too many password checks at once: try again
     };
     using Decided = std::function<void(const Identity&)>;
 
     // usersPath empty: no login, everybody is the local admin.
     explicit WebAccess(const QString& usersPath, QObject* parent = nullptr);
+    ~WebAccess() override;
 
     // Reads the users file; false with the reason (a missing file is no users).
     bool Start(QString* error);
@@ -74,7 +81,7 @@ private:
 
     void Refresh();
     void Check(const QString& user, const QString& password,
-               std::function<void(const UsersFile::User*)> done);
+               std::function<void(const UsersFile::User*, bool busy)> done);
     qint64 Now() const;
     QByteArray CredentialKey(const QByteArray& credential) const;
 
@@ -85,6 +92,8 @@ private:
     QByteArray m_processKey;
     quint64 m_generation = 0; // grows when the users changed
     QString m_lastProblem;
+    QThreadPool* m_pool; // the password checks, apart from the desk's file work
+    int m_checking = 0;
 };
 
 } // namespace tapeway

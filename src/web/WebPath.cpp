@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/WebPath.h"
 
+#include <QHostAddress>
 #include <QUrl>
 
 namespace tapeway {
@@ -32,6 +33,15 @@ bool WebPath::SameOrigin(const QByteArray& origin, const QByteArray& host, bool 
     return from.isValid() && to.isValid() && !host.isEmpty() && from.scheme() == scheme &&
            from.host().compare(to.host(), Qt::CaseInsensitive) == 0 &&
            from.port(defaultPort) == to.port(defaultPort);
+}
+
+bool WebPath::LoopbackHost(const QByteArray& host)
+{
+    const QUrl url(QStringLiteral("http://") + QString::fromLatin1(host));
+    if (host.isEmpty() || !url.isValid())
+        return false;
+    const QString name = url.host().toLower();
+    return name == QStringLiteral("localhost") || QHostAddress(name).isLoopback();
 }
 
 QByteArray WebPath::AssetType(const QString& name)

@@ -20,6 +20,10 @@ public:
     // Whether an Origin header names the origin of the request's Host
     // (scheme by tls, default ports filled in).
     static bool SameOrigin(const QByteArray& origin, const QByteArray& host, bool tls);
+    // Whether a Host header names this machine by a loopback address or
+    // "localhost": without users, a page of another site that renamed
+    // itself to 127.0.0.1 (DNS rebinding) gets nothing.
+    static bool LoopbackHost(const QByteArray& host);
     // The media type of an embedded asset by its name.
     static QByteArray AssetType(const QString& name);
     // Content-Disposition for a download: RFC 6266 / RFC 8187 filename*.

@@ -72,7 +72,11 @@ void WebReply::Bytes(const QByteArray& body, const QByteArray& type, Status stat
         m_responder->writeHeader("Content-Type", type);
     if (status != Status::NoContent)
         m_responder->writeHeader("Content-Length", QByteArray::number(body.size()));
+    if (m_closeAfter)
+        m_responder->writeHeader("Connection", "close");
     m_responder->writeBody(body);
+    if (m_closeAfter)
+        m_socket->disconnectFromHost(); // once what is written is out
 }
 
 void WebReply::Json(const QJsonDocument& document, Status status, const QByteArray& extraHeader,

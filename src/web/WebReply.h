@@ -23,6 +23,9 @@ public:
 
     WebReply(QHttpServerResponder&& responder, QTcpSocket* socket, bool api);
 
+    // The client said "Connection: close": the connection ends after the
+    // answer (a streamed file's ends when the client has it all).
+    void SetCloseAfter(bool close) { m_closeAfter = close; }
     // False once answered or when the client left.
     bool Open() const;
     void Json(const QJsonDocument& document, Status status = Status::Ok,
@@ -51,6 +54,7 @@ private:
     QPointer<QTcpSocket> m_socket;
     bool m_api;
     bool m_done = false;
+    bool m_closeAfter = false;
 };
 
 } // namespace tapeway
