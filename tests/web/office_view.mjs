@@ -20,28 +20,48 @@ const kLong = 90_000; // generous: the machine is loaded by other builds and tes
 const children = [];
 let workDir = '';
 
-function skip(why) {
+async function skip(why) {
   console.log(`skipped: ${why}`);
-  cleanup();
+  await cleanup();
   process.exit(kSkip);
 }
 
-function fail(why) {
+let page = null; // once the browser runs: a screenshot of what it showed when the test failed
+
+async function fail(why) {
   console.error(`FAILED: ${why}`);
+  if (page) {
+    const shot = path.join(buildDir, 'office-failed.png');
+    await Promise.race([page.screenshot({ path: shot, fullPage: true }).then(() => console.error(`the page as it was: ${shot}`)),
+      new Promise((resolve) => setTimeout(resolve, 10000))]).catch(() => {});
+  }
   for (const child of children)
     if (child.log)
       console.error(`--- ${child.label} ---\n${child.log.slice(-4000)}`);
-  cleanup();
+  await cleanup();
   process.exit(1);
 }
 
-function cleanup() {
-  for (const child of children.reverse()) {
-    if (child.exitCode === null && child.signalCode === null)
-      child.kill('SIGTERM');
+// Ends the processes this test started (each by its own handle), waits for
+// them to go (the service removes its runtime files as it stops), then
+// removes the test's folder.
+async function cleanup() {
+  const running = children.filter((child) => child.exitCode === null && child.signalCode === null);
+  const gone = running.map((child) => new Promise((resolve) => {
+    child.once('exit', resolve);
+    const hard = setTimeout(() => child.kill('SIGKILL'), 15000);
+    child.once('exit', () => clearTimeout(hard));
+  }));
+  for (const child of running.reverse())
+    child.kill('SIGTERM');
+  await Promise.all(gone);
+  if (workDir && !process.env.TAPEWAY_KEEP_TEST_DIR) {
+    try {
+      fs.rmSync(workDir, { recursive: true, force: true });
+    } catch (error) {
+      console.error(`note: ${workDir} not removed: ${error.message}`);
+    }
   }
-  if (workDir && !process.env.TAPEWAY_KEEP_TEST_DIR)
-    fs.rmSync(workDir, { recursive: true, force: true });
 }
 
 // A child process whose stdout and stderr are kept (and matched) as text.
@@ -56,38 +76,41 @@ function start(label, args) {
   return child;
 }
 
-function waitFor(what, test, timeoutMs) {
-  return new Promise((resolve, reject) => {
-    const deadline = Date.now() + timeoutMs;
-    const poll = () => {
-      const value = test();
-      if (value)
-        return resolve(value);
-      if (Date.now() > deadline)
-        return reject(new Error(`timed out waiting for ${what}`));
-      setTimeout(poll, 100);
-    };
-    poll();
-  });
+// Polls test (plain or async) until it gives a true value, or rejects at the deadline.
+async function waitFor(what, test, timeoutMs) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await test();
+    if (value)
+      return value;
+    if (Date.now() > deadline)
+      throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+}
+
+async function expectQueue(locator, names) {
+  await waitFor(`the queue to read ${names}`, async () => (await locator.allTextContents()).join() === names, kLong)
+    .catch(async () => fail(`the queue reads ${(await locator.allTextContents()).join()}, not ${names}`));
 }
 
 if (!cli || !buildDir)
-  fail('usage: node office_view.mjs CLI BUILD_DIR');
+  await fail('usage: node office_view.mjs CLI BUILD_DIR');
 if (!fs.existsSync(cli))
-  fail(`${cli} is not built`);
+  await fail(`${cli} is not built`);
 const require = createRequire(path.join(buildDir, 'web-test', 'package.json'));
 let chromium;
 try {
   ({ chromium } = require('playwright-core'));
 } catch (error) {
-  skip(`playwright-core cannot be loaded from ${buildDir}/web-test: ${error.message}`);
+  await skip(`playwright-core cannot be loaded from ${buildDir}/web-test: ${error.message}`);
 }
 if (!fs.existsSync('/usr/bin/chromium'))
-  skip('/usr/bin/chromium is not installed (apt-get install chromium)');
+  await skip('/usr/bin/chromium is not installed (apt-get install chromium)');
 // A build without the web server has no "user" command: nothing to test.
 const userHelp = spawnSync(cli, ['user', '--help'], { encoding: 'utf8' });
 if (userHelp.status !== 0)
-  skip(`this tapeway-cli has no web server ("tapeway-cli user --help" answered ${userHelp.status}: ${(userHelp.stderr || '').trim().split('\n')[0]})`);
+  await skip(`this tapeway-cli has no web server ("tapeway-cli user --help" answered ${userHelp.status}: ${(userHelp.stderr || '').trim().split('\n')[0]})`);
 
 process.on('uncaughtException', (error) => fail(error.stack || String(error)));
 process.on('unhandledRejection', (error) => fail(error && error.stack ? error.stack : String(error)));
@@ -108,7 +131,7 @@ const ports = await waitFor('the null-modem\'s two ports',
 const added = spawnSync(cli, ['user', 'add', '--users', dir('users'), 'anna', '--role', 'operator'],
   { input: 'Secret-2026\n', encoding: 'utf8' });
 if (added.status !== 0)
-  fail(`user add answered ${added.status}: ${added.stderr}`);
+  await fail(`user add answered ${added.status}: ${added.stderr}`);
 
 fs.writeFileSync(dir('lines.ini'), [
   '[HTTP]', 'Listen=127.0.0.1:0', `Users=${dir('users')}`, '',
@@ -132,7 +155,7 @@ const program = blocks.join('\n');
 
 const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'] });
 const context = await browser.newContext({ viewport: { width: 1280, height: 860 }, locale: 'en-GB' });
-const page = await context.newPage();
+page = await context.newPage();
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(error.message));
 page.setDefaultTimeout(kLong);
@@ -149,7 +172,7 @@ await page.getByRole('button', { name: 'Log in' }).click();
 await page.getByText('Signed in as anna (operator)').waitFor();
 
 const card = page.locator('article[data-line="Lathe-3"]');
-await card.getByRole('heading', { name: 'Lathe-3' }).waitFor();
+await card.getByRole('heading', { name: 'Lathe-3', exact: true }).waitFor();
 await card.getByText('Waiting', { exact: true }).waitFor();
 
 // Dropped on the card as a file manager would drop it.
@@ -164,22 +187,51 @@ await card.getByText('O1234.NC queued for Lathe-3').waitFor();
 await card.getByRole('list').getByRole('link', { name: 'O1234.NC' }).waitFor();
 await card.getByRole('button', { name: 'Remove O1234.NC' }).waitFor();
 if (fs.readFileSync(dir('out/O1234.NC'), 'utf8') !== program)
-  fail('the outbox holds other bytes than the page dropped');
+  await fail('the outbox holds other bytes than the page dropped');
 
 // The machine asks; the card follows the transfer live.
 const machine = start('controller', ['controller', '--port', ports[1], 'receive', dir('machine'), '--count', '1']);
 await card.getByText(/^Sending O1234\.NC \d+ %$/).waitFor();
+await page.screenshot({ path: path.join(buildDir, 'office-sending.png'), fullPage: true });
 await card.locator('[data-role="last"]').filter({ hasText: /sent O1234\.NC: .*\(succeeded\)/ }).waitFor();
 await card.getByText('Waiting', { exact: true }).waitFor();
 await card.getByText('Nothing queued.').waitFor();
 await waitFor('the machine to end', () => machine.exitCode !== null, kLong);
 if (machine.exitCode !== 0)
-  fail(`the machine ended with ${machine.exitCode}`);
+  await fail(`the machine ended with ${machine.exitCode}`);
 const got = fs.readdirSync(dir('machine'));
 if (got.length !== 1 || fs.readFileSync(path.join(dir('machine'), got[0]), 'utf8') !== program)
-  fail(`the machine did not get the program as dropped: ${JSON.stringify(got)}`);
+  await fail(`the machine did not get the program as dropped: ${JSON.stringify(got)}`);
+
+// The queue by keyboard: the picker, Move up, a replace that asks first, Remove.
+const picker = card.locator('input[type="file"]');
+await picker.setInputFiles([{ name: 'P1.NC', mimeType: 'text/plain', buffer: Buffer.from('%\nO0001\nM30\n%\n') },
+  { name: 'P2.NC', mimeType: 'text/plain', buffer: Buffer.from('%\nO0002\nM30\n%\n') }]);
+await card.getByText('P2.NC queued for Lathe-3').waitFor();
+const queued = card.locator('ol.queue .queue-name');
+await expectQueue(queued, 'P1.NC,P2.NC');
+await card.getByRole('button', { name: 'Move P2.NC up' }).click();
+await expectQueue(queued, 'P2.NC,P1.NC');
+if (!fs.readFileSync(dir('out/.order'), 'utf8').includes('P2.NC'))
+  await fail('the outbox keeps no order after Move up');
+await picker.setInputFiles([{ name: 'P1.NC', mimeType: 'text/plain', buffer: Buffer.from('%\nO0001 (NEW)\nM30\n%\n') }]);
+await page.getByText('P1.NC is already queued for Lathe-3. Replace it?').waitFor();
+await page.getByRole('button', { name: 'Replace', exact: true }).click();
+await card.getByText('P1.NC replaced in the queue of Lathe-3').waitFor();
+if (!fs.readFileSync(dir('out/P1.NC'), 'utf8').includes('(NEW)'))
+  await fail('the replaced program is not the new one');
+await card.getByRole('button', { name: 'Remove P2.NC' }).click();
+await page.getByRole('dialog').getByRole('button', { name: 'Remove P2.NC' }).click();
+await expectQueue(queued, 'P1.NC');
+if (fs.existsSync(dir('out/P2.NC')))
+  await fail('a removed program is still in the outbox');
 
 await page.screenshot({ path: path.join(buildDir, 'office-en.png'), fullPage: true });
+
+// The journal has the transfer, newest first.
+await page.getByRole('link', { name: 'Journal' }).click();
+await page.locator('#journal-table tbody tr').filter({ hasText: 'O1234.NC' }).filter({ hasText: 'sent' }).first().waitFor();
+await page.getByRole('link', { name: 'Lines' }).click();
 
 // Chinese, remembered over a reload.
 await page.getByLabel('Language').selectOption('zh');
@@ -188,12 +240,12 @@ await page.getByRole('heading', { name: '线路' }).waitFor();
 await page.reload();
 await page.locator('article[data-line="Lathe-3"]').getByText('等待中', { exact: true }).waitFor();
 if ((await page.locator('html').getAttribute('lang')) !== 'zh-CN')
-  fail('the page does not say it is in Chinese after the reload');
+  await fail('the page does not say it is in Chinese after the reload');
 await page.screenshot({ path: path.join(buildDir, 'office-zh.png'), fullPage: true });
 
 if (pageErrors.length)
-  fail(`the page threw: ${pageErrors.join('; ')}`);
+  await fail(`the page threw: ${pageErrors.join('; ')}`);
 await browser.close();
 console.log(`passed; screenshots in ${buildDir}/office-en.png and office-zh.png`);
-cleanup();
+await cleanup();
 process.exit(0);

@@ -147,6 +147,11 @@ function renderQueue(card, files) {
   const focused = document.activeElement && card.queueList.contains(document.activeElement)
     ? document.activeElement.dataset.focusKey : '';
   card.queueTitle.textContent = t('queueTitle', card.name);
+  card.listed = files.length;
+  if (card.queueCount)
+    card.queueCount.textContent = t('queueCount', number(files.length));
+  const line = card.line || {};
+  const beingSent = line.state === 'sending' ? baseName(line.file) : '';
   card.queueList.textContent = '';
   if (!files.length)
     card.queueList.append(el('li', { class: 'queue-empty muted' }, t('queueEmpty')));
@@ -160,7 +165,7 @@ function renderQueue(card, files) {
         el('button', { type: 'button', class: 'button button-icon', 'aria-label': t('moveDown', name), title: t('moveDown', name),
           disabled: index === files.length - 1, 'data-focus-key': `down:${name}`, onclick: () => move(card, index, 1) }, icon('down')),
         el('button', { type: 'button', class: 'button button-icon button-danger', 'aria-label': t('remove', name), title: t('remove', name),
-          'data-focus-key': `remove:${name}`, onclick: () => removeQueued(card, name) }, icon('remove')));
+          disabled: name === beingSent, 'data-focus-key': `remove:${name}`, onclick: () => removeQueued(card, name) }, icon('remove')));
     }
     card.queueList.append(el('li', { class: 'queue-item' },
       el('a', { href: linePath(card.name, 'outbox', name), download: name, class: 'queue-name', title: t('downloadName', name) }, name),
@@ -203,6 +208,7 @@ async function removeQueued(card, name) {
 }
 
 function fillCard(card, line, sinceMs) {
+  card.line = line;
   const state = stateOf(line, sinceMs);
   card.element.dataset.state = line.state || '';
   card.facts.replaceChildren(
@@ -220,8 +226,12 @@ function fillCard(card, line, sinceMs) {
   }
   const rows = [];
   rows.push(...field(t('currentFile'), line.file ? baseName(line.file) : t('none')));
-  if (sends(line))
-    rows.push(...field(t('queue'), t('queueCount', number(line.queue || 0))));
+  if (sends(line)) {
+    // The listing, once there, is the outbox as it is now: a file put in
+    // a moment ago is in it before the line counts it.
+    card.queueCount = el('span', {}, t('queueCount', number(card.listed ?? line.queue ?? 0)));
+    rows.push(...field(t('queue'), card.queueCount));
+  }
   if (line.request)
     rows.push(...field(t('lastRequest'), requestWords(line)));
   const lastNode = el('span', { class: line.last ? (line.last.ok ? 'outcome-ok' : 'outcome-bad') : 'muted', 'data-role': 'last' }, lastWords(line.last));

@@ -10,6 +10,16 @@ function baseName(path) {
 
 export { baseName };
 
+// A sent file moves to sent/ under a time-stamp prefix (sent/20241202-093015-O1234.NC):
+// its own name is what the office knows it by.
+function sentName(path) {
+  const text = String(path || '');
+  const name = baseName(text);
+  const folder = baseName(text.slice(0, text.length - name.length - 1));
+  const match = folder === 'sent' ? name.match(/^\d{8}-\d{6}-(.+)$/) : null;
+  return match ? match[1] : name;
+}
+
 // The feed's words: "Feeding N41200, line 51,234 of 1,804,220, the machine
 // holds the line (XOFF) for 2 min 5 s". sinceMs is the time that passed
 // since the status arrived, so that a hold's time goes on counting.
@@ -88,7 +98,7 @@ export function lastWords(last) {
   if (!last)
     return t('none');
   const direction = last.direction === 'sent' ? t('lastSent') : t('lastReceived');
-  return t('lastLine', direction, baseName(last.file), last.outcome || '',
+  return t('lastLine', direction, sentName(last.file), last.outcome || '',
     last.ok ? t('lastOk') : t('lastFailed'), dateTime(last.finished));
 }
 
