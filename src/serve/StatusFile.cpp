@@ -89,6 +89,9 @@ QJsonObject TransferObject(const LineTransfer& transfer)
         {QStringLiteral("bytes"), transfer.bytes},
         {QStringLiteral("ok"), transfer.ok},
         {QStringLiteral("outcome"), transfer.outcome},
+        // The outcome's stable code (as the journal has it), for readers in
+        // another language than the service's.
+        {QStringLiteral("code"), transfer.report.outcome},
         {QStringLiteral("finished"), transfer.finished.toString(Qt::ISODate)},
         {QStringLiteral("seconds"), double(transfer.elapsedMs) / 1000.0},
         {QStringLiteral("baud"), transfer.baud},

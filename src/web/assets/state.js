@@ -93,13 +93,19 @@ export function outcomeWords(code) {
   return has('outcome_' + code) ? t('outcome_' + code) : String(code || '');
 }
 
-// "sent O1234.NC: Complete (succeeded), 09.12.2026, 14:05:33"
+// "sent O1234.NC (succeeded), 09.12.2026, 14:05:33"; a failure with its reason
 export function lastWords(last) {
   if (!last)
     return t('none');
   const direction = last.direction === 'sent' ? t('lastSent') : t('lastReceived');
-  return t('lastLine', direction, sentName(last.file), last.outcome || '',
-    last.ok ? t('lastOk') : t('lastFailed'), dateTime(last.finished));
+  // The outcome in the page's language by its code; a failure keeps the
+  // service's own words (in the service's language) for its reason.
+  if (last.ok)
+    return t('lastLineOk', direction, sentName(last.file), t('lastOk'), dateTime(last.finished));
+  const coded = last.code ? outcomeWords(last.code) : '';
+  const words = [coded, last.outcome].filter((part) => part).join(' · ');
+  return t('lastLine', direction, sentName(last.file), words, t('lastFailed'),
+    dateTime(last.finished));
 }
 
 export function requestWords(line) {
