@@ -397,8 +397,8 @@ OfficeDesk::Answer OfficeDesk::Reorder(const QString& line, const QStringList& n
     return answer;
 }
 
-void OfficeDesk::Approve(const QString& line, const QString& name, bool replace,
-                         const QString& user, Done done)
+void OfficeDesk::Decide(const QString& line, const QString& name, const QString& user,
+                        Decision decision, Done done)
 {
     const Place place = Find(m_service, line, Folder::Pending);
     if (!Approval::IsPlainName(name) || !place.answer.Ok()) {
@@ -407,18 +407,14 @@ void OfficeDesk::Approve(const QString& line, const QString& name, bool replace,
         return;
     }
     const LineConfig config = place.line->Config();
+    // A decision made is journalled (a diff decides nothing); the record is
+    // made on the worker, handed to the journal on this thread.
     auto record = std::make_shared<std::optional<TransferRecord>>();
     OnWorker(
-        [config, name, replace, user, record] {
-            const Approval::Result result = Approval(config).Approve(name, replace);
-            if (result.Ok()) {
-                // The journal keeps the English words, as the command line's decision does.
-                QString words = ApprovalText(kEnglish, ApprovalMessage::Approved)
-                                    .arg(name, DisplayPath(result.path));
-                if (!result.librarySha256.isEmpty())
-                    words += ApprovalText(kEnglish, ApprovalMessage::Replaced)
-                                 .arg(QString::fromLatin1(result.librarySha256.toHex()));
-                *record = ApprovalRecord(config, result, Approval::kApproved, words);
+        [config, name, user, record, decision = std::move(decision)] {
+            const Approval::Result result = decision.act(Approval(config));
+            if (result.Ok() && decision.outcome) {
+                *record = ApprovalRecord(config, result, decision.outcome, decision.words(result));
                 (*record)->detail += QStringLiteral(" by %1 (office view)").arg(user);
             }
             return FromApproval(result, name);
@@ -428,47 +424,45 @@ void OfficeDesk::Approve(const QString& line, const QString& name, bool replace,
                 m_journal->Record(**record);
             done(answer);
         });
+}
+
+void OfficeDesk::Approve(const QString& line, const QString& name, bool replace,
+                         const QString& user, Done done)
+{
+    Decision decision;
+    decision.act = [name, replace](const Approval& approval) {
+        return approval.Approve(name, replace);
+    };
+    decision.outcome = Approval::kApproved;
+    // The journal keeps the English words, as the command line's decision does.
+    decision.words = [name](const Approval::Result& result) {
+        QString words =
+            ApprovalText(kEnglish, ApprovalMessage::Approved).arg(name, DisplayPath(result.path));
+        if (!result.librarySha256.isEmpty())
+            words += ApprovalText(kEnglish, ApprovalMessage::Replaced)
+                         .arg(QString::fromLatin1(result.librarySha256.toHex()));
+        return words;
+    };
+    Decide(line, name, user, std::move(decision), std::move(done));
 }
 
 void OfficeDesk::Reject(const QString& line, const QString& name, const QString& user, Done done)
 {
-    const Place place = Find(m_service, line, Folder::Pending);
-    if (!Approval::IsPlainName(name) || !place.answer.Ok()) {
-        const Answer refused = !Approval::IsPlainName(name) ? BadName(name) : place.answer;
-        OnWorker([refused] { return refused; }, std::move(done));
-        return;
-    }
-    const LineConfig config = place.line->Config();
-    auto record = std::make_shared<std::optional<TransferRecord>>();
-    OnWorker(
-        [config, name, user, record] {
-            const Approval::Result result = Approval(config).Reject(name);
-            if (result.Ok()) {
-                *record = ApprovalRecord(config, result, Approval::kRejected,
-                                         ApprovalText(kEnglish, ApprovalMessage::Rejected)
-                                             .arg(name, DisplayPath(result.path)));
-                (*record)->detail += QStringLiteral(" by %1 (office view)").arg(user);
-            }
-            return FromApproval(result, name);
-        },
-        [this, record, done = std::move(done)](const Answer& answer) {
-            if (*record && m_journal)
-                m_journal->Record(**record);
-            done(answer);
-        });
+    Decision decision;
+    decision.act = [name](const Approval& approval) { return approval.Reject(name); };
+    decision.outcome = Approval::kRejected;
+    decision.words = [name](const Approval::Result& result) {
+        return ApprovalText(kEnglish, ApprovalMessage::Rejected)
+            .arg(name, DisplayPath(result.path));
+    };
+    Decide(line, name, user, std::move(decision), std::move(done));
 }
 
 void OfficeDesk::Diff(const QString& line, const QString& name, Done done)
 {
-    const Place place = Find(m_service, line, Folder::Pending);
-    if (!Approval::IsPlainName(name) || !place.answer.Ok()) {
-        const Answer refused = !Approval::IsPlainName(name) ? BadName(name) : place.answer;
-        OnWorker([refused] { return refused; }, std::move(done));
-        return;
-    }
-    const LineConfig config = place.line->Config();
-    OnWorker([config, name] { return FromApproval(Approval(config).Diff(name), name); },
-             std::move(done));
+    Decision decision;
+    decision.act = [name](const Approval& approval) { return approval.Diff(name); };
+    Decide(line, name, QString(), std::move(decision), std::move(done));
 }
 
 void OfficeDesk::FindRecords(const JournalQuery& query, Found found)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "journal/TransferRecord.h"
+#include "serve/Approval.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -125,6 +126,16 @@ signals:
 
 private:
     struct Gate;
+    // What approve, reject and diff do with a pending program: the act on
+    // the worker, and for a decision its journal outcome and words.
+    struct Decision
+    {
+        std::function<Approval::Result(const Approval&)> act;
+        const char* outcome = nullptr; // nullptr: nothing to journal
+        std::function<QString(const Approval::Result&)> words;
+    };
+    void Decide(const QString& line, const QString& name, const QString& user, Decision decision,
+                Done done);
     // work runs on a worker thread; its answer is handed to then on this
     // object's thread, unless the desk is gone by then.
     void OnWorker(std::function<Answer()> work, std::function<void(const Answer&)> then);

@@ -56,7 +56,12 @@ protected:
         std::optional<OfficeDesk::Answer> got;
         call([&](const OfficeDesk::Answer& answer) { got = answer; });
         EXPECT_TRUE(WaitFor([&] { return got.has_value(); }, 30000)) << "no answer";
-        return got.value_or(OfficeDesk::Answer{Problem::System, "no answer"});
+        if (got)
+            return *got;
+        OfficeDesk::Answer none;
+        none.problem = Problem::System;
+        none.detail = QStringLiteral("no answer");
+        return none;
     }
     OfficeDesk::Answer Queue(const QString& line, const QString& name, const QByteArray& data)
     {
