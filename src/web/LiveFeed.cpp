@@ -41,9 +41,10 @@ LiveFeed::LiveFeed(QAbstractHttpServer* server, OfficeDesk* desk, WebAccess* acc
 
 LiveFeed::~LiveFeed()
 {
-    for (QWebSocket* socket : std::as_const(m_sockets))
+    const QList<QWebSocket*> sockets = m_sockets.keys();
+    for (QWebSocket* socket : sockets)
         socket->disconnect(this);
-    qDeleteAll(m_sockets);
+    qDeleteAll(sockets);
 }
 
 void LiveFeed::Accept()
@@ -74,19 +75,29 @@ void LiveFeed::Admit(QWebSocket* socket)
         return refuse(QStringLiteral("forbidden"));
     QPointer<QWebSocket> guarded(socket);
     QPointer<LiveFeed> self(this);
-    m_access->Identify(request.rawHeader("Cookie"), request.rawHeader("Authorization"),
-                       [self, guarded, refuse](const WebAccess::Identity& who) {
+    const QByteArray cookie = request.rawHeader("Cookie");
+    m_access->Identify(cookie, request.rawHeader("Authorization"),
+                       [self, guarded, refuse, cookie](const WebAccess::Identity& who) {
                            if (!self || !guarded)
                                return;
                            if (!who.known)
                                return refuse(QStringLiteral("unauthorized"));
                            QWebSocket* socket = guarded.data();
-                           self->m_sockets << socket;
+                           Listener listener;
+                           listener.who = who;
+                           listener.sessionToken = WebAccess::SessionToken(cookie);
+                           self->m_sockets.insert(socket, listener);
                            connect(socket, &QWebSocket::disconnected, self, [self, socket] {
-                               self->m_sockets.removeAll(socket);
+                               self->m_sockets.remove(socket);
                                socket->deleteLater();
                            });
-                           socket->sendTextMessage(QString::fromUtf8(self->StatusMessage()));
+                           connect(socket, &QWebSocket::bytesWritten, self,
+                                   [self, socket](qint64 bytes) {
+                                       const auto it = self->m_sockets.find(socket);
+                                       if (it != self->m_sockets.end())
+                                           it->unsent = std::max<qint64>(0, it->unsent - bytes);
+                                   });
+                           self->Send(socket, QString::fromUtf8(self->StatusMessage()));
                        });
 }
 
@@ -121,11 +132,37 @@ void LiveFeed::Push()
         QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("status")},
                                   {QStringLiteral("status"), status}})
             .toJson(QJsonDocument::Compact));
-    for (QWebSocket* socket : std::as_const(m_sockets)) {
-        socket->sendTextMessage(message);
+    const QList<QWebSocket*> sockets = m_sockets.keys();
+    for (QWebSocket* socket : sockets) {
+        const Listener& listener = m_sockets[socket];
+        if (!m_access->StillAllowed(listener.who, listener.sessionToken)) {
+            m_sockets.remove(socket);
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("unauthorized"));
+            socket->deleteLater();
+            continue;
+        }
+        Send(socket, message);
         if (ended)
-            socket->sendTextMessage(QStringLiteral("{\"type\":\"journal\"}"));
+            Send(socket, QStringLiteral("{\"type\":\"journal\"}"));
     }
+}
+
+void LiveFeed::Send(QWebSocket* socket, const QString& message)
+{
+    const auto it = m_sockets.find(socket);
+    if (it == m_sockets.end())
+        return;
+    // Counted in UTF-8 bytes; the frame's few header bytes make the count
+    // err towards keeping the page.
+    it->unsent += message.toUtf8().size();
+    if (it->unsent > kMaxUnsent) {
+        m_sockets.erase(it);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->sendTextMessage(message);
 }
 
 } // namespace tapeway

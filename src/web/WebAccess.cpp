@@ -92,6 +92,19 @@ void WebAccess::Refresh()
     }
 }
 
+bool WebAccess::StillAllowed(const Identity& who, const QByteArray& sessionToken)
+{
+    if (m_path.isEmpty())
+        return true;
+    Refresh();
+    if (who.cookie) {
+        const auto it = m_sessions.constFind(sessionToken);
+        return it != m_sessions.constEnd() && Now() - it->lastUse < kSessionIdleMs;
+    }
+    const UsersFile::User* user = m_users.Find(who.user);
+    return user && user->role == who.role;
+}
+
 QByteArray WebAccess::SessionToken(const QByteArray& cookieHeader)
 {
     for (const QByteArray& part : cookieHeader.split(';')) {

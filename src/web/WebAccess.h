@@ -56,6 +56,11 @@ public:
     // A new session for a right name and password (identity.known), else unknown.
     void Login(const QString& user, const QString& password, Decided decided);
     void Logout(const QByteArray& cookieHeader);
+    // Whether who may still do what it was identified for: its session is
+    // still there (not logged out, not idle too long) or, for Basic, its
+    // user is still in the users file with the same role. For connections
+    // that stay open (the live feed) after the request that opened them.
+    bool StillAllowed(const Identity& who, const QByteArray& sessionToken);
     QList<UsersFile::User> Users();
     // The session token of a Cookie header, empty when none.
     static QByteArray SessionToken(const QByteArray& cookieHeader);

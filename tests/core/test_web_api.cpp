@@ -329,6 +329,24 @@ TEST(WebApi, StatusCodesUploadApprovalJournalAndLive)
     EXPECT_EQ(a.status, 200) << a.body.toStdString();
     EXPECT_FALSE(QFileInfo::exists(o.Path("Lathe/in/pending/O6.nc")));
     EXPECT_TRUE(QFileInfo::exists(a.Json()["path"].toString()));
+
+    // A page left open after its session ended hears nothing more: at the
+    // next change its socket is closed, a script's stays.
+    QWebSocket page;
+    QNetworkRequest pageRequest(QUrl(wsBase + "api/live"));
+    pageRequest.setRawHeader("Cookie", session);
+    page.open(pageRequest);
+    ASSERT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 15000));
+    EXPECT_EQ(o.Call("POST", "/api/logout", {}, {{"Cookie", session}, {"X-CSRF-Token", csrf}})
+                  .status,
+              204);
+    EXPECT_EQ(o.Call("PUT", "/api/lines/Mill/outbox/O7.nc", "%\nG0\n%\n", {operatorCredential})
+                  .status,
+              201);
+    EXPECT_TRUE(WaitFor(
+        [&] { return page.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated; }, 20000))
+        << page.closeCode();
+    EXPECT_EQ(live.state(), QAbstractSocket::ConnectedState);
 }
 
 TEST(WebApi, TlsWithACertificateOfItsOwn)
