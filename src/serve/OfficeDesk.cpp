@@ -137,6 +137,15 @@ OfficeDesk::Answer FromApproval(const Approval::Result& result, const QString& n
     answer.sha256 = result.sha256;
     answer.librarySha256 = result.librarySha256;
     answer.diff = result.diff;
+    // The office sees the two versions by folder, not by the service's paths.
+    if (answer.diff.startsWith(QStringLiteral("--- "))) {
+        QStringList lines = answer.diff.split(u'\n');
+        if (lines.size() > 1 && lines[1].startsWith(QStringLiteral("+++ "))) {
+            lines[0] = QStringLiteral("--- library/") + name;
+            lines[1] = QStringLiteral("+++ pending/") + name;
+            answer.diff = lines.join(u'\n');
+        }
+    }
     answer.same = result.sameBytes;
     switch (result.refusal) {
     case Approval::Refusal::None:

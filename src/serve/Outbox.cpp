@@ -25,8 +25,13 @@ QStringList Outbox::Queue(const QDateTime& now)
     std::sort(names.begin(), names.end());
     for (const QString& name : names) {
         const QString path = QDir(m_dir).filePath(name);
-        if (name.startsWith(u'.') || m_refused.contains(path))
+        if (name.startsWith(u'.'))
             continue;
+        if (const auto refused = m_refused.constFind(path); refused != m_refused.constEnd()) {
+            if (SendSource::Identify(path) == *refused)
+                continue;
+            m_refused.erase(refused);
+        }
         const PathStatus info = StatPath(path);
         if (info.isLink) {
             links.insert(path);
@@ -41,9 +46,16 @@ QStringList Outbox::Queue(const QDateTime& now)
         queue << path;
     }
     m_links = links; // a link made again is named again
-    const QStringList order = Order();
+    QStringList order = Order();
     if (order.isEmpty())
         return queue;
+    // A name whose file has gone (sent, removed) leaves the order, so that a
+    // new file of that name later is not put first by an old choice.
+    const qsizetype named = order.size();
+    order.removeIf([&](const QString& name) { return !names.contains(name); });
+    QString ignored;
+    if (order.size() != named)
+        SetOrder(order, &ignored); // a failed write only keeps the old names a while
     QStringList ordered;
     for (const QString& name : order) {
         const QString path = QDir(m_dir).filePath(name);
@@ -149,13 +161,24 @@ QString Outbox::MarkSent(const QString& path, const FileIdentity& sent, const QB
         }
     }
     if (moved.isEmpty() && PathExists(path))
-        m_refused.insert(path); // never sent twice
+        m_refused.insert(path, SendSource::Identify(path)); // never sent twice
     return moved;
+}
+
+int Outbox::Failures(const QString& path) const
+{
+    const auto it = m_failures.constFind(path);
+    return it != m_failures.constEnd() && it->identity == SendSource::Identify(path) ? it->count
+                                                                                     : 0;
 }
 
 bool Outbox::MarkFailed(const QString& path, QString* movedTo)
 {
-    if (++m_failures[path] < kMaxFailures)
+    Failed& failed = m_failures[path];
+    const FileIdentity now = SendSource::Identify(path);
+    if (failed.identity != now)
+        failed = Failed{0, now};
+    if (++failed.count < kMaxFailures)
         return false;
     *movedTo = Reject(path);
     return true;
@@ -166,7 +189,7 @@ QString Outbox::Reject(const QString& path)
     QString error;
     const QString moved = MoveInto(path, QStringLiteral("failed"), &error);
     if (moved.isEmpty() && PathExists(path))
-        m_refused.insert(path);
+        m_refused.insert(path, SendSource::Identify(path));
     return moved;
 }
 

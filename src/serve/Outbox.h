@@ -15,7 +15,9 @@ namespace tapeway {
 // order. A file joins the queue once it has not changed for a moment, so
 // that one still being copied in is not sent half; names starting with '.'
 // are never taken (copy tools write under such names first), nor symbolic
-// links (one could reach any file the service may read). A file that was
+// links (one could reach any file the service may read). A hidden .order
+// names files to send first (the office view's order); names of files no
+// longer in the folder are taken out of it. A file that was
 // sent moves to sent/ with a time-stamp prefix, if it is still the file
 // that was sent; one that failed three times, or cannot be sent at all,
 // moves to failed/. The office may put some files first: the hidden file
@@ -56,15 +58,24 @@ public:
     bool MarkFailed(const QString& path, QString* movedTo);
     // A file that cannot be sent (empty, unreadable, too long): failed/ at once.
     QString Reject(const QString& path);
-    int Failures(const QString& path) const { return m_failures.value(path); }
+    // The failures of the file now at path: a file put in its place (the
+    // office's new version) starts again at 0.
+    int Failures(const QString& path) const;
 
 private:
     QString MoveInto(const QString& path, const QString& folder, QString* error);
 
     QString m_dir;
-    QHash<QString, int> m_failures;
-    QSet<QString> m_refused; // files failed/ would not take
-    QSet<QString> m_links;   // links in the folder, named once each
+    // Failures and refusals belong to the file, not its name: a file put in
+    // its place is queued and tried afresh.
+    struct Failed
+    {
+        int count = 0;
+        FileIdentity identity;
+    };
+    QHash<QString, Failed> m_failures;
+    QHash<QString, FileIdentity> m_refused; // files failed/ would not take
+    QSet<QString> m_links;                  // links in the folder, named once each
     QStringList m_newLinks;
 };
 

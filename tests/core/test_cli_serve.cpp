@@ -418,13 +418,21 @@ TEST(CliServe, InboxNamesAndOutboxFolders)
               (QStringList{path("c.nc"), path("a.nc"), path("b.nc")}));
     for (const QString bad : {"../x", ".hidden", "a\nb", ""})
         EXPECT_FALSE(outbox.SetOrder({"a.nc", bad}, &error)) << bad.toStdString();
-    EXPECT_EQ(outbox.Order(), (QStringList{"c.nc", "gone.nc", "a.nc"})) << "kept as it was";
+    EXPECT_EQ(outbox.Order(), (QStringList{"c.nc", "a.nc"}))
+        << "kept as it was, less the name of no file";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
               (QStringList{".order", ".part.nc", "a.nc", "b.nc", "c.nc"}));
     ASSERT_TRUE(QFile::remove(path("c.nc")) && QFile::remove(path(".order")));
     EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_EQ(outbox.Queue(later).first(), path("a.nc")) << "a failed file stays first";
+    // A new version put in its place starts its failures again.
+    faults::Write(path("a.nc.new"), "new version");
+    ASSERT_EQ(::rename(QFile::encodeName(path("a.nc.new")), QFile::encodeName(path("a.nc"))), 0);
+    EXPECT_EQ(outbox.Failures(path("a.nc")), 0);
+    EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
+    EXPECT_FALSE(outbox.MarkFailed(path("a.nc"), &moved));
+    EXPECT_EQ(outbox.Failures(path("a.nc")), 2);
     EXPECT_TRUE(outbox.MarkFailed(path("a.nc"), &moved));
     EXPECT_TRUE(moved.startsWith(path("failed/")) && moved.endsWith("-a.nc"))
         << moved.toStdString();

@@ -175,6 +175,8 @@ TEST_F(OfficeDeskTest, ApproveRejectAndDiffAreJournalledWithWhoDecided)
     const OfficeDesk::Answer against =
         Await([&](OfficeDesk::Done done) { m_desk->Diff("Lathe", "O5.nc", done); });
     EXPECT_TRUE(against.diff.contains("-G0 X1\n+G0 X2\n")) << against.diff.toStdString();
+    EXPECT_TRUE(against.diff.startsWith("--- library/O5.nc\n+++ pending/O5.nc\n"))
+        << "no paths of the service's: " << against.diff.toStdString();
     EXPECT_EQ(against.librarySha256, approved.sha256);
     EXPECT_EQ(approve(false).problem, Problem::Exists);
     EXPECT_EQ(faults::Read(Path("lib2/O5.nc")), "%\nO5\nG0 X1\n%\n");

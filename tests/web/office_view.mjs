@@ -119,8 +119,12 @@ for (const signal of ['SIGINT', 'SIGTERM'])
 
 workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tapeway-office-'));
 const dir = (name) => path.join(workDir, name);
-for (const name of ['out', 'machine', 'run'])
+for (const name of ['out', 'machine', 'run', 'in', 'in/pending', 'lib'])
   fs.mkdirSync(dir(name), { mode: 0o700 });
+// What a second machine punched, waiting for approval; the library's version of one.
+fs.writeFileSync(dir('lib/O5.NC'), '%\nO5\nG0 X1.5\nM30\n%\n');
+fs.writeFileSync(dir('in/pending/O5.NC'), '%\nO5\nG0 X2.75\nM30\n%\n');
+fs.writeFileSync(dir('in/pending/O6.NC'), '%\nO6\nM30\n%\n');
 
 // The machine's line: two linked pseudo-terminals, paced as a UART.
 const modem = start('null-modem', ['null-modem', '--pace']);
@@ -136,6 +140,9 @@ if (added.status !== 0)
 fs.writeFileSync(dir('lines.ini'), [
   '[HTTP]', 'Listen=127.0.0.1:0', `Users=${dir('users')}`, '',
   '[Lathe-3]', `Port=${ports[0]}`, 'Mode=send', 'Outbox=out', 'Baud=9600', '',
+  // Its port is not there: the card tells the error, its folders still work.
+  '[Mill-1]', 'Port=/dev/tapeway-test-no-such-port', 'Mode=receive', 'Inbox=in', 'Library=lib',
+  'Approve=yes', '',
 ].join('\n'));
 const serve = start('serve', ['serve', '--config', dir('lines.ini'), '--runtime-dir', dir('run'),
   '--journal', `sqlite:${dir('run/journal.sqlite')}`]);
@@ -225,6 +232,26 @@ await page.getByRole('dialog').getByRole('button', { name: 'Remove P2.NC' }).cli
 await expectQueue(queued, 'P1.NC');
 if (fs.existsSync(dir('out/P2.NC')))
   await fail('a removed program is still in the outbox');
+
+// The other machine's pending programs: the difference from the library's
+// version, approval over it, and a rejection.
+const mill = page.locator('article[data-line="Mill-1"]');
+await mill.locator('summary').filter({ hasText: 'Folders of Mill-1' }).click();
+await mill.getByRole('button', { name: 'Pending', exact: true }).click();
+await mill.getByRole('button', { name: 'Show the difference of O5.NC' }).click();
+const diff = page.locator('#diff');
+await diff.getByText('G0 X2.75').waitFor();
+await diff.getByText('G0 X1.5').waitFor();
+await page.screenshot({ path: path.join(buildDir, 'office-diff.png'), fullPage: true });
+await page.keyboard.press('Escape');
+await mill.getByRole('button', { name: 'Approve O5.NC and replace the library\'s version' }).click();
+await page.getByRole('dialog').getByRole('button', { name: 'Replace in library' }).click();
+await waitFor('the library to hold the approved version',
+  () => fs.readFileSync(dir('lib/O5.NC'), 'utf8').includes('X2.75'), kLong);
+await mill.getByRole('button', { name: 'Reject O6.NC' }).click();
+await page.getByRole('dialog').getByRole('button', { name: 'Reject', exact: true }).click();
+await waitFor('O6.NC to leave pending/', () => !fs.existsSync(dir('in/pending/O6.NC')), kLong);
+await mill.getByText('This folder is empty.').waitFor();
 
 await page.screenshot({ path: path.join(buildDir, 'office-en.png'), fullPage: true });
 
