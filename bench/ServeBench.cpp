@@ -6,89 +6,26 @@
 // service's process spends is the service's alone.
 #include "ServeBench.h"
 
+#include "BenchSupport.h"
 #include "serial/NullModemRack.h"
 #include "transfer/SimulatedController.h"
 #include "transfer/TapeController.h"
 #include "transfer/TapeProfileFile.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <memory>
-#include <sys/resource.h>
-#include <time.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace tapeway;
+using namespace benchsupport;
 
 namespace {
-
-// A part program of about size bytes.
-QByteArray Program(int number, int size)
-{
-    QByteArray text = "%\nO" + QByteArray::number(number) + "\n";
-    for (int n = 1; text.size() < size - 3; ++n)
-        text += "N" + QByteArray::number(n) + " G1 X" + QByteArray::number((n * number) % 997) +
-                " Z-" + QByteArray::number(n % 83) + "\n";
-    return text + "%\n";
-}
-
-// User and system CPU time of a process, in seconds, from /proc.
-double CpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QByteArray text = stat.readAll();
-    // The fields after the command name: state is field 3, utime 14, stime 15.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0.0;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// This process's user and system time, every thread's.
-double OwnCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double NowSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop, on which the machines work, until the condition holds.
-bool RunUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (condition() || deadline.hasExpired())
-            loop.quit();
-    });
-    poll.start(20);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
 
 void End(QProcess& process)
 {
@@ -101,22 +38,6 @@ void End(QProcess& process)
     }
 }
 
-// How many lines of the status file are in state.
-int LinesIn(const QString& statusPath, const QString& state)
-{
-    QFile status(statusPath);
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QJsonArray array =
-        QJsonDocument::fromJson(status.readAll()).object().value(QStringLiteral("lines")).toArray();
-    int count = 0;
-    for (const QJsonValue& value : array) {
-        const QJsonObject line = value.toObject();
-        count += line.value(QStringLiteral("state")).toString() == state;
-    }
-    return count;
-}
-
 // The profile a tape line's machine uses, as the service's line sets it.
 TapeProfile TapeLineProfile(int line, int baud)
 {
@@ -125,13 +46,6 @@ TapeProfile TapeLineProfile(int line, int baud)
     TapeProfileFile::SetValue(profile, QStringLiteral("Baud"), QString::number(baud));
     TapeProfileFile::SetValue(profile, QStringLiteral("StartOn"), QStringLiteral("xon"));
     return profile;
-}
-
-bool SameFile(const QString& a, const QString& b)
-{
-    QFile first(a), second(b);
-    return first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly) &&
-           first.readAll() == second.readAll();
 }
 
 } // namespace
@@ -298,11 +212,9 @@ ServeBenchResult RunServeBench(const QString& dir, const ServeBenchSetup& setup)
         int seen = 0;
         for (auto it = line.globalMatch(log); it.hasNext(); ++seen) {
             const auto match = it.next();
-            const double bytes = match.captured(1).toDouble();
-            // Measured from the accepted header; its 17 bytes at 9600 baud go in front.
-            const double seconds = match.captured(2).toDouble() + 17.0 * 10.0 / 9600.0;
-            result.worstEfficiency =
-                std::min(result.worstEfficiency, bytes * 10.0 / setup.baud / seconds);
+            result.worstEfficiency = std::min(
+                result.worstEfficiency, PacketEfficiency(match.captured(1).toLongLong(),
+                                                         match.captured(2).toDouble(), setup.baud));
         }
         if (seen < lines)
             result.worstEfficiency = 0.0;
