@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The office view beside the lines it shows. One process holds the service
-// (its lines, the desk and the web server on the main thread, as
-// `tapeway-cli serve` has them), eight simulated machines on a thread of
+// (its lines and the desk on the main thread, the web server on a thread of
+// its own, as `tapeway-cli serve` has them), eight simulated machines on a thread of
 // their own that punch programs at 38400 baud over a NullModemRack, and, in
 // the second run, an office client on its own thread. A 1 ms precise timer
 // on the service's thread tells how late its event loop gets: a request
@@ -16,7 +16,7 @@
 #include "serve/OfficeDesk.h"
 #include "serve/ServeService.h"
 #include "transfer/SimulatedController.h"
-#include "web/OfficeServer.h"
+#include "web/OfficeThread.h"
 #include "web/UsersFile.h"
 
 #include <QDir>
@@ -121,8 +121,8 @@ OfficeBenchResult RunOfficeBench(const QString& dir, int seconds, bool withClien
     }
     configFile.close();
 
-    // The service, its desk and its web server on this thread, as
-    // `tapeway-cli serve` has them on its main thread.
+    // The service and its desk on this thread, the web server on its own,
+    // as `tapeway-cli serve` has them.
     JournalThread journal(JournalLocation::Parse(QStringLiteral("sqlite:") +
                                                  root.filePath(QStringLiteral("journal.sqlite"))));
     ServeService::Options options;
@@ -139,10 +139,10 @@ OfficeBenchResult RunOfficeBench(const QString& dir, int seconds, bool withClien
     QObject::connect(service.get(), &ServeService::TransferEnded,
                      [&](const LineTransfer& transfer) { transfers << transfer; });
     std::unique_ptr<OfficeDesk> desk;
-    std::unique_ptr<OfficeServer> server;
+    std::unique_ptr<OfficeThread> server;
     if (service->Start() && service->Http()) {
         desk = std::make_unique<OfficeDesk>(service.get(), &journal);
-        server = std::make_unique<OfficeServer>(*service->Http(), desk.get());
+        server = std::make_unique<OfficeThread>(*service->Http(), desk.get());
         if (!server->Start(&error))
             server.reset();
     }

@@ -11,7 +11,7 @@
 #include "serve/ServeService.h"
 #include "serve/ServeText.h"
 #include "serve/StatusFile.h"
-#include "web/OfficeServer.h"
+#include "web/OfficeThread.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -115,11 +115,11 @@ int ServeCommand::RunServe(const QStringList& args)
     Console::Err(QStringLiteral("journal: %1").arg(journal.ConfiguredText()));
     // The office view: a web server over the desk, never over a line.
     std::unique_ptr<OfficeDesk> desk;
-    std::unique_ptr<OfficeServer> office;
+    std::unique_ptr<OfficeThread> office; // on a thread of its own, ended before the desk
     if (const std::optional<HttpConfig> http = service.Http()) {
         desk = std::make_unique<OfficeDesk>(&service, &journal);
-        office = std::make_unique<OfficeServer>(*http, desk.get());
-        QObject::connect(office.get(), &OfficeServer::Message, office.get(),
+        office = std::make_unique<OfficeThread>(*http, desk.get());
+        QObject::connect(office.get(), &OfficeThread::Message, office.get(),
                          [](const QString& text) { Console::Err(text); });
         QString error;
         if (!office->Start(&error)) {

@@ -208,7 +208,8 @@ OfficeDesk::OfficeDesk(ServeService* service, JournalThread* journal, QObject* p
 {
     m_gate->desk = this;
     if (service)
-        connect(service, &ServeService::StatusChanged, this, &OfficeDesk::StatusChanged);
+        connect(service, &ServeService::StatusChanged, this,
+                [this] { emit StatusChanged(Status()); });
     if (journal)
         connect(journal, &JournalThread::Found, this, &OfficeDesk::OnFound);
 }
@@ -367,43 +368,64 @@ void OfficeDesk::Queue(const QString& line, const QString& name, const QByteArra
     OnWorker([path, data] { return WriteQueued(path, data); }, std::move(done));
 }
 
-OfficeDesk::Answer OfficeDesk::Unqueue(const QString& line, const QString& name)
+void OfficeDesk::Unqueue(const QString& line, const QString& name, Done done)
 {
+    const auto refuse = [this, &done](const Answer& refused) {
+        OnWorker([refused] { return refused; }, std::move(done));
+    };
     if (!Approval::IsPlainName(name))
-        return BadName(name);
+        return refuse(BadName(name));
     const Place place = Find(m_service, line, Folder::Outbox);
     if (!place.answer.Ok())
-        return place.answer;
+        return refuse(place.answer);
     const QString path = QDir(place.folders.first()).filePath(name);
     if (!IsPlainFile(StatPath(path)))
-        return Trouble(Problem::NotFound,
-                       QStringLiteral("%1 is not queued").arg(DisplayPath(name)));
+        return refuse(
+            Trouble(Problem::NotFound, QStringLiteral("%1 is not queued").arg(DisplayPath(name))));
     if (place.line->SendingPath() == path)
-        return Trouble(Problem::Busy, QStringLiteral("%1 is being sent").arg(DisplayPath(name)));
-    QString reason;
-    if (!RemovePath(path, &reason))
-        return Trouble(Problem::System,
-                       QStringLiteral("cannot remove %1: %2").arg(DisplayPath(path), reason));
-    Answer answer;
-    answer.path = path;
-    return answer;
+        return refuse(
+            Trouble(Problem::Busy, QStringLiteral("%1 is being sent").arg(DisplayPath(name))));
+    // Freeing a large file's blocks takes a while: not on the lines' loop.
+    OnWorker(
+        [path] {
+            QString reason;
+            if (!RemovePath(path, &reason))
+                return Trouble(
+                    Problem::System,
+                    QStringLiteral("cannot remove %1: %2").arg(DisplayPath(path), reason));
+            Answer answer;
+            answer.path = path;
+            return answer;
+        },
+        std::move(done));
 }
 
-OfficeDesk::Answer OfficeDesk::Reorder(const QString& line, const QStringList& names)
+void OfficeDesk::Reorder(const QString& line, const QStringList& names, Done done)
 {
     for (const QString& name : names) {
-        if (!Approval::IsPlainName(name) || name.contains(u'\n') || name.contains(u'\r'))
-            return BadName(name);
+        if (!Approval::IsPlainName(name) || name.contains(u'\n') || name.contains(u'\r')) {
+            const Answer refused = BadName(name);
+            OnWorker([refused] { return refused; }, std::move(done));
+            return;
+        }
     }
     const Place place = Find(m_service, line, Folder::Outbox);
-    if (!place.answer.Ok())
-        return place.answer;
-    QString error;
-    if (!Outbox(place.folders.first()).SetOrder(names, &error))
-        return Trouble(Problem::System, error);
-    Answer answer;
-    answer.path = place.folders.first();
-    return answer;
+    if (!place.answer.Ok()) {
+        const Answer refused = place.answer;
+        OnWorker([refused] { return refused; }, std::move(done));
+        return;
+    }
+    const QString folder = place.folders.first();
+    OnWorker(
+        [folder, names] {
+            QString error;
+            if (!Outbox(folder).SetOrder(names, &error))
+                return Trouble(Problem::System, error);
+            Answer answer;
+            answer.path = folder;
+            return answer;
+        },
+        std::move(done));
 }
 
 void OfficeDesk::Decide(const QString& line, const QString& name, const QString& user,

@@ -27,7 +27,9 @@ class ServeService;
 // only through this; it never touches a line. Everything that reads or
 // writes a program's bytes (upload, approve, reject, diff, verify) runs on a
 // worker thread and answers on this object's thread, so that the event loop
-// keeps serving the machines meanwhile. Names are plain file names
+// keeps serving the machines meanwhile. The desk lives on the service's
+// thread: callers on another one (the web server) reach it through queued
+// calls (web/DeskClient). Names are plain file names
 // (Approval::IsPlainName); nothing outside a line's folders is read or
 // written.
 class OfficeDesk : public QObject
@@ -100,10 +102,10 @@ public:
     // file of that name (created false) unless it is being sent (Busy).
     void Queue(const QString& line, const QString& name, const QByteArray& data, Done done);
     // Takes a queued file out of the queue (deletes it); Busy while sent.
-    Answer Unqueue(const QString& line, const QString& name);
+    void Unqueue(const QString& line, const QString& name, Done done);
     // The outbox's order: these names first, in this order, then the rest in
     // name order. Names not queued are passed over.
-    Answer Reorder(const QString& line, const QStringList& names);
+    void Reorder(const QString& line, const QStringList& names, Done done);
 
     // As tapeway-cli approve/reject/diff; who decided goes in the journal.
     void Approve(const QString& line, const QString& name, bool replace, const QString& user,
@@ -121,8 +123,9 @@ public:
                done);
 
 signals:
-    // The status changed (at most a few times a second).
-    void StatusChanged();
+    // The status changed (at most a few times a second): the new one, so
+    // that a listener on another thread need not ask for it.
+    void StatusChanged(const QJsonObject& status);
 
 private:
     struct Gate;

@@ -55,7 +55,7 @@ QStringList Outbox::Queue(const QDateTime& now)
     order.removeIf([&](const QString& name) { return !names.contains(name); });
     QString ignored;
     if (order.size() != named)
-        SetOrder(order, &ignored); // a failed write only keeps the old names a while
+        SetOrder(order, &ignored, false); // a failed write only keeps the old names a while
     QStringList ordered;
     for (const QString& name : order) {
         const QString path = QDir(m_dir).filePath(name);
@@ -82,7 +82,7 @@ QStringList Outbox::Order() const
     return names;
 }
 
-bool Outbox::SetOrder(const QStringList& names, QString* error)
+bool Outbox::SetOrder(const QStringList& names, QString* error, bool sync)
 {
     QByteArray text;
     for (const QString& name : names) {
@@ -107,7 +107,8 @@ bool Outbox::SetOrder(const QStringList& names, QString* error)
     bool written =
         OpenPath(file, temporary, QIODevice::WriteOnly | QIODevice::NewOnly, &reason, 0644);
     if (written) {
-        written = file.write(text) == text.size() && file.flush() && ::fsync(file.handle()) == 0;
+        written = file.write(text) == text.size() && file.flush() &&
+                  (!sync || ::fsync(file.handle()) == 0);
         if (!written)
             reason = file.errorString();
         file.close();

@@ -39,8 +39,10 @@ public:
     QStringList Queue(const QDateTime& now = QDateTime::currentDateTime());
     // Writes .order (names of files in the folder; one that is not queued,
     // or leaves the queue later, is passed over): to a hidden temporary
-    // name, then renamed over it, so that a reader never sees half of it.
-    bool SetOrder(const QStringList& names, QString* error);
+    // name, then renamed over it, so that a reader never sees half of it;
+    // synced to disk first unless sync is false (the queue's own pruning,
+    // on the lines' loop, where a lost write only keeps a stale name).
+    bool SetOrder(const QStringList& names, QString* error, bool sync = true);
     // The names .order holds, as written (empty when there is none).
     QStringList Order() const;
     // The links the queue passed over that it had not named before.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/LiveFeed.h"
 
-#include "serve/OfficeDesk.h"
+#include "web/DeskClient.h"
 #include "web/WebAccess.h"
 #include "web/WebPath.h"
 
@@ -26,7 +26,7 @@ QByteArray LastTransfers(const QJsonObject& status)
 
 } // namespace
 
-LiveFeed::LiveFeed(QAbstractHttpServer* server, OfficeDesk* desk, WebAccess* access, bool tls)
+LiveFeed::LiveFeed(QAbstractHttpServer* server, DeskClient* desk, WebAccess* access, bool tls)
     : QObject(server), m_server(server), m_desk(desk), m_access(access), m_tls(tls)
 {
     m_coalesce.setSingleShot(true);
@@ -34,7 +34,7 @@ LiveFeed::LiveFeed(QAbstractHttpServer* server, OfficeDesk* desk, WebAccess* acc
     connect(server, &QAbstractHttpServer::newWebSocketConnection, this, &LiveFeed::Accept);
     connect(&m_coalesce, &QTimer::timeout, this, &LiveFeed::Push);
     if (desk) {
-        connect(desk, &OfficeDesk::StatusChanged, this, &LiveFeed::Changed);
+        connect(desk, &DeskClient::StatusChanged, this, &LiveFeed::Changed);
         m_lastTransfers = LastTransfers(desk->Status());
     }
 }

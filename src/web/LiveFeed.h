@@ -16,7 +16,7 @@ class QWebSocket;
 
 namespace tapeway {
 
-class OfficeDesk;
+class DeskClient;
 
 // /api/live: the status pushed to every page that is open, on connect and
 // on each change (at most kMaxPerSecond a second), and a "journal" message
@@ -31,7 +31,7 @@ public:
     // for it, rather than held in memory without end.
     static constexpr qint64 kMaxUnsent = 4LL * 1024 * 1024;
 
-    LiveFeed(QAbstractHttpServer* server, OfficeDesk* desk, WebAccess* access, bool tls);
+    LiveFeed(QAbstractHttpServer* server, DeskClient* desk, WebAccess* access, bool tls);
     ~LiveFeed() override;
     int Listeners() const { return int(m_sockets.size()); }
 
@@ -53,7 +53,7 @@ private:
     };
 
     QAbstractHttpServer* m_server;
-    QPointer<OfficeDesk> m_desk;
+    QPointer<DeskClient> m_desk;
     WebAccess* m_access;
     bool m_tls;
     QHash<QWebSocket*, Listener> m_sockets;

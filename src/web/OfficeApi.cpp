@@ -57,7 +57,7 @@ void BadRequest(WebReply& reply, const QString& why)
 
 } // namespace
 
-OfficeApi::OfficeApi(OfficeDesk* desk) : m_desk(desk) {}
+OfficeApi::OfficeApi(DeskClient* desk) : m_desk(desk) {}
 
 void OfficeApi::AnswerProblem(WebReply& reply, const OfficeDesk::Answer& answer)
 {
@@ -147,26 +147,33 @@ void OfficeApi::Lines(const WebCall& call)
                 return BadName(reply);
             names << value.toString();
         }
-        const OfficeDesk::Answer answer = m_desk->Reorder(line, names);
-        if (!answer.Ok())
-            return AnswerProblem(reply, answer);
-        return reply.Empty(Code::NoContent);
+        std::shared_ptr<WebReply> later = call.reply;
+        m_desk->Reorder(line, names, [later](const OfficeDesk::Answer& answer) {
+            if (!answer.Ok())
+                return AnswerProblem(*later, answer);
+            later->Empty(Code::NoContent);
+        });
+        return;
     }
     OfficeDesk::Folder folder;
     if (!OfficeDesk::FolderNamed(s[2], &folder))
         return reply.Error(Code::NotFound, QStringLiteral("no_folder"),
                            QStringLiteral("no folder \"%1\"").arg(s[2]));
     if (s.size() == 3) {
-        QList<OfficeDesk::Entry> entries;
-        const OfficeDesk::Answer answer = m_desk->List(line, folder, &entries);
-        if (!answer.Ok())
-            return AnswerProblem(reply, answer);
-        QJsonArray files;
-        for (const OfficeDesk::Entry& entry : entries)
-            files.append(QJsonObject{{QStringLiteral("name"), entry.name},
-                                     {QStringLiteral("bytes"), entry.bytes},
-                                     {QStringLiteral("modified"), Iso(entry.modified)}});
-        return reply.Json(QJsonDocument(QJsonObject{{QStringLiteral("files"), files}}));
+        std::shared_ptr<WebReply> later = call.reply;
+        m_desk->List(
+            line, folder,
+            [later](const OfficeDesk::Answer& answer, const QList<OfficeDesk::Entry>& entries) {
+                if (!answer.Ok())
+                    return AnswerProblem(*later, answer);
+                QJsonArray files;
+                for (const OfficeDesk::Entry& entry : entries)
+                    files.append(QJsonObject{{QStringLiteral("name"), entry.name},
+                                             {QStringLiteral("bytes"), entry.bytes},
+                                             {QStringLiteral("modified"), Iso(entry.modified)}});
+                later->Json(QJsonDocument(QJsonObject{{QStringLiteral("files"), files}}));
+            });
+        return;
     }
     if (s.size() == 4)
         return File(call, line, folder, s[3]);
@@ -178,22 +185,27 @@ void OfficeApi::File(const WebCall& call, const QString& line, OfficeDesk::Folde
 {
     std::shared_ptr<WebReply> reply = call.reply;
     if (call.method == "GET") {
-        const OfficeDesk::Answer answer = m_desk->Locate(line, folder, name);
-        if (!answer.Ok())
-            return AnswerProblem(*reply, answer);
-        auto* file = new QFile(answer.path);
-        if (!file->open(QIODevice::ReadOnly)) {
-            const QString why = file->errorString();
-            delete file;
-            return AnswerProblem(*reply, SystemProblem(why));
-        }
-        return reply->Stream(file, WebPath::Attachment(name));
+        // Read and sent from this thread, never the service's.
+        m_desk->Locate(line, folder, name, [reply, name](const OfficeDesk::Answer& answer) {
+            if (!answer.Ok())
+                return AnswerProblem(*reply, answer);
+            auto* file = new QFile(answer.path);
+            if (!file->open(QIODevice::ReadOnly)) {
+                const QString why = file->errorString();
+                delete file;
+                return AnswerProblem(*reply, SystemProblem(why));
+            }
+            reply->Stream(file, WebPath::Attachment(name));
+        });
+        return;
     }
     if (call.method == "DELETE") {
-        const OfficeDesk::Answer answer = m_desk->Unqueue(line, name);
-        if (!answer.Ok())
-            return AnswerProblem(*reply, answer);
-        return reply->Empty(Code::NoContent);
+        m_desk->Unqueue(line, name, [reply](const OfficeDesk::Answer& answer) {
+            if (!answer.Ok())
+                return AnswerProblem(*reply, answer);
+            reply->Empty(Code::NoContent);
+        });
+        return;
     }
     m_desk->Queue(line, name, call.body, [reply, name](const OfficeDesk::Answer& answer) {
         if (!answer.Ok())

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serve/OfficeDesk.h"
+#include "web/DeskClient.h"
 #include "web/WebCall.h"
 
 #include <QObject>
@@ -15,7 +16,7 @@ namespace tapeway {
 class OfficeApi
 {
 public:
-    explicit OfficeApi(OfficeDesk* desk);
+    explicit OfficeApi(DeskClient* desk);
 
     // /api/lines/... (segments from "lines" on).
     void Lines(const WebCall& call);
@@ -34,7 +35,7 @@ private:
     void Pending(const WebCall& call, const QString& line, const QString& name,
                  const QString& what);
 
-    QPointer<OfficeDesk> m_desk;
+    QPointer<DeskClient> m_desk;
 };
 
 } // namespace tapeway

@@ -2,6 +2,7 @@
 #include "web/OfficeServer.h"
 
 #include "serve/OfficeDesk.h"
+#include "web/DeskClient.h"
 #include "web/LiveFeed.h"
 #include "web/OfficeListener.h"
 #include "web/WebAccess.h"
@@ -51,10 +52,11 @@ bool IsChange(const QByteArray& method)
 
 } // namespace
 
-OfficeServer::OfficeServer(const HttpConfig& config, OfficeDesk* desk, QObject* parent)
-    : QAbstractHttpServer(parent), m_config(config), m_desk(desk),
+OfficeServer::OfficeServer(const HttpConfig& config, OfficeDesk* desk, const QJsonObject& status,
+                           QObject* parent)
+    : QAbstractHttpServer(parent), m_config(config), m_desk(new DeskClient(desk, status, this)),
       m_listener(new OfficeListener(config, this)), m_access(new WebAccess(config.users, this)),
-      m_live(new LiveFeed(this, desk, m_access, config.Tls())), m_api(desk)
+      m_live(new LiveFeed(this, m_desk, m_access, config.Tls())), m_api(m_desk)
 {
     RegisterOfficeAssets();
     connect(m_access, &WebAccess::Problem, this, &OfficeServer::Message);

@@ -9,6 +9,7 @@
 
 namespace tapeway {
 
+class DeskClient;
 class LiveFeed;
 class OfficeDesk;
 class OfficeListener;
@@ -16,12 +17,15 @@ class WebAccess;
 
 // The office view's web server: the page from the program's resources and
 // the API over the desk, on a listener that limits what a client may send.
-// Knows the service only through the desk.
+// Knows the service only through the desk, which it reaches through a
+// DeskClient: the server may run on a thread of its own (OfficeThread).
 class OfficeServer : public QAbstractHttpServer
 {
     Q_OBJECT
 public:
-    OfficeServer(const HttpConfig& config, OfficeDesk* desk, QObject* parent = nullptr);
+    // status: the desk's status now, read on the desk's thread.
+    OfficeServer(const HttpConfig& config, OfficeDesk* desk, const QJsonObject& status,
+                 QObject* parent = nullptr);
     ~OfficeServer() override;
 
     // Reads the users file and the certificate, listens; false with the reason.
@@ -45,7 +49,7 @@ private:
     void Unauthorized(const WebCall& call);
 
     HttpConfig m_config;
-    QPointer<OfficeDesk> m_desk;
+    DeskClient* m_desk;
     OfficeListener* m_listener;
     WebAccess* m_access;
     LiveFeed* m_live;

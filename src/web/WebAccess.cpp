@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/WebAccess.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
 #include <QPointer>
@@ -34,10 +33,12 @@ WebAccess::WebAccess(const QString& usersPath, QObject* parent)
     m_pool->setMaxThreadCount(2);
 }
 
-// Checks not yet begun are dropped; the ones running end on their own.
+// Checks not yet begun are dropped; the ones running are waited for (a
+// hash's time at most), so that none answers an object that is gone.
 WebAccess::~WebAccess()
 {
     m_pool->clear();
+    m_pool->waitForDone();
 }
 
 bool WebAccess::Start(QString* error)
@@ -137,9 +138,10 @@ void WebAccess::Check(const QString& user, const QString& password,
     QPointer<WebAccess> self(this);
     m_pool->start([=] {
         const bool right = hash.Verify(password) && exists;
-        // Back on the thread of the application object, which outlives us.
+        // Back on this object's thread (the web server's), which the
+        // destructor keeps alive until every check has answered.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            self.data(),
             [=] {
                 if (!self)
                     return;

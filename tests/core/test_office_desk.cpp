@@ -67,6 +67,14 @@ protected:
     {
         return Await([&](OfficeDesk::Done done) { m_desk->Queue(line, name, data, done); });
     }
+    OfficeDesk::Answer Unqueue(const QString& line, const QString& name)
+    {
+        return Await([&](OfficeDesk::Done done) { m_desk->Unqueue(line, name, done); });
+    }
+    OfficeDesk::Answer Reorder(const QString& line, const QStringList& names)
+    {
+        return Await([&](OfficeDesk::Done done) { m_desk->Reorder(line, names, done); });
+    }
     QStringList Names(const QString& line, Folder folder)
     {
         QList<OfficeDesk::Entry> entries;
@@ -103,16 +111,16 @@ TEST_F(OfficeDeskTest, QueueReplaceReorderAndUnqueueTheOutbox)
               (QStringList{"A.nc", "O1.nc", "O2.nc"}))
         << "no hidden upload left";
 
-    ASSERT_TRUE(m_desk->Reorder("Mill", {"O2.nc", "gone.nc", "O1.nc"}).Ok());
+    ASSERT_TRUE(Reorder("Mill", {"O2.nc", "gone.nc", "O1.nc"}).Ok());
     EXPECT_EQ(Names("Mill", Folder::Outbox), (QStringList{"O2.nc", "O1.nc", "A.nc"}));
-    ASSERT_TRUE(m_desk->Unqueue("Mill", "O2.nc").Ok());
+    ASSERT_TRUE(Unqueue("Mill", "O2.nc").Ok());
     EXPECT_EQ(Names("Mill", Folder::Outbox), (QStringList{"O1.nc", "A.nc"}));
     const OfficeDesk::Answer located = m_desk->Locate("Mill", Folder::Outbox, "O1.nc");
     EXPECT_EQ(std::make_tuple(located.path, located.bytes),
               std::make_tuple(Path("out/O1.nc"), replaced.bytes));
     // A link is no queued file: neither listed, nor found, nor removed.
     ASSERT_TRUE(QFile::link(Path("lines.ini"), Path("out/link.nc")));
-    EXPECT_EQ(m_desk->Unqueue("Mill", "link.nc").problem, Problem::NotFound);
+    EXPECT_EQ(Unqueue("Mill", "link.nc").problem, Problem::NotFound);
     EXPECT_EQ(m_desk->Locate("Mill", Folder::Outbox, "link.nc").problem, Problem::NotFound);
     EXPECT_TRUE(QFileInfo(Path("out/link.nc")).isSymLink());
     EXPECT_EQ(Names("Mill", Folder::Outbox), (QStringList{"O1.nc", "A.nc"}));
@@ -135,13 +143,13 @@ TEST_F(OfficeDeskTest, QueueReplaceReorderAndUnqueueTheOutbox)
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Queue(row.line, row.name, "x").problem, row.problem) << row.name.toStdString();
-        EXPECT_EQ(m_desk->Unqueue(row.line, row.name).problem, row.problem);
+        EXPECT_EQ(Unqueue(row.line, row.name).problem, row.problem);
         EXPECT_EQ(m_desk->Locate(row.line, Folder::Outbox, row.name).problem, row.problem);
         if (row.problem != Problem::BadName) {
-            EXPECT_EQ(m_desk->Reorder(row.line, {"O1.nc"}).problem, row.problem);
+            EXPECT_EQ(Reorder(row.line, {"O1.nc"}).problem, row.problem);
         }
     }
-    EXPECT_EQ(m_desk->Reorder("Mill", {"O1.nc", ".."}).problem, Problem::BadName);
+    EXPECT_EQ(Reorder("Mill", {"O1.nc", ".."}).problem, Problem::BadName);
     EXPECT_EQ(Names("Mill", Folder::Outbox), (QStringList{"O1.nc", "A.nc"}));
     QStringList left = QDir(Path("out")).entryList(QDir::Files | QDir::Hidden | QDir::System);
     left.sort();
@@ -278,7 +286,10 @@ TEST(OfficeDesk, WithoutAJournalListingsSaySo)
         });
     EXPECT_TRUE(WaitFor([&] { return note != "unanswered"; }));
     EXPECT_EQ(note, "no journal");
-    EXPECT_EQ(desk.Unqueue("Mill", "O1.nc").problem, Problem::NoLine);
+    std::optional<OfficeDesk::Answer> removed;
+    desk.Unqueue("Mill", "O1.nc", [&](const OfficeDesk::Answer& answer) { removed = answer; });
+    ASSERT_TRUE(WaitFor([&] { return removed.has_value(); }));
+    EXPECT_EQ(removed->problem, Problem::NoLine);
 }
 
 } // namespace
