@@ -427,7 +427,7 @@ int main(int argc, char** argv)
             "  line efficiency: a received file's time on the wire over the time it took (the\n"
             "    header's 17 bytes at 9600 baud added), the worst file of every line.\n"
             "  service loop late: how much later than 1 ms a precise timer on the service's\n"
-            "    thread (lines, desk and web server) fired; the worst tick and the 99.9th "
+            "    thread (lines and desk; the web server has its own) fired; the worst tick and the 99.9th "
             "percentile.\n"
             "  CPU: user and system time over the run per second of it: the whole process, the\n"
             "    service's thread, the client's thread, the machines' and the rack's threads.\n"
