@@ -6,6 +6,7 @@
 #include "serial/VirtualNullModem.h"
 #include "support/CliProcess.h"
 #include "support/SessionRig.h"
+#include "support/TapePeer.h"
 #include "transfer/TapeReceiver.h"
 
 #include <QDir>
@@ -135,7 +136,7 @@ TEST(CliTapeController, SendToTheReaderAndReceiveThePunch)
         ASSERT_TRUE(figures.hasMatch()) << reader.err.toStdString();
         // Counted from the moment the XOFF reached the PC's end: the reader's
         // own figure also holds the XOFF's way through the modem.
-        EXPECT_LE(modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24)
+        EXPECT_LE(modem.MostCharactersAfterXoff(VirtualNullModem::AToB), kTestMostAfterXoff)
             << "the reader counted " << figures.captured(1).toStdString();
 
         const QString target = QDir(dir.path()).filePath("got.nc");

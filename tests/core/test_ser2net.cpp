@@ -228,7 +228,7 @@ TEST(Ser2Net, TapeSendThroughRfc2217)
     ASSERT_TRUE(WaitFor([&] { return peer.got.size() >= program.size(); }, 5000));
     EXPECT_EQ(peer.got, program);
     EXPECT_GT(peer.holds, 0);
-    EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
+    EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), kTestMostAfterXoff);
     const int fd = ::open(QFile::encodeName(rig.modem.PortA()).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);

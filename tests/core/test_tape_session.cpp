@@ -145,7 +145,7 @@ TEST(TapeSession, SendsWholeHeldByXoffAndCompleteWhenOnTheWire)
         EXPECT_EQ(rig.host.deliveredAtEnd.value(0), wire.size()) << "complete before the wire";
         ASSERT_TRUE(WaitFor([&] { return rig.peer.got.size() >= wire.size(); }, 5000));
         EXPECT_EQ(rig.peer.got, wire);
-        EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), 24);
+        EXPECT_LE(rig.modem.MostCharactersAfterXoff(VirtualNullModem::AToB), kTestMostAfterXoff);
         EXPECT_EQ(rig.peer.holds > 0, row.xoffEvery > 0);
         EXPECT_EQ(report.sha256, QCryptographicHash::hash(file, QCryptographicHash::Sha256));
         if (row.holdMs >= 10000) {

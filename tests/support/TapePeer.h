@@ -10,6 +10,16 @@
 #include <QTimer>
 #include <functional>
 
+// The most characters a test lets reach the controller after its XOFF got
+// to the PC. The sender hands the line at most 20 characters not yet on
+// the wire, and the figure a controller sees on a quiet machine, at most 24,
+// is the benchmark's (tapeway-bench tape and feed). Here the sender, the
+// paced null-modem's thread and other tests share two busy cores, and the
+// rig's own scheduling delay counts too: a millisecond is 3.5 characters at
+// 38400 baud. The bound still fails a sender that overruns its allowance or
+// misses an XOFF, which sends hundreds.
+constexpr int kTestMostAfterXoff = 32;
+
 // The controller's end of the line as bytes: what arrived, and a rule that
 // may answer them (an XOFF after so many characters, say).
 struct TapePeer
