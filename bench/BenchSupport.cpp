@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QRegularExpression>
 #include <QTimer>
 #include <sys/resource.h>
 #include <time.h>
@@ -60,9 +61,8 @@ double NowSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-bool RunUntil(const std::function<bool()>& condition, int timeoutMs)
+bool RunUntil(const std::function<bool()>& condition, QDeadlineTimer deadline)
 {
-    QDeadlineTimer deadline(timeoutMs);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -73,6 +73,16 @@ bool RunUntil(const std::function<bool()>& condition, int timeoutMs)
     if (!condition())
         loop.exec();
     return condition();
+}
+
+qint64 PeakKib(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("VmHWM:\\s*(\\d+)"))
+                                              .match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 int LinesIn(const QString& statusPath, const QString& state)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <functional>
 
@@ -21,8 +22,16 @@ double ThreadCpuSeconds();
 // The monotonic clock.
 double NowSeconds();
 
-// Runs the event loop until the condition holds or the time is up; whether it holds.
-bool RunUntil(const std::function<bool()>& condition, int timeoutMs);
+// Runs the event loop until the condition holds or the deadline passes
+// (or timeoutMs from now); whether it holds.
+bool RunUntil(const std::function<bool()>& condition, QDeadlineTimer deadline);
+inline bool RunUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    return RunUntil(condition, QDeadlineTimer(timeoutMs));
+}
+
+// A process's peak resident memory (VmHWM) in KiB; -1 once it is gone.
+qint64 PeakKib(qint64 pid);
 
 // How many lines of the service's status file are in state.
 int LinesIn(const QString& statusPath, const QString& state);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FeedBench.h"
 
+#include "BenchSupport.h"
 #include "serial/VirtualNullModem.h"
 
 #include <QCryptographicHash>
@@ -24,6 +25,9 @@
 using namespace tapeway;
 
 namespace {
+
+using benchsupport::PeakKib;
+using benchsupport::RunUntil;
 
 constexpr qint64 kWriteChunk = 1 << 20;
 
@@ -76,32 +80,6 @@ QByteArray Sha256OfFile(const QString& path)
         return {};
     QCryptographicHash hash(QCryptographicHash::Sha256);
     return hash.addData(&file) ? hash.result() : QByteArray();
-}
-
-// The process's peak resident memory (VmHWM) in KiB; -1 once it is gone.
-qint64 PeakKib(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("VmHWM:\\s*(\\d+)"))
-                                              .match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
-// Runs the event loop until the condition holds or the deadline passes.
-bool RunUntil(const std::function<bool()>& condition, QDeadlineTimer deadline)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || deadline.hasExpired())
-            loop.quit();
-    });
-    poll.start(20);
-    if (!condition())
-        loop.exec();
-    return condition();
 }
 
 std::unique_ptr<QProcess> Cli(const QString& home, const QStringList& args)

@@ -19,6 +19,7 @@
 #include "web/OfficeThread.h"
 #include "web/UsersFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QThread>
@@ -60,14 +61,7 @@ bool ResetPeakMemory()
 
 qint64 PeakMemoryKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
+    return std::max<qint64>(0, benchsupport::PeakKib(QCoreApplication::applicationPid()));
 }
 
 void OnThreadOf(QObject* anchor, const std::function<void()>& work)
