@@ -208,8 +208,7 @@ OfficeDesk::OfficeDesk(ServeService* service, JournalThread* journal, QObject* p
 {
     m_gate->desk = this;
     if (service)
-        connect(service, &ServeService::StatusChanged, this,
-                [this] { emit StatusChanged(Status()); });
+        connect(service, &ServeService::StatusChanged, this, &OfficeDesk::StatusChanged);
     if (journal)
         connect(journal, &JournalThread::Found, this, &OfficeDesk::OnFound);
 }

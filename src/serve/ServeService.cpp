@@ -236,13 +236,14 @@ void ServeService::WriteStatus()
 {
     m_statusTimer.stop();
     QString error;
-    if (!StatusFile::Write(m_statusPath, StatusObject(), &error)) {
+    const QJsonObject status = StatusObject();
+    if (!StatusFile::Write(m_statusPath, status, &error)) {
         if (error != m_statusError)
             emit Message(
                 QStringLiteral("cannot write the status file %1: %2").arg(m_statusPath, error));
     }
     m_statusError = error;
-    emit StatusChanged();
+    emit StatusChanged(status);
 }
 
 } // namespace tapeway

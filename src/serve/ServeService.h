@@ -71,8 +71,8 @@ signals:
     void TransferEnded(const LineTransfer& transfer);
     void Finished(int exitStatus);
     // The status was written anew (at most every kStatusDelayMs, but for
-    // the start and the stop).
-    void StatusChanged();
+    // the start and the stop): the object written, made once for every reader.
+    void StatusChanged(const QJsonObject& status);
 
 private:
     void StartPending();
